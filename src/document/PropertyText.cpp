@@ -1,0 +1,79 @@
+#include "document/PropertyText.h"
+
+#include <sndfile.h>
+
+#include <cstdio>
+
+QString lengthText(qint64 frames, int samplerate)
+{
+    if (samplerate <= 0 || frames < 0)
+        return QStringLiteral("unknown");
+    const qint64 totalSeconds = frames / samplerate;
+    const qint64 hours = totalSeconds / 3600;
+    const qint64 rest = totalSeconds - hours * 3600;
+    const qint64 minutes = rest / 60;
+    const qint64 seconds = rest - minutes * 60;
+    // frames * 1000 overflows only beyond 9.2e15 frames; split the product so
+    // even that stays exact.
+    const qint64 millis = ((frames % samplerate) * 1000) / samplerate;
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld.%03lld",
+                  static_cast<long long>(hours), static_cast<long long>(minutes),
+                  static_cast<long long>(seconds), static_cast<long long>(millis));
+    return QString::fromLatin1(buf);
+}
+
+QString sizeText(qint64 bytes)
+{
+    static const char units[] = " KMGT";
+    float value = float(bytes);
+    int unit = 0;
+    // Stop at the last unit letter: sizes beyond 1024 TB stay in TB.
+    while (value > 1024.0f && unit < int(sizeof units) - 2) {
+        value *= 0.0009765625f;
+        ++unit;
+    }
+    const char letter = units[unit];
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%.2f %cB%s", double(value), letter, letter == ' ' ? "ytes" : "");
+    return QString::fromLatin1(buf);
+}
+
+std::optional<int> bytesPerSample(int format)
+{
+    switch (format & 0xffff) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_DWVW_12:
+    case SF_FORMAT_DPCM_8:
+        return 1;
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_DWVW_16:
+    case SF_FORMAT_DPCM_16:
+        return 2;
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_DWVW_24:
+        return 3;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+        return 4;
+    case SF_FORMAT_DOUBLE:
+        return 8;
+    default:
+        return std::nullopt;
+    }
+}
+
+QString bytesPerSampleText(int format)
+{
+    const auto bytes = bytesPerSample(format);
+    return bytes ? QString::number(*bytes) : QStringLiteral("unknown");
+}
+
+QString bytesPerSecondText(int format, int samplerate, int channels)
+{
+    const auto bytes = bytesPerSample(format);
+    if (!bytes)
+        return QStringLiteral("unknown");
+    return QString::number(qint64(*bytes) * samplerate * channels);
+}

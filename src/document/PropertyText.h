@@ -1,0 +1,26 @@
+// Texts of the Properties tab, computed without any window so they can be
+// tested on their own.
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// "HH:MM:SS.mmm" from a frame count and a sample rate; milliseconds are
+// truncated, hours take as many digits as they need. "unknown" for a rate of 0
+// or below, which a damaged file can report.
+QString lengthText(qint64 frames, int samplerate);
+
+// "512.00  Bytes", "1.50 KB", ... from a byte count. The count is rounded to
+// single precision first, as the units are only ever approximate.
+QString sizeText(qint64 bytes);
+
+// Bytes per sample of a libsndfile subtype, or nothing for codings without a
+// fixed sample size (companded, ADPCM, GSM, ...). Takes the whole format word.
+std::optional<int> bytesPerSample(int format);
+
+// The byte rate of uncompressed data, or "unknown" when bytesPerSample has no
+// answer. Computed in 64 bits: 8-byte samples of 1024 channels at high rates
+// do not fit in 32.
+QString bytesPerSecondText(int format, int samplerate, int channels);
+QString bytesPerSampleText(int format);

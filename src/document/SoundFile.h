@@ -1,0 +1,163 @@
+// One open sound file: the document, its window and everything done to it.
+//
+// Every method runs on the main thread. The only other thread is the audio
+// thread inside AudioRenderer, which never calls into the document: the
+// renderer's notifications arrive here as queued-free signals emitted on the
+// main thread.
+#pragma once
+
+#include "document/BextRecord.h"
+#include "toolkit/DocumentError.h"
+
+#include <sndfile.h>
+#include <sys/stat.h>
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <array>
+#include <optional>
+
+class AudioRenderer;
+class ChannelTableSource;
+class QCheckBox;
+class QComboBox;
+class QDialog;
+class QFileDialog;
+class QLabel;
+class QLineEdit;
+class QMainWindow;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+class QTabWidget;
+class QTableView;
+class QTimer;
+class QWidget;
+class SoundFileWindow;
+
+enum class SaveOperationType { Save = 0, SaveAs = 1, SaveTo = 2, Autosave = 3 };
+
+class SoundFile : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SoundFile(QObject *parent = nullptr);
+    ~SoundFile() override;
+
+    // --- lifecycle ---------------------------------------------------------
+    // Opens the file read-only. On failure fills *error (domain
+    // "libsndfileError", code -1, libsndfile's text) when one is given.
+    bool readFromURL(const QUrl &url, const QString &typeName, DocumentError *error);
+    static QString windowNibName();
+    // Creates the window from the "SoundFile" form and fills it.
+    void makeWindowControllers();
+    void windowControllerDidLoadNib();
+    void initFromSndFile();
+    bool isDocumentEdited() const;
+    void controlTextDidChange();
+    bool prepareSavePanel(QFileDialog *panel) const;
+    QStringList writableTypesForSaveOperation(SaveOperationType operation) const;
+    // Releases the renderer, the timer and the file, in that order. Never
+    // prompts; the window's close handling asks about unsaved edits first.
+    void close();
+
+    QUrl fileURL() const { return m_fileURL; }
+    void setFileURL(const QUrl &url);
+    QString fileType() const { return m_fileType; }
+    QWidget *windowForSheet() const;
+    SoundFileWindow *documentWindow() const { return m_window; }
+    // True while a peak scan or a rewrite runs its own event passes: the
+    // window's other actions wait and it cannot close.
+    bool isBusy() const { return m_busy; }
+
+    // --- broadcast timecode ------------------------------------------------
+    void bextUpdateTimecodeFromFile();
+    void bextUpdateTimecode(QWidget *field);
+
+    // --- state record --------------------------------------------------------
+    SNDFILE *sndfile = nullptr;
+    SF_INFO sfinfo{};
+    SF_INFO convertSFInfo{};
+    BextRecord bext{};
+    bool read_only = false;
+    bool modified = false;
+    bool isPlaying = false;
+    QByteArray fname;
+    QTimer *timer = nullptr;
+    AudioRenderer *audioRenderer = nullptr;
+    struct stat file_stat{};
+    int convertFormats[256] = {};
+    ChannelTableSource *convertTableSource = nullptr;
+    ChannelTableSource *peakTableSource = nullptr;
+
+    // --- outlets (owned by the window) ---------------------------------------
+    QMainWindow *window = nullptr;
+    QTabWidget *tabView = nullptr;
+    QLineEdit *stringArtist = nullptr;
+    QLineEdit *stringComment = nullptr;
+    QLineEdit *stringCopyright = nullptr;
+    QLineEdit *stringDate = nullptr;
+    QLineEdit *stringSoftware = nullptr;
+    QLineEdit *stringTitle = nullptr;
+    QLabel *labelFormat = nullptr;
+    QLabel *labelSamplerate = nullptr;
+    QLabel *labelBytesPerSample = nullptr;
+    QLabel *labelChannels = nullptr;
+    QLabel *labelFrames = nullptr;
+    QLabel *labelLength = nullptr;
+    QLabel *labelFilesize = nullptr;
+    QLabel *labelBytesPerSecond = nullptr;
+    QLabel *labelSampleFormat = nullptr;
+    QLabel *labelSections = nullptr;
+    QPlainTextEdit *bextCodingHistory = nullptr;
+    QLineEdit *bextDescription = nullptr;
+    QLineEdit *bextOriginationDate = nullptr;
+    QLineEdit *bextOriginationTime = nullptr;
+    QLineEdit *bextOriginator = nullptr;
+    QLineEdit *bextOriginatorRef = nullptr;
+    QLineEdit *bextUMID = nullptr;
+    QLineEdit *bextVersion = nullptr;
+    QLineEdit *bextTimecode = nullptr;
+    QTableView *peakTable = nullptr;
+    QProgressBar *peakProgress = nullptr;
+    QLabel *peakNotYet = nullptr;
+    QPushButton *peakCalculate = nullptr;
+    QComboBox *convertFormat = nullptr;
+    QComboBox *convertSubformat = nullptr;
+    QTableView *convertTable = nullptr;
+    QCheckBox *convertKeepBEXT = nullptr;
+    QDialog *convertSheet = nullptr;
+    QProgressBar *convertProgress = nullptr;
+    QPushButton *playButton = nullptr;
+    QComboBox *leftChannel = nullptr;
+    QComboBox *rightChannel = nullptr;
+    QSlider *playSlider = nullptr;
+    QLabel *playPos = nullptr;
+
+signals:
+    // The edited mark changed (the window shows it in its title).
+    void modificationChanged(bool modified);
+    // close() has run; the controller forgets the document.
+    void closed();
+
+private:
+    void setModified(bool value);
+    void showProperties();
+    void connectEditFields();
+
+    QUrl m_fileURL;
+    QString m_fileType;
+    QPointer<SoundFileWindow> m_window;
+    bool m_busy = false;
+    bool m_closed = false;
+    // Guards against marking the document edited while the program itself
+    // fills the text fields.
+    bool m_filling = false;
+};

@@ -1,0 +1,128 @@
+#include "toolkit/DocumentController.h"
+
+#include "document/SoundFile.h"
+#include "document/SoundFileWindow.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include <cstdio>
+
+DocumentController &DocumentController::sharedDocumentController()
+{
+    static DocumentController *controller = new DocumentController;
+    return *controller;
+}
+
+SoundFile *DocumentController::documentForURL(const QUrl &url) const
+{
+    if (!url.isLocalFile())
+        return nullptr;
+    const QFileInfo wanted(url.toLocalFile());
+    for (SoundFile *doc : m_documents) {
+        const QFileInfo open(doc->fileURL().toLocalFile());
+        // Compare what the paths lead to, so a second spelling of an open
+        // file's path finds the same document.
+        const QString a = wanted.canonicalFilePath();
+        if (!a.isEmpty() && a == open.canonicalFilePath())
+            return doc;
+    }
+    return nullptr;
+}
+
+SoundFile *DocumentController::openDocumentWithContentsOfURL(const QUrl &url, bool display, DocumentError *error)
+{
+    if (SoundFile *existing = documentForURL(url)) {
+        if (display && existing->documentWindow()) {
+            existing->documentWindow()->show();
+            existing->documentWindow()->raise();
+            existing->documentWindow()->activateWindow();
+        }
+        return existing;
+    }
+
+    auto *doc = new SoundFile;
+    DocumentError err;
+    if (!doc->readFromURL(url, QString(), &err)) {
+        if (error)
+            *error = err;
+        doc->close();
+        delete doc;
+        return nullptr;
+    }
+    m_documents.append(doc);
+    connect(doc, &SoundFile::closed, this, [this, doc] { documentClosed(doc); });
+    doc->makeWindowControllers();
+    if (display && doc->documentWindow()) {
+        doc->documentWindow()->show();
+        doc->documentWindow()->raise();
+        doc->documentWindow()->activateWindow();
+    }
+    emit documentOpened(doc);
+    return doc;
+}
+
+void DocumentController::documentClosed(SoundFile *document)
+{
+    if (!m_documents.removeOne(document))
+        return;
+    document->deleteLater();
+    if (m_documents.isEmpty()) {
+        emit lastDocumentClosed();
+        if (m_quitWhenLastCloses)
+            QCoreApplication::quit();
+    }
+}
+
+QList<QMessageBox *> DocumentController::openFiles(const QStringList &paths, QWidget *parent)
+{
+    QList<QMessageBox *> alerts;
+    for (const QString &path : paths) {
+        DocumentError err;
+        if (!openDocumentWithContentsOfURL(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()), true, &err)
+            && !err.localizedDescription.isEmpty()) {
+            std::fprintf(stderr, "wavquill: %s: %s\n", qPrintable(path), qPrintable(err.localizedDescription));
+            err.localizedDescription = QStringLiteral("%1\n\n%2").arg(QFileInfo(path).fileName(), err.localizedDescription);
+            alerts.append(presentError(err, parent));
+        }
+    }
+    return alerts;
+}
+
+void DocumentController::runOpenPanel(QWidget *parent)
+{
+    auto *panel = new QFileDialog(parent, QObject::tr("Open Sound File"));
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    panel->setFileMode(QFileDialog::ExistingFiles);
+    panel->setNameFilters({QObject::tr("Sound files (*.wav *.wave *.bwf *.rf64 *.w64 *.aif *.aiff *.aifc *.caf *.flac *.ogg *.oga *.opus *.au *.snd *.voc *.mp3 *.sd2 *.paf *.sf *.ircam *.mat *.pvf *.xi *.htk *.avr *.wve)"),
+                           QObject::tr("All files (*)")});
+    if (parent)
+        panel->setWindowModality(Qt::WindowModal);
+    connect(panel, &QFileDialog::finished, this, [this, panel, parent = QPointer<QWidget>(parent)](int result) {
+        const QList<QMessageBox *> alerts =
+            result == QDialog::Accepted ? openFiles(panel->selectedFiles(), parent) : QList<QMessageBox *>();
+        if (!m_documents.isEmpty())
+            return;
+        // Started without a window and nothing opened: offer the dialog again
+        // after a failure has been read, end when the user cancels.
+        if (!alerts.isEmpty())
+            connect(alerts.last(), &QDialog::finished, this, [this] { runOpenPanel(nullptr); });
+        else if (m_quitWhenLastCloses)
+            QCoreApplication::quit();
+    });
+    panel->open();
+}
+
+QMessageBox *DocumentController::presentError(const DocumentError &err, QWidget *parent)
+{
+    auto *alert = new QMessageBox(QMessageBox::Warning, QObject::tr("The file could not be opened"),
+                                  err.localizedDescription, QMessageBox::Ok, parent);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setObjectName(QStringLiteral("openErrorAlert"));
+    if (parent)
+        alert->setWindowModality(Qt::WindowModal);
+    alert->open();
+    return alert;
+}

@@ -1,0 +1,57 @@
+// Keeps the open documents: opens files as documents (one window each),
+// brings an already open file forward instead of opening it twice, and ends
+// the application when the last document has closed.
+//
+// Main thread only.
+#pragma once
+
+#include "toolkit/DocumentError.h"
+
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QUrl>
+
+class QMessageBox;
+class QWidget;
+class SoundFile;
+
+class DocumentController : public QObject
+{
+    Q_OBJECT
+
+public:
+    static DocumentController &sharedDocumentController();
+
+    // Opens url as a document and, with display, shows its window. Returns the
+    // document, or nullptr with *error filled (when given) on failure. A file
+    // that is already open is not opened again: its window comes forward.
+    SoundFile *openDocumentWithContentsOfURL(const QUrl &url, bool display, DocumentError *error);
+    QList<SoundFile *> documents() const { return m_documents; }
+    SoundFile *documentForURL(const QUrl &url) const;
+
+    // Opens each file, reporting failures with an alert over parent (or on
+    // its own when there is no window).
+    // Returns the alerts it opened.
+    QList<QMessageBox *> openFiles(const QStringList &paths, QWidget *parent);
+    // File > Open...: a file dialog, window-modal over parent when given.
+    void runOpenPanel(QWidget *parent);
+    // Shows err as an alert; window-modal over parent when given.
+    // Never blocks: the alert is opened and deletes itself when dismissed.
+    QMessageBox *presentError(const DocumentError &err, QWidget *parent);
+
+    // When true (the default), closing the last document ends the
+    // application. Tests switch it off.
+    void setQuitWhenLastDocumentCloses(bool quit) { m_quitWhenLastCloses = quit; }
+
+signals:
+    void documentOpened(SoundFile *document);
+    void lastDocumentClosed();
+
+private:
+    DocumentController() = default;
+    void documentClosed(SoundFile *document);
+
+    QList<SoundFile *> m_documents;
+    bool m_quitWhenLastCloses = true;
+};
