@@ -1,10 +1,18 @@
 #include "document/SoundFile.h"
 
 #include "document/SoundFileWindow.h"
+#include "playback/AudioRenderer.h"
 
 #include <QFile>
 #include <QFileDialog>
+#include <QAction>
+#include <QComboBox>
 #include <QFileInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QHeaderView>
+#include <QSlider>
+#include <QTableView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTimer>
@@ -114,6 +122,7 @@ void SoundFile::windowControllerDidLoadNib()
     m_window->setWindowFilePath(m_fileURL.toLocalFile());
     connect(this, &SoundFile::modificationChanged, m_window.data(), &QWidget::setWindowModified);
     connectEditFields();
+    connectControls();
     initFromSndFile();
 }
 
@@ -124,6 +133,44 @@ void SoundFile::connectEditFields()
                              bextOriginationTime, bextUMID, bextVersion, bextTimecode})
         connect(field, &QLineEdit::textChanged, this, &SoundFile::controlTextDidChange);
     connect(bextCodingHistory, &QPlainTextEdit::textChanged, this, &SoundFile::controlTextDidChange);
+}
+
+void SoundFile::connectControls()
+{
+    connect(playButton, &QPushButton::clicked, this, [this] { play(playButton); });
+    // Dragging only renews the text; the renderer seeks once the slider is
+    // released (or moved by click or key), not on every mouse move.
+    playSlider->setTracking(false);
+    connect(playSlider, &QSlider::sliderMoved, this, [this](int value) {
+        playPos->setText(playPosText(m_sliderScale.frameForValue(value), sfinfo.samplerate));
+    });
+    connect(playSlider, &QSlider::valueChanged, this, [this] { playSliderMoved(playSlider); });
+    for (QComboBox *popUp : {leftChannel, rightChannel})
+        connect(popUp, &QComboBox::currentIndexChanged, this, [this, popUp] {
+            if (!m_filling)
+                setOutputMapping(popUp);
+        });
+    connect(convertFormat, &QComboBox::currentIndexChanged, this, [this] {
+        if (!m_filling)
+            convertFormatSelected(convertFormat);
+    });
+    for (QTableView *table : {convertTable, peakTable})
+        table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 8);
+    connect(peakCalculate, &QPushButton::clicked, this, [this] { calculatePeak(peakCalculate); });
+
+    SoundFileWindow *w = m_window;
+    w->playAction->setEnabled(true);
+    connect(w->playAction, &QAction::triggered, this, [this] { play(playButton); });
+    w->peakAction->setEnabled(true);
+    connect(w->peakAction, &QAction::triggered, this, [this, w] {
+        w->ui.tabView->setCurrentWidget(w->ui.Peak);
+        calculatePeak(peakCalculate);
+    });
+}
+
+SoundFileWindow *SoundFile::documentWindow() const
+{
+    return m_window;
 }
 
 QWidget *SoundFile::windowForSheet() const

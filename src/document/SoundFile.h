@@ -7,6 +7,8 @@
 #pragma once
 
 #include "document/BextRecord.h"
+#include "document/FileMetadata.h"
+#include "playback/PlayPosition.h"
 #include "toolkit/DocumentError.h"
 
 #include <sndfile.h>
@@ -72,7 +74,7 @@ public:
     void setFileURL(const QUrl &url);
     QString fileType() const { return m_fileType; }
     QWidget *windowForSheet() const;
-    SoundFileWindow *documentWindow() const { return m_window; }
+    SoundFileWindow *documentWindow() const;
     // True while a peak scan or a rewrite runs its own event passes: the
     // window's other actions wait and it cannot close.
     bool isBusy() const { return m_busy; }
@@ -96,6 +98,9 @@ public:
     int convertFormats[256] = {};
     ChannelTableSource *convertTableSource = nullptr;
     ChannelTableSource *peakTableSource = nullptr;
+    // Strings and bext record exactly as read from the file, so fields the
+    // user has not touched can be written back byte for byte.
+    FileMetadata fileMetadata;
 
     // --- outlets (owned by the window) ---------------------------------------
     QMainWindow *window = nullptr;
@@ -141,6 +146,36 @@ public:
     QSlider *playSlider = nullptr;
     QLabel *playPos = nullptr;
 
+public slots:
+    // --- transport ---------------------------------------------------------
+    // Toggles playback. The sender is not looked at (null is fine).
+    void play(QObject *sender);
+    // Every 0.1 s while playing: tops up the renderer's buffer, renews the text.
+    void timerCallback();
+    // Shows the slider's position as time in playPos.
+    void updatePlayPos();
+    // Moves playback to the position of the sender (a slider; playSlider when
+    // the sender is null or something else).
+    void playSliderMoved(QObject *sender);
+    // A channel pop-up changed: leftChannel sets the left output, any other
+    // sender the right one.
+    void setOutputMapping(QObject *sender);
+    // The renderer's notifications, delivered on the main thread.
+    void filePositionChanged();
+    void eof();
+
+    // --- conversion choices and analysis ---------------------------------------
+    // Lists the writable subtypes of the major format selected in the sender
+    // (convertFormat when null).
+    void convertFormatSelected(QObject *sender);
+    // Scans every sample once and lists each channel's peak level.
+    void calculatePeak(QObject *sender);
+
+public:
+    // The frame the play slider stands for (the slider is scaled for files
+    // longer than an int can count).
+    qint64 sliderFrame() const;
+
 signals:
     // The edited mark changed (the window shows it in its title).
     void modificationChanged(bool modified);
@@ -150,6 +185,14 @@ signals:
 private:
     void setModified(bool value);
     void showProperties();
+    void showMetadata();
+    void setTabPresent(QWidget *page, int position, bool present);
+    void connectControls();
+    void setUpFormatPopUps();
+    void setUpChannelModels();
+    void setUpTransport();
+    void setSliderFrame(qint64 frame);
+    void stopTransport();
     void connectEditFields();
 
     QUrl m_fileURL;
@@ -160,4 +203,9 @@ private:
     // Guards against marking the document edited while the program itself
     // fills the text fields.
     bool m_filling = false;
+    SliderScale m_sliderScale;
+    // The "Strings" and "BEXT" pages and where they stand, so a later fill
+    // for another container can hide or bring them back.
+    QWidget *m_stringsPage = nullptr;
+    QWidget *m_bextPage = nullptr;
 };
