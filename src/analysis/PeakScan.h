@@ -1,0 +1,44 @@
+// The peak scan: reads every sample of an open file once and raises each
+// channel's peak in a peak-type ChannelTableSource.
+//
+// Threading: main thread (the handle is shared with playback refills, which
+// run there too).
+#pragma once
+
+#include <sndfile.h>
+
+#include <functional>
+
+class ChannelTableSource;
+
+// Items asked for per read: 65536, rounded down to whole frames.
+sf_count_t peakScanBlockItems(int channels);
+
+// How a block of interleaved items is reduced to per-channel maxima. All
+// give the same result; the vector ones are faster. scanPeaks() takes the
+// best available; the choice is open so tests can hold each to the others.
+enum class PeakKernel { Scalar, Sse2, Avx };
+bool peakKernelAvailable(PeakKernel kernel);
+PeakKernel bestPeakKernel();
+
+// Raises maxima[c] (c below `tracked`) to the largest absolute value of
+// channel c among `items` interleaved items; channels from `tracked` on are
+// skipped. "Larger" is strictly greater, so NaN never gets in and the result
+// equals calling ChannelTableSource::setPeakIfHigher() per item. `items` may
+// end mid-frame. An unavailable kernel falls back to Scalar.
+void reducePeakBlock(const double *block, sf_count_t items, int channels, int tracked, double *maxima,
+                     PeakKernel kernel);
+
+// Turns double normalisation off, seeks to frame 0 and reads the file to its
+// end in blocks of peakScanBlockItems() items, raising each channel's peak
+// (absolute value at the file's integer scale, NaN ignored) in `peaks`.
+// After every block, afterBlock (may be empty) gets the share of all
+// sfinfo.channels x sfinfo.frames items read so far, in percent. The scan
+// ends at the first read that returns 0 (end of data or a read error), so a
+// file shorter than reported ends cleanly. Normalisation is restored as it
+// was; the handle's read position is left at the end of the data.
+// Channels 256 and above are read but not stored. Earlier peaks are never
+// lowered. Emits peaks.peaksChanged() once at the end.
+// Returns the number of items read.
+sf_count_t scanPeaks(SNDFILE *sndfile, const SF_INFO &sfinfo, ChannelTableSource &peaks,
+                     const std::function<void(double percent)> &afterBlock);

@@ -1,0 +1,35 @@
+#include "DocumentFixture.h"
+
+#include "document/SoundFile.h"
+#include "document/SoundFileWindow.h"
+#include "toolkit/DocumentController.h"
+
+#include <QCoreApplication>
+#include <QUrl>
+
+namespace fixtures {
+
+SoundFile *openDocument(const QString &path)
+{
+    DocumentController &controller = DocumentController::sharedDocumentController();
+    controller.setQuitWhenLastDocumentCloses(false);
+    DocumentError err;
+    SoundFile *doc = controller.openDocumentWithContentsOfURL(QUrl::fromLocalFile(path), true, &err);
+    if (!doc)
+        qWarning("open %s: %s", qPrintable(path), qPrintable(err.localizedDescription));
+    return doc;
+}
+
+void closeAllDocuments()
+{
+    for (SoundFile *doc : DocumentController::sharedDocumentController().documents()) {
+        doc->modified = false;
+        if (doc->documentWindow())
+            doc->documentWindow()->close();
+        else
+            doc->close();
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+} // namespace fixtures
