@@ -158,7 +158,18 @@ void SoundFile::connectControls()
         table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 8);
     connect(peakCalculate, &QPushButton::clicked, this, [this] { calculatePeak(peakCalculate); });
 
+    connect(m_window->ui.convertButton, &QPushButton::clicked, this, [this] { convert(m_window->ui.convertButton); });
+
     SoundFileWindow *w = m_window;
+    for (QAction *a : {w->saveAction, w->saveAsAction, w->saveCopyAction, w->convertAction})
+        a->setEnabled(true);
+    connect(w->saveAction, &QAction::triggered, this, &SoundFile::saveDocument);
+    connect(w->saveAsAction, &QAction::triggered, this, [this] { runSavePanel(SaveOperationType::SaveAs); });
+    connect(w->saveCopyAction, &QAction::triggered, this, [this] { runSavePanel(SaveOperationType::SaveTo); });
+    connect(w->convertAction, &QAction::triggered, this, [this, w] {
+        w->ui.tabView->setCurrentWidget(w->ui.Convert);
+        convert(nullptr);
+    });
     w->playAction->setEnabled(true);
     connect(w->playAction, &QAction::triggered, this, [this] { play(playButton); });
     w->peakAction->setEnabled(true);

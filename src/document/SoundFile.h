@@ -31,6 +31,7 @@ class QComboBox;
 class QDialog;
 class QFileDialog;
 class QLabel;
+class QMessageBox;
 class QLineEdit;
 class QMainWindow;
 class QPlainTextEdit;
@@ -42,6 +43,10 @@ class QTableView;
 class QTimer;
 class QWidget;
 class SoundFileWindow;
+
+// The name a conversion proposes: the document's file name with its last
+// extension replaced by the target format's.
+QString proposedConvertName(const QString &documentPath, const QString &extension);
 
 enum class SaveOperationType { Save = 0, SaveAs = 1, SaveTo = 2, Autosave = 3 };
 
@@ -78,6 +83,23 @@ public:
     // True while a peak scan or a rewrite runs its own event passes: the
     // window's other actions wait and it cannot close.
     bool isBusy() const { return m_busy; }
+
+    // --- saving and converting ------------------------------------------------
+    // Writes a new file from the open one in the format of convertSFInfo:
+    // over the document's own file (in place: the document reopens it) or to
+    // another file (direct; from Convert the new file then opens as a
+    // document of its own). False, with an alert shown, when it failed or was
+    // cancelled; the original file is then untouched.
+    bool convertToURL(const QUrl &url, bool calledFromConvert);
+    // Saves in the document's own format. A plain Save that succeeds clears
+    // the edited mark; the others leave it.
+    bool saveToURL(const QUrl &url, const QString &typeName, SaveOperationType operation, DocumentError *error);
+    // File > Save / Save As... / Save a Copy...; the two with a panel open it
+    // window-modally and save when it is accepted.
+    void saveDocument();
+    void runSavePanel(SaveOperationType operation);
+    // The alert shown for the last failed rewrite (null when none is open).
+    QMessageBox *failureAlert() const;
 
     // --- broadcast timecode ------------------------------------------------
     void bextUpdateTimecodeFromFile();
@@ -170,6 +192,15 @@ public slots:
     void convertFormatSelected(QObject *sender);
     // Scans every sample once and lists each channel's peak level.
     void calculatePeak(QObject *sender);
+    // Proposes a name for the converted file and asks for it in a save panel.
+    void convert(QObject *sender);
+    // The convert panel ended; a non-zero code means the user chose a file.
+    void convertFileNameChosen(QFileDialog *panel, int returnCode);
+    // Cancels a running rewrite after its current block (the partial file is
+    // removed), or takes the progress sheet down when none runs.
+    void convertCancel(QObject *sender);
+    // Disposes of an alert once it has been dismissed.
+    void sheetReleaser(QObject *object);
 
 public:
     // The frame the play slider stands for (the slider is scaled for files
@@ -193,12 +224,21 @@ private:
     void setUpTransport();
     void setSliderFrame(qint64 frame);
     void stopTransport();
+    void createConvertSheet();
+    void showRewriteFailure(const QString &message, const QString &detail);
+    void showWarning(const QString &message, const QString &detail);
+    bool reopenAfterReplace(const QUrl &url);
+    // After the shared handle was used for something else, the renderer
+    // re-reads from the position it plays; running playback goes on.
+    void resumePlaybackAfterFileUse(bool resume);
     void connectEditFields();
 
     QUrl m_fileURL;
     QString m_fileType;
     QPointer<SoundFileWindow> m_window;
     bool m_busy = false;
+    bool m_cancelRequested = false;
+    QPointer<QMessageBox> m_failureAlert;
     bool m_closed = false;
     // Guards against marking the document edited while the program itself
     // fills the text fields.

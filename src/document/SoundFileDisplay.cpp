@@ -185,6 +185,12 @@ void SoundFile::showMetadata()
             stringFields[i]->setText(decodeFileText(*fileMetadata.strings[size_t(i)]));
     }
 
+    // AIFF has no date string; the field shows that rather than take text
+    // that a save would lose.
+    const bool aiff = (sfinfo.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF;
+    stringDate->setReadOnly(aiff);
+    stringDate->setToolTip(aiff ? tr("AIFF files cannot store a date.") : QString());
+
     setTabPresent(m_bextPage, std::min(kBextTabPosition, tabView->indexOf(m_stringsPage) + 1), formatOffersBext(sfinfo.format));
     if (fileMetadata.hasBext) {
         bext = fileMetadata.bext;

@@ -1,5 +1,6 @@
 #include "document/SoundFileWindow.h"
 
+#include "document/AccessibleNames.h"
 #include "document/SoundFile.h"
 #include "toolkit/DocumentController.h"
 
@@ -21,6 +22,7 @@ SoundFileWindow::SoundFileWindow(SoundFile *document, QWidget *parent)
     setAttribute(Qt::WA_DeleteOnClose);
     setAcceptDrops(true);
     buildMenus();
+    applyAccessibleNames(this);
 }
 
 SoundFileWindow::~SoundFileWindow() = default;
@@ -97,9 +99,9 @@ void SoundFileWindow::askToSave()
     box->addButton(QMessageBox::Cancel);
     box->setDefaultButton(saveAction->isEnabled() ? QMessageBox::Save : QMessageBox::Cancel);
     box->setWindowModality(Qt::WindowModal);
-    box->setAttribute(Qt::WA_DeleteOnClose);
     m_closePrompt = box;
-    connect(box, &QMessageBox::finished, this, &SoundFileWindow::closePromptFinished);
+    // Handled after the prompt has closed: saving runs event passes of its own.
+    connect(box, &QMessageBox::finished, this, &SoundFileWindow::closePromptFinished, Qt::QueuedConnection);
     box->open();
 }
 
@@ -113,14 +115,17 @@ void SoundFileWindow::closePromptFinished(int)
     if (choice == QMessageBox::Save) {
         // A save that fails keeps the window open; its alert says why.
         saveAction->trigger();
-        if (m_document && m_document->isDocumentEdited())
+        if (m_document && m_document->isDocumentEdited()) {
+            box->deleteLater();
             return;
+        }
     } else if (choice != QMessageBox::Discard) {
+        box->deleteLater();
         return;
     }
+    box->deleteLater();
     m_closeConfirmed = true;
-    // Close once the prompt's own event handling has finished.
-    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    close();
 }
 
 void SoundFileWindow::dragEnterEvent(QDragEnterEvent *event)
