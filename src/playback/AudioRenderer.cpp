@@ -109,6 +109,7 @@ void AudioRenderer::resetRing(qint64 frame)
 {
     // Only called while the consumer is not running, so the consumer's own
     // index and position may be written here.
+    m_taken.store(0, std::memory_order_relaxed);
     m_read.store(0, std::memory_order_release);
     m_write.store(0, std::memory_order_release);
     m_position.store(frame, std::memory_order_release);
@@ -217,7 +218,7 @@ int AudioRenderer::read_buffered(float **out, int count)
     const int ch = m_channels;
     if (ch <= 0 || count < ch)
         return 0;
-    const std::uint64_t r = m_read.load(std::memory_order_relaxed);
+    const std::uint64_t r = m_taken.load(std::memory_order_relaxed);
     const std::uint64_t w = m_write.load(std::memory_order_acquire);
     const qint64 pos = m_position.load(std::memory_order_relaxed);
     const qint64 end = m_playable.load(std::memory_order_acquire);
@@ -233,9 +234,16 @@ int AudioRenderer::read_buffered(float **out, int count)
         return 0;
 
     *out = m_buffer + slot;
-    m_read.store(r + frames * std::uint64_t(ch), std::memory_order_release);
+    // Reserved, not yet released to the producer: see releaseTaken().
+    m_taken.store(r + frames * std::uint64_t(ch), std::memory_order_relaxed);
     m_position.store(pos + qint64(frames), std::memory_order_release);
     return int(frames) * ch;
+}
+
+void AudioRenderer::releaseTaken()
+{
+    // Only now, with the items copied, may the producer overwrite them.
+    m_read.store(m_taken.load(std::memory_order_relaxed), std::memory_order_release);
 }
 
 void AudioRenderer::copyFrames(float *output, const float *items, int frames, int left, int right) const
@@ -285,6 +293,7 @@ void AudioRenderer::render(float *output, int frames)
             if (got <= 0)
                 break;
             copyFrames(output + 2 * std::size_t(done + served), items, got / ch, left, right);
+            releaseTaken();
             served += got / ch;
         }
         silence(output + 2 * std::size_t(done + served), std::size_t(half - served));

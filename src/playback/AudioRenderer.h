@@ -48,12 +48,13 @@ public:
     int play();
     int pause();
 
-    // Audio thread (the render procedure). Hands out up to `count` items
-    // (whole frames) of contiguous buffered samples through `out` and moves
-    // the position past them. Returns the items handed out: fewer than asked
-    // at the end of the file, at the buffer's wrap-around or when not enough
-    // is buffered; 0 when nothing can be handed out. The pointer stays valid
-    // until the next update_buffer or seek.
+    // Audio thread, only from the render procedure. Hands out up to `count`
+    // items (whole frames) of contiguous buffered samples through `out` and
+    // moves the position past them. Returns the items handed out: fewer than
+    // asked at the end of the file, at the buffer's wrap-around or when not
+    // enough is buffered; 0 when nothing can be handed out. The items stay
+    // reserved (the main thread will not overwrite them) until the render
+    // procedure has copied them and releases them.
     int read_buffered(float **out, int count);
 
     // Main thread (playback timer). When more than half of the buffer has been
@@ -99,6 +100,8 @@ signals:
 private:
     void render(float *output, int frames);
     void copyFrames(float *output, const float *items, int frames, int left, int right) const;
+    // Audio thread: gives the items handed out so far back to the producer.
+    void releaseTaken();
     // Main thread. Reads whole frames into the free part of the ring, given
     // a snapshot of the consumer's index.
     void fill(std::uint64_t readSnapshot);
@@ -123,7 +126,8 @@ private:
     QTimer m_notifyTimer;
 
     // Shared between the threads.
-    alignas(64) std::atomic<std::uint64_t> m_read{0};  // consumer's index, items
+    alignas(64) std::atomic<std::uint64_t> m_read{0};  // consumer's released index, items
+    std::atomic<std::uint64_t> m_taken{0};             // consumer's handed-out index (audio thread)
     alignas(64) std::atomic<std::uint64_t> m_write{0}; // producer's index, items
     alignas(64) std::atomic<qint64> m_position{0};     // frame at m_read
     std::atomic<qint64> m_playable{0};                 // frames the file really has
@@ -134,7 +138,8 @@ private:
     std::atomic<bool> m_eofPending{false};
     std::atomic<quint64> m_underruns{0};
 
-    // Items [m_read, m_write) modulo m_capacity are ready for the consumer;
-    // the rest belongs to the producer.
+    // Modulo m_capacity: items [m_taken, m_write) are ready for the consumer,
+    // [m_read, m_taken) are being copied by it, the rest belongs to the
+    // producer.
     alignas(64) float m_buffer[kBufferItems]{};
 };
