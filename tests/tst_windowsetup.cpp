@@ -19,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cmath>
+
 class TestWindowSetUp : public QObject
 {
     Q_OBJECT
@@ -210,6 +212,43 @@ private slots:
         QVERIFY(!empty->peakTable->isHidden());
         QCOMPARE(peakText(empty, 0), QStringLiteral("-inf dB"));
         QCOMPARE(peakText(empty, 1), QStringLiteral("-inf dB"));
+    }
+
+    // Codecs whose decoders deliver another scale than 16-bit integers: a
+    // half-scale sine must read about -6 dB whatever the coding.
+    void decodedScales_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<double>("tolerance");
+        QTest::newRow("alac 16") << (SF_FORMAT_CAF | SF_FORMAT_ALAC_16) << 44100 << "caf" << 0.1;
+        QTest::newRow("alac 24") << (SF_FORMAT_CAF | SF_FORMAT_ALAC_24) << 44100 << "caf" << 0.1;
+        QTest::newRow("dwvw 16") << (SF_FORMAT_AIFF | SF_FORMAT_DWVW_16) << 44100 << "aiff" << 0.1;
+        QTest::newRow("dpcm 8") << (SF_FORMAT_XI | SF_FORMAT_DPCM_8) << 44100 << "xi" << 0.3;
+        QTest::newRow("vorbis") << (SF_FORMAT_OGG | SF_FORMAT_VORBIS) << 44100 << "ogg" << 1.0;
+        QTest::newRow("opus") << (SF_FORMAT_OGG | SF_FORMAT_OPUS) << 48000 << "opus" << 2.0;
+        QTest::newRow("ulaw") << (SF_FORMAT_WAV | SF_FORMAT_ULAW) << 44100 << "wav" << 0.3;
+        QTest::newRow("ima adpcm") << (SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM) << 44100 << "wav" << 0.3;
+    }
+    void decodedScales()
+    {
+        QFETCH(int, format);
+        QFETCH(int, rate);
+        QFETCH(QString, suffix);
+        QFETCH(double, tolerance);
+        const QString path = m_dir.filePath(QStringLiteral("scale-%1.%2").arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')), suffix));
+        fixtures::Spec spec;
+        spec.format = format;
+        spec.channels = 1;
+        spec.samplerate = rate;
+        spec.frames = rate / 2;
+        QVERIFY(fixtures::write(path, spec, [rate](sf_count_t f, int) { return 0.5 * std::sin(2 * M_PI * 440.0 * double(f) / rate); }));
+        SoundFile *doc = fixtures::openDocument(path);
+        QVERIFY(doc);
+        doc->calculatePeak(nullptr);
+        const double db = doc->peakTableSource->calcDecibels(doc->peakTableSource->peak(0));
+        QVERIFY2(std::abs(db + 6.02) <= tolerance, qPrintable(QString::number(db)));
     }
 
     void scanKeepsNormalisation()

@@ -70,16 +70,28 @@ double ChannelTableSource::calcDecibels(double peakLevel) const
     switch (subtype) {
     case SF_FORMAT_PCM_S8:
     case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_DPCM_8:
         k = 1.0 / 128.0;
         break;
     case SF_FORMAT_PCM_24:
         k = 1.0 / 8388608.0;
         break;
     case SF_FORMAT_PCM_32:
+    // These decoders deliver left-aligned 32-bit integers whatever the
+    // coded width.
+    case SF_FORMAT_ALAC_16:
+    case SF_FORMAT_ALAC_20:
+    case SF_FORMAT_ALAC_24:
+    case SF_FORMAT_ALAC_32:
+    case SF_FORMAT_DWVW_16:
+    case SF_FORMAT_DWVW_24:
         k = 1.0 / 2147483648.0;
         break;
     case SF_FORMAT_FLOAT:
     case SF_FORMAT_DOUBLE:
+    // Vorbis and Opus decode to floating point at full scale 1.0.
+    case SF_FORMAT_VORBIS:
+    case SF_FORMAT_OPUS:
         k = 1.0;
         break;
     default: // 16-bit, and codecs libsndfile decodes on the 16-bit scale

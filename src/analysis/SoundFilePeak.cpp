@@ -40,10 +40,12 @@ void SoundFile::calculatePeak(QObject *)
     // but takes no user input meanwhile: nothing can close the document or
     // move the shared file position under it.
     m_busy = true;
-    scanPeaks(sndfile, sfinfo, *peakTableSource, [this](double percent) {
+    SNDFILE *handle = readingHandle();
+    scanPeaks(handle, sfinfo, *peakTableSource, [this](double percent) {
         peakProgress->setValue(int(percent + 0.5));
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     });
+    releaseReadingHandle(handle);
     m_busy = false;
 
     peakProgress->hide();

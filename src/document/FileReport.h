@@ -69,7 +69,8 @@ QList<ReportSection> infoSections(SNDFILE *sndfile, const SF_INFO &sfinfo, qint6
 
 // The report for a person: the file's name, then each section's title and its
 // "Label: text" lines, indented; further lines of a multi-line text are
-// aligned under the first. No trailing blank line.
+// aligned under the first, and the text's closing line breaks are left out.
+// No trailing line break.
 QString reportText(const FileReport &report);
 
 // The report for a program: {"file": ..., "properties": {"format": ...},

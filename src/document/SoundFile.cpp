@@ -234,6 +234,27 @@ QStringList SoundFile::writableTypesForSaveOperation(SaveOperationType) const
     return {tr("%1 sound file (*.%2)").arg(m_fileType.toUpper(), m_fileType)};
 }
 
+SNDFILE *SoundFile::readingHandle()
+{
+    if (sfinfo.seekable || !sndfile)
+        return sndfile;
+    SF_INFO info{};
+    SNDFILE *handle = sf_open(fname.constData(), SFM_READ, &info);
+    if (handle && (info.channels != sfinfo.channels || info.format != sfinfo.format)) {
+        // Another program replaced the file; read nothing rather than
+        // something else.
+        sf_close(handle);
+        return nullptr;
+    }
+    return handle;
+}
+
+void SoundFile::releaseReadingHandle(SNDFILE *handle)
+{
+    if (handle && handle != sndfile)
+        sf_close(handle);
+}
+
 void SoundFile::close()
 {
     if (m_closed)

@@ -225,6 +225,11 @@ private:
     void setSliderFrame(qint64 frame);
     void stopTransport();
     void createConvertSheet();
+    // A handle to read the whole file from its start: the document's own one,
+    // or for formats libsndfile cannot seek in (XI, some raw codings) a
+    // second handle of its own, which releaseReadingHandle closes.
+    SNDFILE *readingHandle();
+    void releaseReadingHandle(SNDFILE *handle);
     void showRewriteFailure(const QString &message, const QString &detail);
     void showWarning(const QString &message, const QString &detail);
     bool reopenAfterReplace(const QUrl &url);

@@ -4,6 +4,7 @@
 #include "document/SoundFile.h"
 
 #include "analysis/ChannelTableSource.h"
+#include "document/AccessibleNames.h"
 #include "document/FileText.h"
 #include "document/SoundFileWindow.h"
 #include "playback/AudioRenderer.h"
@@ -88,6 +89,7 @@ void SoundFile::createConvertSheet()
     connect(cancel, &QPushButton::clicked, this, [this, cancel] { convertCancel(cancel); });
     // Escape or the window manager's close button mean cancel, too.
     connect(convertSheet, &QDialog::rejected, this, [this] { if (m_busy) convertCancel(convertSheet); });
+    applyAccessibleNames(convertSheet);
 }
 
 QMessageBox *SoundFile::failureAlert() const
@@ -181,8 +183,13 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert)
     // By identity, not spelling: a link to the open file is the open file.
     const bool inPlace = isSameFile(target, own) || target == own;
 
+    SNDFILE *source = readingHandle();
+    if (!source) {
+        showRewriteFailure(tr("Unable to write file"), tr("The file can no longer be read from its start."));
+        return false;
+    }
     RewriteJob job;
-    job.source = sndfile;
+    job.source = source;
     job.sourceInfo = sfinfo;
     // In place, the document's own path is replaced, whatever spelling or
     // link the caller used for it.
@@ -271,6 +278,7 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert)
 
     m_busy = false;
     convertSheet->hide();
+    releaseReadingHandle(source);
 
     if (!result.ok && !(inPlace && result.replaced)) {
         resumePlaybackAfterFileUse(wasRunning);
