@@ -1,5 +1,6 @@
 // Opening files as documents: errors, the Properties tab, the edited mark and
 // closing.
+#include "DocumentFixture.h"
 #include "Fixtures.h"
 
 #include "document/SoundFile.h"
@@ -63,24 +64,8 @@ private:
     QTemporaryDir m_dir;
     DocumentController &controller() { return DocumentController::sharedDocumentController(); }
 
-    SoundFile *open(const QString &path)
-    {
-        DocumentError err;
-        SoundFile *doc = controller().openDocumentWithContentsOfURL(QUrl::fromLocalFile(path), true, &err);
-        if (!doc)
-            qWarning("open %s: %s", qPrintable(path), qPrintable(err.localizedDescription));
-        return doc;
-    }
+    SoundFile *open(const QString &path) { return fixtures::openDocument(path); }
 
-    void closeAll()
-    {
-        // Edits made by a test are thrown away, without the prompt.
-        for (SoundFile *doc : controller().documents()) {
-            doc->modified = false;
-            doc->documentWindow()->close();
-        }
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
 
 private slots:
     void initTestCase()
@@ -89,7 +74,7 @@ private slots:
         controller().setQuitWhenLastDocumentCloses(false);
     }
 
-    void cleanup() { closeAll(); }
+    void cleanup() { fixtures::closeAllDocuments(); }
 
     void openFailures_data()
     {

@@ -1,4 +1,5 @@
 // The Strings and BEXT tabs of the document window.
+#include "DocumentFixture.h"
 #include "Fixtures.h"
 #include "MetadataFixtures.h"
 
@@ -22,14 +23,7 @@ private:
     QTemporaryDir m_dir;
     DocumentController &controller() { return DocumentController::sharedDocumentController(); }
 
-    SoundFile *open(const QString &path)
-    {
-        DocumentError err;
-        SoundFile *doc = controller().openDocumentWithContentsOfURL(QUrl::fromLocalFile(path), true, &err);
-        if (!doc)
-            qWarning("open %s: %s", qPrintable(path), qPrintable(err.localizedDescription));
-        return doc;
-    }
+    SoundFile *open(const QString &path) { return fixtures::openDocument(path); }
 
     static QStringList tabIds(SoundFile *doc)
     {
@@ -57,14 +51,7 @@ private slots:
         controller().setQuitWhenLastDocumentCloses(false);
     }
 
-    void cleanup()
-    {
-        for (SoundFile *doc : controller().documents()) {
-            doc->modified = false;
-            doc->documentWindow()->close();
-        }
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
+    void cleanup() { fixtures::closeAllDocuments(); }
 
     void tabsByContainer_data()
     {
