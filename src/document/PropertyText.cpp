@@ -6,7 +6,9 @@
 
 QString lengthText(qint64 frames, int samplerate)
 {
-    if (samplerate <= 0 || frames < 0)
+    // libsndfile reports SF_COUNT_MAX frames when it cannot tell a stream's
+    // length (an Ogg file cut before its last page, for one).
+    if (samplerate <= 0 || frames < 0 || frames == SF_COUNT_MAX)
         return QStringLiteral("unknown");
     const qint64 totalSeconds = frames / samplerate;
     const qint64 hours = totalSeconds / 3600;

@@ -8,7 +8,8 @@
 
 // "HH:MM:SS.mmm" from a frame count and a sample rate; milliseconds are
 // truncated, hours take as many digits as they need. "unknown" for a rate of 0
-// or below, which a damaged file can report.
+// or below, which a damaged file can report, and for SF_COUNT_MAX frames,
+// libsndfile's answer for a stream whose length it cannot tell.
 QString lengthText(qint64 frames, int samplerate);
 
 // "512.00  Bytes", "1.50 KB", ... from a byte count. The count is rounded to
