@@ -83,8 +83,10 @@ double ChannelTableSource::calcDecibels(double peakLevel) const
     case SF_FORMAT_ALAC_20:
     case SF_FORMAT_ALAC_24:
     case SF_FORMAT_ALAC_32:
+    case SF_FORMAT_DWVW_12:
     case SF_FORMAT_DWVW_16:
     case SF_FORMAT_DWVW_24:
+    case SF_FORMAT_DWVW_N:
         k = 1.0 / 2147483648.0;
         break;
     case SF_FORMAT_FLOAT:

@@ -58,7 +58,8 @@ void SoundFile::calculatePeak(QObject *)
     // The scan moved the file position the renderer reads from: put the
     // renderer back at the frame the slider shows, and resume if it played.
     setSliderFrame(savedFrame);
-    playSliderMoved(playSlider);
+    if (sfinfo.seekable)
+        playSliderMoved(playSlider);
     if (wasPlaying)
         play(this);
 }

@@ -118,6 +118,9 @@ void SoundFile::windowControllerDidLoadNib()
     rightChannel = ui.rightChannel;
     playSlider = ui.playSlider;
     playPos = ui.playPos;
+    convertSheet = ui.convertSheet;
+    convertProgress = ui.convertProgress;
+    createConvertSheet();
 
     m_window->setWindowFilePath(m_fileURL.toLocalFile());
     connect(this, &SoundFile::modificationChanged, m_window.data(), &QWidget::setWindowModified);

@@ -23,6 +23,7 @@
 
 #include <array>
 #include <optional>
+#include <vector>
 
 class AudioRenderer;
 class ChannelTableSource;
@@ -195,7 +196,7 @@ public slots:
     // Proposes a name for the converted file and asks for it in a save panel.
     void convert(QObject *sender);
     // The convert panel ended; a non-zero code means the user chose a file.
-    void convertFileNameChosen(QFileDialog *panel, int returnCode);
+    void convertFileNameChosen(QObject *panel, int returnCode);
     // Cancels a running rewrite after its current block (the partial file is
     // removed), or takes the progress sheet down when none runs.
     void convertCancel(QObject *sender);
@@ -223,8 +224,16 @@ private:
     void setUpChannelModels();
     void setUpTransport();
     void setSliderFrame(qint64 frame);
+    void createRenderer();
+    void rewindUnseekable();
     void stopTransport();
     void createConvertSheet();
+    // The source channels a conversion keeps: the ticked ones among those
+    // listed, and every channel beyond the list.
+    std::vector<int> selectedChannels() const;
+    // What a file of this format would not keep of the given metadata, in
+    // words for a warning.
+    QStringList metadataNotKept(int format, const std::array<std::optional<QByteArray>, 6> &strings, bool withBext) const;
     // A handle to read the whole file from its start: the document's own one,
     // or for formats libsndfile cannot seek in (XI, some raw codings) a
     // second handle of its own, which releaseReadingHandle closes.

@@ -76,7 +76,9 @@ void SoundFile::setUpChannelModels()
         m_window->peakAction->setEnabled(true);
 
     const bool truncated = sfinfo.channels > kListedChannels;
-    const QString note = tr("This file has %1 channels; only the first %2 are listed.").arg(sfinfo.channels).arg(kListedChannels);
+    const QString note = tr("This file has %1 channels; only the first %2 are listed. "
+                            "A conversion always keeps the channels that are not listed.")
+                             .arg(sfinfo.channels).arg(kListedChannels);
     for (QLabel *label : {m_window->ui.convertChannelsNote, m_window->ui.peakChannelsNote}) {
         label->setText(note);
         label->setVisible(truncated);
@@ -102,6 +104,17 @@ void SoundFile::setUpTransport()
     if (listed > 1)
         rightChannel->setCurrentIndex(1);
 
+    createRenderer();
+    // libsndfile cannot seek in some codings (XI, GSM in WAV, ...): such a
+    // file plays from its start only.
+    playSlider->setEnabled(sfinfo.seekable);
+    playSlider->setToolTip(sfinfo.seekable ? QString() : tr("This file's coding can only be played from its start."));
+    setSliderFrame(0);
+    updatePlayPos();
+}
+
+void SoundFile::createRenderer()
+{
     delete audioRenderer;
     audioRenderer = new AudioRenderer(this);
     audioRenderer->set_sndfile(sndfile, &sfinfo);
@@ -109,8 +122,28 @@ void SoundFile::setUpTransport()
     audioRenderer->setRightOutputMapping(std::max(rightChannel->currentIndex(), 0));
     connect(audioRenderer, &AudioRenderer::filePositionChanged, this, &SoundFile::filePositionChanged);
     connect(audioRenderer, &AudioRenderer::eof, this, &SoundFile::eof);
-    setSliderFrame(0);
-    updatePlayPos();
+}
+
+void SoundFile::rewindUnseekable()
+{
+    // Back to the start the only way such a file allows: open it again.
+    SF_INFO info{};
+    SNDFILE *reopened = sf_open(fname.constData(), SFM_READ, &info);
+    if (!reopened)
+        return;
+    if (info.channels != sfinfo.channels || info.format != sfinfo.format) {
+        sf_close(reopened);
+        return;
+    }
+    const bool wasPlaying = isPlaying;
+    stopTransport();
+    delete audioRenderer;
+    audioRenderer = nullptr;
+    sf_close(sndfile);
+    sndfile = reopened;
+    createRenderer();
+    if (wasPlaying)
+        play(this);
 }
 
 void SoundFile::convertFormatSelected(QObject *sender)
@@ -194,6 +227,9 @@ void SoundFile::showMetadata()
         convertKeepBEXT->setEnabled(true);
         convertKeepBEXT->setChecked(true);
     } else {
+        // No record in the file: nothing of an earlier one may find its way
+        // into a later save as if it had been read.
+        bext = BextRecord{};
         convertKeepBEXT->setEnabled(false);
         convertKeepBEXT->setChecked(false);
     }

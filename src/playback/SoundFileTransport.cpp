@@ -41,6 +41,10 @@ void SoundFile::stopTransport()
 
 void SoundFile::timerCallback()
 {
+    // A rewrite or scan reads the shared file handle between its event
+    // passes; a refill now would take samples out from under it.
+    if (m_busy)
+        return;
     if (audioRenderer)
         audioRenderer->update_buffer();
     updatePlayPos();
@@ -53,7 +57,8 @@ qint64 SoundFile::sliderFrame() const
 
 void SoundFile::setSliderFrame(qint64 frame)
 {
-    if (!playSlider)
+    // Never under the user's hand: the drag decides where playback goes.
+    if (!playSlider || playSlider->isSliderDown())
         return;
     // Moving the slider from here must not read as the user seeking.
     const QSignalBlocker blocker(playSlider);
@@ -76,8 +81,12 @@ void SoundFile::playSliderMoved(QObject *sender)
     if (slider != playSlider)
         setSliderFrame(m_sliderScale.frameForValue(slider->value()));
     updatePlayPos();
-    if (audioRenderer)
+    if (!audioRenderer)
+        return;
+    if (sfinfo.seekable)
         audioRenderer->seek(sliderFrame());
+    else if (sliderFrame() == 0)
+        rewindUnseekable();
 }
 
 void SoundFile::setOutputMapping(QObject *sender)

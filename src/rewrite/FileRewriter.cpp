@@ -42,21 +42,56 @@ struct TemporaryFile {
 };
 
 // Gives the document its handle back as it lent it: normalisation of doubles
-// as before, and positioned at the start.
+// as before, and positioned at the start when it can seek (a handle that
+// cannot was lent for this one run and is not read again).
 struct SourceGuard {
     SNDFILE *source;
+    bool seekable;
     int normalise;
 
-    explicit SourceGuard(SNDFILE *s)
-        : source(s), normalise(sf_command(s, SFC_GET_NORM_DOUBLE, nullptr, 0))
+    SourceGuard(SNDFILE *s, bool canSeek)
+        : source(s), seekable(canSeek), normalise(sf_command(s, SFC_GET_NORM_DOUBLE, nullptr, 0))
     {
     }
     ~SourceGuard()
     {
         sf_command(source, SFC_SET_NORM_DOUBLE, nullptr, normalise);
-        sf_seek(source, 0, SEEK_SET);
+        if (seekable)
+            sf_seek(source, 0, SEEK_SET);
     }
 };
+
+// A second read handle on a source that cannot seek, for the read-back
+// check; closed on every way out.
+struct SecondSource {
+    SNDFILE *sf = nullptr;
+    ~SecondSource()
+    {
+        if (sf)
+            sf_close(sf);
+    }
+};
+
+// Opens path again for reading and makes sure it is the file described by
+// expected. Returns an empty text on success, else the reason.
+QString openSecondSource(const QString &path, const SF_INFO &expected, SecondSource *second)
+{
+    if (path.isEmpty())
+        return QStringLiteral("The open file cannot be read again: its name is not known.");
+    SF_INFO info{};
+    if ((expected.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW) {
+        // A headerless file is read with the layout it was opened with.
+        info.format = expected.format;
+        info.channels = expected.channels;
+        info.samplerate = expected.samplerate;
+    }
+    second->sf = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (!second->sf)
+        return QStringLiteral("The open file cannot be read again: %1").arg(QString::fromLocal8Bit(sf_strerror(nullptr)));
+    if (info.format != expected.format || info.channels != expected.channels || info.frames != expected.frames)
+        return QStringLiteral("The file %1 is no longer the one that was opened.").arg(path);
+    return QString();
+}
 
 // Milliseconds since the last lap.
 struct Lap {
@@ -94,6 +129,19 @@ int syncFolder(const QString &folder, int injectedError)
     const int error = ::fsync(fd) == 0 ? 0 : errno;
     ::close(fd);
     return error == EINVAL ? 0 : error;
+}
+
+// Why a copy that read less than the source reported must not replace it.
+QString shortenedText(sf_count_t read, sf_count_t reported)
+{
+    if (reported == SF_COUNT_MAX)
+        return QStringLiteral("Only %1 frames could be read, and the file does not say how long it is; saving "
+                              "would shorten it. Save a copy instead to keep what can be read.")
+            .arg(read);
+    return QStringLiteral("Only %1 of %2 frames could be read; saving would shorten the file. "
+                          "Save a copy instead to keep what can be read.")
+        .arg(read)
+        .arg(reported);
 }
 
 } // namespace
@@ -159,6 +207,16 @@ RewriteResult FileRewriter::run(const RewriteJob &job, const std::function<bool(
                         .arg(job.targetInfo.channels)
                         .arg(outputChannels));
 
+    // A source that cannot seek is compared through a second handle; it is
+    // opened first, so a missing or replaced file fails before any writing.
+    const bool seekable = job.sourceInfo.seekable != 0;
+    SecondSource secondSource;
+    if (!seekable) {
+        const QString problem = openSecondSource(job.sourcePath, job.sourceInfo, &secondSource);
+        if (!problem.isEmpty())
+            return fail(problem);
+    }
+
     // The temporary file, next to the target so the rename stays on one file system.
     const QString target = resolvedTarget(job.targetPath);
     const QByteArray targetName = QFile::encodeName(target);
@@ -187,11 +245,11 @@ RewriteResult FileRewriter::run(const RewriteJob &job, const std::function<bool(
         rewrite::writeBroadcastRecord(temp.sf, *job.bext);
     rewrite::writeStrings(temp.sf, job.strings);
 
-    // Samples.
-    SourceGuard sourceGuard(job.source);
+    // Samples. A source that cannot seek stands at its start already.
+    SourceGuard sourceGuard(job.source, seekable);
     const rewrite::CopyPlan plan = rewrite::planCopy(job.sourceInfo.format, layout.format);
     rewrite::prepareHandles(job.source, temp.sf, plan);
-    if (sf_seek(job.source, 0, SEEK_SET) < 0)
+    if (seekable && sf_seek(job.source, 0, SEEK_SET) < 0)
         return fail(QStringLiteral("The open file cannot be read from its start: %1")
                         .arg(QString::fromLocal8Bit(sf_strerror(job.source))));
     rewrite::CopyStreams streams;
@@ -201,6 +259,7 @@ RewriteResult FileRewriter::run(const RewriteJob &job, const std::function<bool(
     streams.output = temp.sf;
     streams.outputChannels = outputChannels;
     streams.keep = keep;
+    streams.rereadSource = secondSource.sf;
 
     Lap lap;
     const rewrite::CopyOutcome copy = rewrite::copySamples(streams, plan, progress);
@@ -210,6 +269,8 @@ RewriteResult FileRewriter::run(const RewriteJob &job, const std::function<bool(
         return cancelled();
     if (copy.status != rewrite::CopyOutcome::Done)
         return fail(copy.detail);
+    if (job.requireAllFrames && copy.frames < job.sourceInfo.frames)
+        return fail(shortenedText(copy.frames, job.sourceInfo.frames));
 
     const int closeError = sf_close(temp.sf);
     temp.sf = nullptr;

@@ -24,8 +24,20 @@ struct RewriteJob {
     // The document's open read handle (borrowed). The engine seeks and reads
     // it and leaves it open and readable; its read position afterwards is
     // unspecified, so the caller seeks where it needs.
+    // When sourceInfo.seekable is 0 (GSM 6.10, G.72x, NMS ADPCM, XI DPCM, ...)
+    // libsndfile cannot seek it at all: the caller hands over a freshly
+    // opened handle standing at frame 0, which is read once, from where it
+    // stands, and the read-back check opens sourcePath again instead.
     SNDFILE *source = nullptr;
     SF_INFO sourceInfo{};
+    // The file the source handle reads. Needed when the source cannot seek;
+    // its format, channels and frames must match sourceInfo.
+    QString sourcePath;
+    // Refuse to write when the source delivers fewer frames than
+    // sourceInfo.frames (a damaged file, or one whose length is unknown):
+    // set for saves in place, which would otherwise silently shorten the
+    // file. A copy elsewhere keeps what can be read.
+    bool requireAllFrames = false;
     // File to create or replace. A symbolic link is followed: the file it
     // points to is replaced and the link kept.
     QString targetPath;

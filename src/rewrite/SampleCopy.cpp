@@ -278,11 +278,14 @@ sf_count_t readFrames(SNDFILE *f, T *buffer, sf_count_t frames, int channels, co
     return done;
 }
 
+// s.source is read from its start: seeked there, unless it is a fresh handle
+// (atStart) that cannot seek at all.
 template <typename T>
 CheckOutcome compareLoop(const CopyStreams &s, const CopyPlan &plan, const ItemIo<T> &io, SNDFILE *written,
-                         sf_count_t framesWritten, const std::function<bool(double)> &progress, bool corrupt)
+                         sf_count_t framesWritten, const std::function<bool(double)> &progress, bool corrupt,
+                         bool atStart)
 {
-    if (sf_seek(s.source, 0, SEEK_SET) < 0)
+    if (!atStart && sf_seek(s.source, 0, SEEK_SET) < 0)
         return mismatch(QStringLiteral("the open file cannot be read again from its start (%1)")
                             .arg(QString::fromLocal8Bit(sf_strerror(s.source))));
 
@@ -427,11 +430,18 @@ CopyOutcome copySamples(const CopyStreams &streams, const CopyPlan &plan,
     return copyLoop(streams, plan, kDoubleIo, progress);
 }
 
-CheckOutcome checkWrittenFile(const CopyStreams &streams, const CopyPlan &plan,
+CheckOutcome checkWrittenFile(const CopyStreams &copied, const CopyPlan &plan,
                               const QString &path, const SF_INFO &targetInfo,
                               sf_count_t framesWritten,
                               const std::function<bool(double)> &progress, bool corrupt)
 {
+    // The source is read again from its start: through the second handle
+    // when there is one, else through the first, seeked back.
+    CopyStreams streams = copied;
+    const bool atStart = copied.rereadSource != nullptr;
+    if (atStart)
+        streams.source = copied.rereadSource;
+
     SF_INFO info{};
     if ((targetInfo.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW) {
         // A headerless file says nothing about itself.
@@ -454,19 +464,19 @@ CheckOutcome checkWrittenFile(const CopyStreams &streams, const CopyPlan &plan,
     } else if (plan.path == SamplePath::Int) {
         // Integer codings compare on libsndfile's integer scale, exactly or
         // within a step: cheaper than going through doubles.
-        result = compareLoop(streams, plan, kIntIo, written, framesWritten, progress, corrupt);
+        result = compareLoop(streams, plan, kIntIo, written, framesWritten, progress, corrupt, atStart);
     } else if (plan.check == ReadBackCheck::WithinStep) {
         sf_command(streams.source, SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
         sf_command(written, SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
-        result = compareLoop(streams, plan, kDoubleIo, written, framesWritten, progress, corrupt);
+        result = compareLoop(streams, plan, kDoubleIo, written, framesWritten, progress, corrupt, atStart);
     } else if (plan.path == SamplePath::Raw) {
         const ItemIo<unsigned char> rawIo{readRaw, writeRaw, plan.rawBytesPerItem};
-        result = compareLoop(streams, plan, rawIo, written, framesWritten, progress, corrupt);
+        result = compareLoop(streams, plan, rawIo, written, framesWritten, progress, corrupt, atStart);
     } else {
         const int normalise = plan.path == SamplePath::ExactDouble ? SF_FALSE : SF_TRUE;
         sf_command(streams.source, SFC_SET_NORM_DOUBLE, nullptr, normalise);
         sf_command(written, SFC_SET_NORM_DOUBLE, nullptr, normalise);
-        result = compareLoop(streams, plan, kDoubleIo, written, framesWritten, progress, corrupt);
+        result = compareLoop(streams, plan, kDoubleIo, written, framesWritten, progress, corrupt, atStart);
     }
     sf_close(written);
     return result;

@@ -56,6 +56,10 @@ struct CopyStreams {
     SNDFILE *output = nullptr;
     int outputChannels = 0;
     std::vector<int> keep;
+    // A second handle on the source file, standing at frame 0, for sources
+    // libsndfile cannot seek: the read-back check reads it instead of
+    // seeking source back to the start. Null for seekable sources.
+    SNDFILE *rereadSource = nullptr;
 };
 
 struct CopyOutcome {
@@ -82,7 +86,8 @@ struct CheckOutcome {
 };
 
 // Reads the closed file at path back and compares it with the source, which
-// it seeks to frame 0 first (streams.output is not used). targetInfo gives the layout of headerless (RAW)
+// it seeks to frame 0 first, or with streams.rereadSource when that is set
+// (streams.output is not used). targetInfo gives the layout of headerless (RAW)
 // files. progress(100) is called once per block compared; false cancels.
 // corrupt alters one item read back, so tests can prove the comparison bites.
 CheckOutcome checkWrittenFile(const CopyStreams &streams, const CopyPlan &plan,

@@ -33,12 +33,7 @@ void SoundFile::convert(QObject *)
 
     convertSFInfo = sfinfo;
     convertSFInfo.format = convertFormats[subformat];
-    int channels = 0;
-    const int listed = std::min(sfinfo.channels, 256);
-    for (int c = 0; c < listed; ++c)
-        if (convertTableSource->channelIsSelected(c))
-            ++channels;
-    convertSFInfo.channels = channels;
+    convertSFInfo.channels = int(selectedChannels().size());
 
     const QList<FormatEntry> majors = majorFormats();
     const int major = convertFormat->currentIndex();
@@ -62,8 +57,9 @@ void SoundFile::convert(QObject *)
     panel->open();
 }
 
-void SoundFile::convertFileNameChosen(QFileDialog *panel, int returnCode)
+void SoundFile::convertFileNameChosen(QObject *sender, int returnCode)
 {
+    auto *panel = qobject_cast<QFileDialog *>(sender);
     if (!panel)
         return;
     panel->hide();

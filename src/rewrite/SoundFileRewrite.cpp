@@ -5,6 +5,7 @@
 
 #include "analysis/ChannelTableSource.h"
 #include "document/AccessibleNames.h"
+#include "document/FileReport.h"
 #include "document/FileText.h"
 #include "document/SoundFileWindow.h"
 #include "playback/AudioRenderer.h"
@@ -24,8 +25,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -57,10 +58,10 @@ void storeField(char *field, int width, const QString &text, const QByteArray &o
     std::memcpy(field, bytes.constData(), size_t(bytes.size()));
 }
 
-bool isAscii(const QString &text)
+bool isAscii(const QByteArray &bytes)
 {
-    for (QChar c : text)
-        if (c.unicode() > 0x7F)
+    for (char c : bytes)
+        if (uchar(c) > 0x7F)
             return false;
     return true;
 }
@@ -69,23 +70,10 @@ bool isAscii(const QString &text)
 
 void SoundFile::createConvertSheet()
 {
-    convertSheet = new QDialog(m_window);
-    convertSheet->setObjectName(QStringLiteral("convertSheet"));
-    convertSheet->setWindowTitle(tr("Writing"));
-    convertSheet->setWindowModality(Qt::WindowModal);
-    auto *layout = new QVBoxLayout(convertSheet);
-    auto *label = new QLabel(tr("Writing the new file…"), convertSheet);
-    label->setObjectName(QStringLiteral("convertSheetLabel"));
-    layout->addWidget(label);
-    convertProgress = new QProgressBar(convertSheet);
-    convertProgress->setObjectName(QStringLiteral("convertProgress"));
-    convertProgress->setRange(0, 100);
-    convertProgress->setMinimumWidth(320);
-    layout->addWidget(convertProgress);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, convertSheet);
-    QPushButton *cancel = buttons->button(QDialogButtonBox::Cancel);
+    // The sheet comes from the form; here it learns what Cancel means.
+    QPushButton *cancel = m_window->ui.convertSheetButtons->button(QDialogButtonBox::Cancel);
     cancel->setObjectName(QStringLiteral("convertCancelButton"));
-    layout->addWidget(buttons);
+    convertProgress->setRange(0, 100);
     connect(cancel, &QPushButton::clicked, this, [this, cancel] { convertCancel(cancel); });
     // Escape or the window manager's close button mean cancel, too.
     connect(convertSheet, &QDialog::rejected, this, [this] { if (m_busy) convertCancel(convertSheet); });
@@ -141,7 +129,10 @@ void SoundFile::resumePlaybackAfterFileUse(bool resume)
 {
     if (!audioRenderer)
         return;
-    audioRenderer->seek(audioRenderer->currentPosition());
+    // A file that cannot seek was read through a handle of its own; the
+    // renderer's handle has not moved.
+    if (sfinfo.seekable)
+        audioRenderer->seek(audioRenderer->currentPosition());
     if (resume)
         audioRenderer->play();
 }
@@ -173,6 +164,54 @@ bool SoundFile::reopenAfterReplace(const QUrl &url)
     return true;
 }
 
+std::vector<int> SoundFile::selectedChannels() const
+{
+    // Channels beyond the listed ones cannot be deselected, so they stay.
+    std::vector<int> channels;
+    for (int c = 0; c < sfinfo.channels; ++c)
+        if (c >= 256 || (convertTableSource && convertTableSource->channelIsSelected(c)))
+            channels.push_back(c);
+    return channels;
+}
+
+QStringList SoundFile::metadataNotKept(int format, const std::array<std::optional<QByteArray>, 6> &strings, bool withBext) const
+{
+    static const char *const names[6] = {QT_TR_NOOP("the title"), QT_TR_NOOP("the copyright"), QT_TR_NOOP("the software"),
+                                         QT_TR_NOOP("the artist"), QT_TR_NOOP("the comment"), QT_TR_NOOP("the date")};
+    const int major = format & SF_FORMAT_TYPEMASK;
+    QStringList lost;
+    const bool anyString = std::any_of(strings.begin(), strings.end(), [](const auto &s) { return s && !s->isEmpty(); });
+    switch (major) {
+    case SF_FORMAT_WAV:
+    case SF_FORMAT_WAVEX:
+    case SF_FORMAT_RF64:
+        // INFO strings this long are written but never read back.
+        for (int i = 0; i < 6; ++i)
+            if (strings[size_t(i)] && strings[size_t(i)]->size() >= 2046)
+                lost << tr("%1 (2046 bytes or longer)").arg(tr(names[i]));
+        break;
+    case SF_FORMAT_AIFF:
+        if (strings[5] && !strings[5]->isEmpty())
+            lost << tr("the date");
+        if (strings[1] && !isAscii(*strings[1]))
+            lost << tr("the non-ASCII characters of the copyright");
+        if (strings[2] && !isAscii(*strings[2]))
+            lost << tr("the software text from its first non-ASCII character on");
+        break;
+    case SF_FORMAT_CAF:
+    case SF_FORMAT_FLAC:
+    case SF_FORMAT_OGG:
+        break;
+    default:
+        if (anyString)
+            lost << tr("the text metadata (title, artist, comment, …)");
+        break;
+    }
+    if (withBext && major != SF_FORMAT_WAV && major != SF_FORMAT_WAVEX && major != SF_FORMAT_RF64)
+        lost << tr("the broadcast (BEXT) record");
+    return lost;
+}
+
 bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert)
 {
     if (m_busy || !sndfile || !url.isLocalFile() || !m_window)
@@ -182,6 +221,24 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert)
     const QString own = QFileInfo(m_fileURL.toLocalFile()).absoluteFilePath();
     // By identity, not spelling: a link to the open file is the open file.
     const bool inPlace = isSameFile(target, own) || target == own;
+
+    // Another window showing the target would go on showing, and later save,
+    // what the file held before.
+    SoundFile *other = DocumentController::sharedDocumentController().documentForURL(QUrl::fromLocalFile(target));
+    if (!inPlace && other && other != this) {
+        showRewriteFailure(tr("Unable to write file"),
+                           tr("“%1” is open in another window. Close it there first.").arg(QFileInfo(target).fileName()));
+        return false;
+    }
+    const QFileInfo targetInfo(inPlace ? own : target);
+    // A file nobody may write to is kept as it is, even for a user the
+    // system would let replace it.
+    const QFileDevice::Permissions anyWrite = QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    if (targetInfo.exists() && (!targetInfo.isWritable() || !(targetInfo.permissions() & anyWrite))) {
+        showRewriteFailure(tr("Unable to write file"),
+                           tr("“%1” is read-only.").arg(targetInfo.fileName()));
+        return false;
+    }
 
     SNDFILE *source = readingHandle();
     if (!source) {
@@ -196,12 +253,8 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert)
     job.targetPath = inPlace ? own : target;
     job.targetInfo = convertSFInfo;
     job.owner = this;
-    if (convertSFInfo.channels != sfinfo.channels) {
-        const int listed = std::min(sfinfo.channels, 256);
-        for (int c = 0; c < listed; ++c)
-            if (convertTableSource && convertTableSource->channelIsSelected(c))
-                job.channels.push_back(c);
-    }
+    if (convertSFInfo.channels != sfinfo.channels)
+        job.channels = selectedChannels();
 
     QLineEdit *const stringFields[6] = {stringTitle, stringCopyright, stringSoftware, stringArtist, stringComment, stringDate};
     for (int i = 0; i < 6; ++i) {
@@ -232,8 +285,9 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert)
         storeField(record.origination_date, 10, bextOriginationDate->text(), bextFieldBytes(read, BextField::OriginationDate));
         storeField(record.origination_time, 8, bextOriginationTime->text(), bextFieldBytes(read, BextField::OriginationTime));
         storeField(record.umid, 64, bextUMID->text(), bextFieldBytes(read, BextField::UMID));
+        // The text edit shows CR LF as one line break; compare what it shows.
         const QString history = bextCodingHistory->toPlainText();
-        if (history != decodeFileText(bextFieldBytes(read, BextField::CodingHistory))) {
+        if (history != plainTextAsShown(decodeFileText(bextFieldBytes(read, BextField::CodingHistory)))) {
             const QByteArray bytes = history.toUtf8().left(kBextCodingHistoryCapacity);
             std::memset(record.coding_history, 0, sizeof record.coding_history);
             std::memcpy(record.coding_history, bytes.constData(), size_t(bytes.size()));
@@ -246,20 +300,8 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert)
         job.bext = record;
     }
 
-    // AIFF keeps neither a date nor non-ASCII text in some strings: say so
-    // rather than lose it silently.
-    QStringList notKept;
-    if ((convertSFInfo.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF) {
-        if (!stringDate->text().isEmpty())
-            notKept << tr("the date");
-        if (!isAscii(stringCopyright->text()))
-            notKept << tr("the non-ASCII characters of the copyright");
-        if (!isAscii(stringSoftware->text()))
-            notKept << tr("the software text from its first non-ASCII character on");
-    }
+    const QStringList notKept = metadataNotKept(convertSFInfo.format, job.strings, job.bext.has_value());
 
-    if (!convertSheet)
-        createConvertSheet();
     convertProgress->setValue(0);
     const bool wasRunning = isPlaying;
     if (audioRenderer)
@@ -288,8 +330,10 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert)
     }
 
     if (inPlace) {
-        if (!reopenAfterReplace(QUrl::fromLocalFile(own)))
+        if (!reopenAfterReplace(QUrl::fromLocalFile(own))) {
+            resumePlaybackAfterFileUse(wasRunning);
             return false;
+        }
         if (!result.ok) {
             showRewriteFailure(result.message, result.detail);
             return false;
@@ -305,7 +349,7 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert)
         }
     }
     if (!notKept.isEmpty())
-        showWarning(tr("AIFF files cannot store everything that was entered."),
+        showWarning(tr("The file's format cannot store everything that was entered."),
                     tr("Not stored: %1.").arg(notKept.join(QStringLiteral("; "))));
     return true;
 }
