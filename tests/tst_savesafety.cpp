@@ -19,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cmath>
+
 namespace {
 
 FileMetadata metadataOf(const QString &path)
@@ -239,6 +241,50 @@ private slots:
         QCOMPARE(doc->playSlider->sliderPosition(), 44100 * 4);
         doc->playSlider->setSliderDown(false);
         QCOMPARE(doc->audioRenderer->currentPosition(), qint64(44100 * 4));
+    }
+
+    void unseekableFileSavesInPlace()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("gsm-save.wav"));
+        fixtures::Spec spec;
+        spec.format = SF_FORMAT_WAV | SF_FORMAT_GSM610;
+        spec.channels = 1;
+        spec.samplerate = 8000;
+        spec.frames = 8000;
+        QVERIFY(fixtures::write(path, spec));
+        SoundFile *doc = fixtures::openDocument(path);
+        QVERIFY(doc);
+        doc->stringTitle->setText(QStringLiteral("GSM take"));
+        QVERIFY(save(doc));
+        QCOMPARE(*metadataOf(path).strings[0], QByteArray("GSM take"));
+        // Block codings pad the last block; nothing is lost.
+        QVERIFY(qint64(doc->sfinfo.frames) >= 8000);
+    }
+
+    void inPlaceSaveNeverShortens()
+    {
+        // A FLAC file cut in its audio frames still reports its full length.
+        const QString path = m_dir.filePath(QStringLiteral("cut.flac"));
+        fixtures::Spec spec;
+        spec.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+        spec.channels = 2;
+        spec.frames = 44100 * 4;
+        QVERIFY(fixtures::write(path, spec, [](sf_count_t f, int c) { return 0.3 * std::sin(double(f * (c + 3)) * 0.01) + 0.05 * ((f * 7919) % 13 - 6) / 6.0; }));
+        QFile f(path);
+        QVERIFY(f.resize(f.size() / 2));
+        const QByteArray bytes = [&] { QFile g(path); g.open(QIODevice::ReadOnly); return g.readAll(); }();
+        SoundFile *doc = fixtures::openDocument(path);
+        QVERIFY(doc);
+        QCOMPARE(qint64(doc->sfinfo.frames), qint64(44100 * 4));
+        doc->stringTitle->setText(QStringLiteral("shorter?"));
+        QVERIFY(!save(doc));
+        QVERIFY(doc->failureAlert());
+        QVERIFY(doc->isDocumentEdited());
+        QFile g(path);
+        QVERIFY(g.open(QIODevice::ReadOnly));
+        QCOMPARE(g.readAll(), bytes);
+        // A copy elsewhere keeps what can be read.
+        QVERIFY(saveTo(doc, m_dir.filePath(QStringLiteral("cut-copy.flac"))));
     }
 
     void unseekableFilePlaysAgainAfterItsEnd()

@@ -248,6 +248,10 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert)
     RewriteJob job;
     job.source = source;
     job.sourceInfo = sfinfo;
+    job.sourcePath = QFile::decodeName(fname);
+    // Replacing the file must never shorten it: what cannot be decoded now
+    // may still be recoverable from the original.
+    job.requireAllFrames = inPlace;
     // In place, the document's own path is replaced, whatever spelling or
     // link the caller used for it.
     job.targetPath = inPlace ? own : target;
