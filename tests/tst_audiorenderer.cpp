@@ -3,6 +3,7 @@
 // thread would; two play through SDL's disk driver and read back what the
 // device was given.
 #include "playback/AudioRenderer.h"
+#include "playback/SdlAudio.h"
 
 #include "Fixtures.h"
 #include "PlaybackFixtures.h"
@@ -45,7 +46,10 @@ private slots:
     void shortRead();
     void noDeviceAtOddRate();
     void degenerateInput();
+    void bufferFramesFollowRate_data();
+    void bufferFramesFollowRate();
     void endToEndThroughDisk();
+    void outputsTakeTurns();
     void playsWhileRefillingAndSeeking();
 
 private:
@@ -421,12 +425,14 @@ void TestAudioRenderer::noDeviceAtOddRate()
     QVERIFY(p.open(m_dir, QStringLiteral("rate500.wav"), 1, 3000, 500));
     QCOMPARE(p.setupOutput, QStringLiteral("Unable to find a usable audio output unit component\n"));
     StdoutCapture capture;
-    const int started = p.r->play();
+    const int started = p.play();
     const int stopped = p.r->pause();
     const QString printed = capture.text();
     QVERIFY(started != 0);
     QVERIFY(stopped != 0);
-    QCOMPARE(printed, QStringLiteral("AudioOutputUnitStart returned %1\nAudioOutputUnitStop returned %2\n")
+    // play tries to open the output again and says why it cannot start.
+    QCOMPARE(printed, QStringLiteral("Unable to find a usable audio output unit component\n"
+                                     "AudioOutputUnitStart returned %1\nAudioOutputUnitStop returned %2\n")
                           .arg(started).arg(stopped));
     // The buffer was filled all the same.
     std::vector<float> out;
@@ -467,6 +473,29 @@ void TestAudioRenderer::degenerateInput()
     QCOMPARE(r->read_buffered(nullptr, 100), 0);
 }
 
+void TestAudioRenderer::bufferFramesFollowRate_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("frames");
+    // The power of two nearest to 20 ms, within 256..4096.
+    QTest::newRow("1000 Hz") << 1000 << 256;
+    QTest::newRow("8000 Hz") << 8000 << 256;
+    QTest::newRow("16000 Hz") << 16000 << 256;
+    QTest::newRow("22050 Hz") << 22050 << 512;
+    QTest::newRow("44100 Hz") << 44100 << 1024;
+    QTest::newRow("48000 Hz") << 48000 << 1024;
+    QTest::newRow("96000 Hz") << 96000 << 2048;
+    QTest::newRow("192000 Hz") << 192000 << 4096;
+    QTest::newRow("768000 Hz") << 768000 << 4096;
+}
+
+void TestAudioRenderer::bufferFramesFollowRate()
+{
+    QFETCH(int, rate);
+    QFETCH(int, frames);
+    QCOMPARE(SdlAudio::bufferFrames(rate), frames);
+}
+
 void TestAudioRenderer::endToEndThroughDisk()
 {
     const int frames = 50000;
@@ -478,24 +507,80 @@ void TestAudioRenderer::endToEndThroughDisk()
     p.r->setRightOutputMapping(0);
     {
         StdoutCapture capture;
-        const int started = p.r->play();
+        const int started = p.play();
         QCOMPARE(capture.text(), QString());
         QCOMPARE(started, 0);
     }
     // The renderer's own timer delivers the end while the event loop runs.
     QTRY_COMPARE_WITH_TIMEOUT(p.count("eof"), 1, 60000);
-    QCOMPARE(p.r->pause(), 0);
+    QCOMPARE(p.r->pause(), 0); // closes the device, which closes its file
     QCOMPARE(p.r->currentPosition(), qint64(frames));
-    p.r.reset(); // closes the device, which closes its file
 
-    // Silence while paused comes first; the signal starts at its first frame.
+    // The device took whole buffers of the size asked for at this rate.
     const std::vector<float> out = readRaw(raw);
+    QCOMPARE(out.size() % (2 * size_t(SdlAudio::bufferFrames(48000))), size_t(0));
+    // Silence while paused comes first; the signal starts at its first frame.
     size_t start = 0;
     while (start < out.size() && out[start] == 0.0f)
         ++start;
     QVERIFY(start % 2 == 0);
     VERIFY_PLAYED(compareMapped(out, start / 2, p.ref, 4, 2, 0, 0, size_t(frames)));
     QVERIFY(silentFrom(out, start / 2 + frames));
+}
+
+void TestAudioRenderer::outputsTakeTurns()
+{
+    // The dummy driver, like ALSA without dmix, gives out one output at a
+    // time. A renderer holds it only while it plays, so two open files play
+    // one after the other.
+    QVERIFY(SdlAudio::selectDriverForTesting("dummy"));
+    const auto backToDisk = qScopeGuard([] { SdlAudio::selectDriverForTesting("disk"); });
+    struct Turn {
+        const char *name;
+        int channels;
+        int frames;
+        int rate;
+    };
+    const Turn turns[] = {{"turn-a.wav", 1, 4000, 8000}, {"turn-b.wav", 2, 11025, 44100}};
+    Player players[2];
+    for (int i = 0; i < 2; ++i) {
+        const Turn &t = turns[i];
+        QVERIFY(players[i].open(m_dir, QString::fromLatin1(t.name), t.channels, t.frames, t.rate));
+        // The first renderer's trial output was closed again.
+        QCOMPARE(players[i].setupOutput, QString());
+    }
+    Player &a = players[0];
+    Player &b = players[1];
+    {
+        StdoutCapture capture;
+        const int stopped = b.r->pause(); // not playing: nothing to stop
+        QCOMPARE(capture.text(), QString());
+        QCOMPARE(stopped, 0);
+    }
+
+    // While one plays, the other cannot; once it stops, the other can.
+    QCOMPARE(a.play(), 0);
+    {
+        StdoutCapture capture;
+        const int started = b.play();
+        QCOMPARE(capture.text(), QStringLiteral("Unable to find a usable audio output unit component\n"
+                                                "AudioOutputUnitStart returned -1\n"));
+        QCOMPARE(started, -1);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(a.count("eof"), 1, 60000);
+    QCOMPARE(a.r->pause(), 0);
+    QCOMPARE(a.r->currentPosition(), qint64(turns[0].frames));
+    for (int round = 0; round < 2; ++round) {
+        StdoutCapture capture;
+        const int started = b.play();
+        QCOMPARE(capture.text(), QString());
+        QCOMPARE(started, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(b.count("eof"), round + 1, 60000);
+        QCOMPARE(b.r->pause(), 0);
+        QCOMPARE(b.r->currentPosition(), qint64(turns[1].frames));
+        b.r->seek(0);
+    }
+    QCOMPARE(b.r->underrunCount(), quint64(0));
 }
 
 void TestAudioRenderer::playsWhileRefillingAndSeeking()
@@ -516,7 +601,7 @@ void TestAudioRenderer::playsWhileRefillingAndSeeking()
     QObject::connect(&refill, &QTimer::timeout, p.r.get(), [&p] { p.r->update_buffer(); });
     StdoutCapture capture; // "rebuffering." lines
     refill.start();
-    const int started = p.r->play();
+    const int started = p.play();
     bool seeked = false;
     QElapsedTimer clock;
     clock.start();

@@ -85,6 +85,8 @@ private slots:
     void honestConversionsPassTheCheck();
     void sourceHandleStaysUsable();
     void shortFileCopiesWhatItDelivers();
+    void unseekableSourceSaves_data();
+    void unseekableSourceSaves();
     void sndfileConvertAgrees_data();
     void sndfileConvertAgrees();
 
@@ -429,6 +431,67 @@ void FileRewriterTest::shortFileCopiesWhatItDelivers()
     QVERIFY2(r.ok, qPrintable(r.detail));
     QCOMPARE(r.framesWritten, sf_count_t(delivered.size() / 2));
     QCOMPARE(readInts(target), delivered);
+}
+
+void FileRewriterTest::unseekableSourceSaves_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("to"); // 0: saved in place in its own format
+    QTest::addColumn<bool>("exact"); // the samples come back unchanged
+
+    const int gsm = SF_FORMAT_WAV | SF_FORMAT_GSM610;
+    const int dpcm = SF_FORMAT_XI | SF_FORMAT_DPCM_16;
+    const int wav16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    // GSM is lossy: encoding it again changes the samples.
+    QTest::newRow("wav gsm in place") << gsm << 8000 << 0 << false;
+    QTest::newRow("wav gsm to 16") << gsm << 8000 << wav16 << true;
+    QTest::newRow("xi dpcm 16 in place") << dpcm << 44100 << 0 << true;
+    QTest::newRow("xi dpcm 16 to 16") << dpcm << 44100 << wav16 << true;
+}
+
+void FileRewriterTest::unseekableSourceSaves()
+{
+    QFETCH(int, format);
+    QFETCH(int, rate);
+    QFETCH(int, to);
+    QFETCH(bool, exact);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-');
+    const QString source = path("unseekable-" + tag);
+    Spec spec;
+    spec.format = format;
+    spec.channels = 1;
+    spec.samplerate = rate;
+    spec.frames = 150000; // several copy blocks
+    QVERIFY(write(source, spec, [](sf_count_t f, int c) { return 0.4 * sineSample(3 * f, c); }));
+    const std::vector<int> before = readInts(source);
+
+    // What the document hands over for such a file: a fresh handle at frame 0.
+    OpenSoundFile in(source);
+    QVERIFY(in.sf);
+    QCOMPARE(in.info.seekable, 0);
+    QVERIFY(sf_seek(in.sf, 0, SEEK_SET) < 0);
+    const bool inPlace = to == 0;
+    RewriteJob job = sameFormatJob(in, inPlace ? source : path("unseekable-" + tag + "-converted.wav"));
+    if (!inPlace)
+        job.targetInfo.format = to;
+    job.requireAllFrames = inPlace;
+    job.strings[SF_STR_TITLE - 1] = QByteArray("saved from a stream");
+    const RewriteResult r = FileRewriter().run(job, {});
+    QVERIFY2(r.ok, qPrintable(r.detail));
+    QVERIFY(r.replaced);
+    QCOMPARE(r.framesWritten, in.info.frames);
+
+    SF_INFO info{};
+    const std::vector<int> after = readInts(job.targetPath, &info);
+    QCOMPARE(info.format, inPlace ? format : to);
+    QCOMPARE(info.frames, in.info.frames);
+    QCOMPARE(after.size(), before.size());
+    if (exact)
+        QCOMPARE(after, before);
+    if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV)
+        QCOMPARE(readString(job.targetPath, SF_STR_TITLE), QByteArray("saved from a stream"));
+    QCOMPARE(temporaryLeftovers(m_dir.path()), QStringList());
 }
 
 void FileRewriterTest::sndfileConvertAgrees_data()

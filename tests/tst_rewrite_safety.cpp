@@ -57,6 +57,10 @@ private slots:
     void inPlaceOnAnotherFileSystem();
     void inPlaceKeepsModeAndOpenHandle();
     void symbolicLinkStaysALink();
+    void unseekableSourceNeedsItsFile_data();
+    void unseekableSourceNeedsItsFile();
+    void inPlaceSaveNeverShortens_data();
+    void inPlaceSaveNeverShortens();
 
 private:
     QTemporaryDir m_dir;
@@ -396,6 +400,127 @@ void RewriteSafetyTest::symbolicLinkStaysALink()
     QVERIFY2(r.ok, qPrintable(r.detail));
     QVERIFY(QFileInfo(link).isSymLink());
     QCOMPARE(readString(real, SF_STR_TITLE), QByteArray("through the link"));
+}
+
+void RewriteSafetyTest::unseekableSourceNeedsItsFile_data()
+{
+    QTest::addColumn<QString>("sourcePath"); // relative to the test's folder; empty: none given
+    QTest::addColumn<QString>("detail");     // part of the reason given
+    QTest::newRow("no name") << QString() << "its name is not known";
+    QTest::newRow("missing file") << "gone.wav" << "cannot be read again";
+    QTest::newRow("another file") << "other.wav" << "is no longer the one that was opened";
+}
+
+void RewriteSafetyTest::unseekableSourceNeedsItsFile()
+{
+    // A source libsndfile cannot seek is read back through a second handle
+    // on its file; without that file nothing may be written.
+    QFETCH(QString, sourcePath);
+    QFETCH(QString, detail);
+    QTemporaryDir dir;
+    const QString source = dir.filePath("gsm.wav");
+    Spec spec;
+    spec.format = SF_FORMAT_WAV | SF_FORMAT_GSM610;
+    spec.channels = 1;
+    spec.samplerate = 8000;
+    spec.frames = 8000;
+    QVERIFY(write(source, spec));
+    QVERIFY(write(dir.filePath("other.wav"), stereo16(8000)));
+    const QString target = dir.filePath("target.wav");
+    QVERIFY(write(target, stereo16(10)));
+    const QByteArray before = fileBytes(target);
+    const QByteArray sourceBefore = fileBytes(source);
+
+    OpenSoundFile in(source);
+    QCOMPARE(in.info.seekable, 0);
+    RewriteJob job = sameFormatJob(in, target);
+    job.sourcePath = sourcePath.isEmpty() ? QString() : dir.filePath(sourcePath);
+    const RewriteResult r = FileRewriter().run(job, {});
+    QVERIFY(!r.ok);
+    QVERIFY(!r.replaced);
+    QCOMPARE(r.message, kUnable);
+    QVERIFY2(r.detail.contains(detail), qPrintable(r.detail));
+    QCOMPARE(fileBytes(target), before);
+    QCOMPARE(fileBytes(source), sourceBefore);
+    QCOMPARE(temporaryLeftovers(dir.path()), QStringList());
+}
+
+void RewriteSafetyTest::inPlaceSaveNeverShortens_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("cutPercent");     // of the file's size
+    QTest::addColumn<bool>("cutAfterOpening"); // the handle still believes the old length
+    QTest::addColumn<bool>("saved");
+
+    const int flac = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    const int wav = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    const int ogg = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    // libsndfile reports the FLAC header's frame count but decodes only the
+    // whole frames that are left.
+    QTest::newRow("flac cut in its audio frames") << flac << 60 << false << false;
+    // Cut before its last page: an unknown length (SF_COUNT_MAX), nothing
+    // decodes.
+    QTest::newRow("ogg cut before its last page") << ogg << 70 << false << false;
+    // A WAV opened after the cut reports the frames it holds: nothing is lost.
+    QTest::newRow("wav cut before opening") << wav << 60 << false << true;
+    QTest::newRow("wav cut under the open handle") << wav << 60 << true << false;
+    QTest::newRow("flac whole") << flac << 100 << false << true;
+}
+
+void RewriteSafetyTest::inPlaceSaveNeverShortens()
+{
+    QFETCH(int, format);
+    QFETCH(int, cutPercent);
+    QFETCH(bool, cutAfterOpening);
+    QFETCH(bool, saved);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-');
+    const QString file = path("shorten-" + tag);
+    Spec spec = stereo16(88200);
+    spec.format = format;
+    QVERIFY(write(file, spec));
+    auto cut = [&] {
+        QFile f(file);
+        return f.resize(f.size() * cutPercent / 100);
+    };
+    if (!cutAfterOpening)
+        QVERIFY(cut());
+    OpenSoundFile in(file);
+    QVERIFY(in.sf);
+    if (cutAfterOpening)
+        QVERIFY(cut());
+    const sf_count_t readable = sf_count_t(readInts(file).size() / 2);
+    const QByteArray before = fileBytes(file);
+
+    RewriteJob job = sameFormatJob(in, file);
+    job.requireAllFrames = true;
+    job.strings[SF_STR_TITLE - 1] = QByteArray("edited");
+    const RewriteResult r = FileRewriter().run(job, {});
+    QCOMPARE(temporaryLeftovers(m_dir.path()), QStringList());
+    if (saved) {
+        QVERIFY2(r.ok, qPrintable(r.detail));
+        QCOMPARE(r.framesWritten, in.info.frames);
+        QCOMPARE(sf_count_t(readInts(file).size() / 2), readable);
+        return;
+    }
+    QVERIFY(readable < in.info.frames);
+    QVERIFY(!r.ok);
+    QVERIFY(!r.replaced);
+    QVERIFY(!r.cancelled);
+    QCOMPARE(r.message, kUnable);
+    QCOMPARE(r.framesWritten, readable);
+    const QString expected = in.info.frames == SF_COUNT_MAX
+        ? QStringLiteral("Only %1 frames could be read, and the file does not say how long it is").arg(readable)
+        : QStringLiteral("Only %1 of %2 frames could be read").arg(readable).arg(in.info.frames);
+    QVERIFY2(r.detail.startsWith(expected), qPrintable(r.detail));
+    QVERIFY2(r.detail.contains(QStringLiteral("Save a copy instead")), qPrintable(r.detail));
+    QCOMPARE(fileBytes(file), before);
+
+    // The same source may still be copied elsewhere: what can be read is kept.
+    job.targetPath = path("shorten-" + tag + "-copy");
+    job.requireAllFrames = false;
+    const RewriteResult copy = FileRewriter().run(job, {});
+    QVERIFY2(copy.ok, qPrintable(copy.detail));
+    QCOMPARE(copy.framesWritten, readable);
 }
 
 QTEST_GUILESS_MAIN(RewriteSafetyTest)

@@ -30,10 +30,18 @@ AudioRenderer::~AudioRenderer()
     closeDevice();
 }
 
+SdlAudio::DeviceId AudioRenderer::openDevice()
+{
+    if (m_channels <= 0)
+        return 0;
+    return SdlAudio::openOutput(m_sfinfo.samplerate, &AudioRenderer::sdlCallback, this);
+}
+
 void AudioRenderer::closeDevice()
 {
     m_notifyTimer.stop();
-    // Joins SDL's audio thread: no callback runs after this.
+    // Joins SDL's audio thread: no callback runs after this, and everything
+    // the callback wrote is visible here.
     SdlAudio::closeOutput(m_device);
     m_device = 0;
     m_running = false;
@@ -67,10 +75,13 @@ void AudioRenderer::set_sndfile(SNDFILE *sndfile, const SF_INFO *sfinfo)
     m_playable.store(m_channels > 0 ? std::max<qint64>(0, m_sfinfo.frames) : 0,
                      std::memory_order_release);
 
-    if (m_channels > 0)
-        m_device = SdlAudio::openOutput(m_sfinfo.samplerate, &AudioRenderer::sdlCallback, this);
-    if (!m_device)
+    // Tell the user now if this file cannot be played here, but hold no
+    // device: some drivers give out only one at a time.
+    const SdlAudio::DeviceId probe = openDevice();
+    m_outputFailed = probe == 0;
+    if (m_outputFailed)
         std::puts("Unable to find a usable audio output unit component");
+    SdlAudio::closeOutput(probe);
 
     // Filled even without a device, so positions and seeks behave the same.
     if (m_channels > 0)
@@ -82,9 +93,16 @@ void AudioRenderer::set_sndfile(SNDFILE *sndfile, const SF_INFO *sfinfo)
 int AudioRenderer::play()
 {
     if (!m_device) {
-        const int status = -1;
-        std::printf("AudioOutputUnitStart returned %d\n", status);
-        return status;
+        // The device opens paused, so the callback cannot run before the
+        // set-up state below is complete.
+        m_device = openDevice();
+        m_outputFailed = m_device == 0;
+        if (m_outputFailed) {
+            std::puts("Unable to find a usable audio output unit component");
+            const int status = -1;
+            std::printf("AudioOutputUnitStart returned %d\n", status);
+            return status;
+        }
     }
     SdlAudio::setPaused(m_device, false);
     m_running = true;
@@ -95,13 +113,16 @@ int AudioRenderer::play()
 int AudioRenderer::pause()
 {
     if (!m_device) {
+        if (!m_outputFailed)
+            return 0; // not playing: nothing to stop
         const int status = -1;
         std::printf("AudioOutputUnitStop returned %d\n", status);
         return status;
     }
+    // Pausing first waits for a running callback; closing then ends SDL's
+    // thread. The position stays where the callback left it.
     SdlAudio::setPaused(m_device, true);
-    m_running = false;
-    m_notifyTimer.stop();
+    closeDevice();
     return 0;
 }
 

@@ -33,19 +33,25 @@ public:
     static constexpr int kBufferItems = 524288;
 
     explicit AudioRenderer(QObject *parent = nullptr);
-    // Main thread. Stops and closes the output; the SNDFILE stays open.
+    // Main thread. Closes the output if it is open; the SNDFILE stays open.
     ~AudioRenderer() override;
 
     // Main thread. Borrows `sndfile` (never closed here), copies `sfinfo`,
-    // opens the output ("Unable to find a usable audio output unit component"
-    // on stdout when none can be opened) and fills the buffer from the
-    // handle's current position.
+    // checks once that an output can be opened at the file's rate ("Unable
+    // to find a usable audio output unit component" on stdout when not) and
+    // closes it again, then fills the buffer from the handle's current
+    // position. No output stays open: with drivers that allow one device at
+    // a time, every open document can play in turn.
     void set_sndfile(SNDFILE *sndfile, const SF_INFO *sfinfo);
 
-    // Main thread. Start / stop the output; 0 on success. A failure prints
-    // "AudioOutputUnitStart returned %d" / "AudioOutputUnitStop returned %d"
-    // (-1 when there is no output device).
+    // Main thread. play opens the output and starts it; 0 on success. When no
+    // output can be opened it prints "Unable to find a usable audio output
+    // unit component" and "AudioOutputUnitStart returned -1" and returns -1.
     int play();
+    // Main thread. Stops the output and closes it (waiting about two device
+    // buffers for SDL's thread to end); 0 on success, and when it was not
+    // running. After a failed attempt to open the output it prints
+    // "AudioOutputUnitStop returned -1" and returns -1.
     int pause();
 
     // Audio thread, only from the render procedure. Hands out up to `count`
@@ -62,7 +68,8 @@ public:
     void update_buffer();
 
     // Main thread. Moves playback to `frame` (clamped to 0..frames) and
-    // refills the whole buffer; a running output continues from there.
+    // refills the whole buffer; a running output is held paused meanwhile
+    // and continues from there.
     void seek(qint64 frame);
 
     // Any thread. Frame index of the next frame to be played.
@@ -107,6 +114,7 @@ private:
     void fill(std::uint64_t readSnapshot);
     void resetRing(qint64 frame);
     void lowerPlayable(qint64 frame);
+    SdlAudio::DeviceId openDevice();
     void closeDevice();
 
     static void sdlCallback(void *userdata, quint8 *stream, int len);
@@ -116,9 +124,11 @@ private:
     SF_INFO m_sfinfo{};
     int m_channels = 0;          // 0: nothing playable
     std::uint64_t m_capacity = 0; // ring size in items, a multiple of m_channels
-    SdlAudio::DeviceId m_device = 0;
 
-    // Main thread only.
+    // Main thread only. The device is open only from play to pause; while it
+    // is closed there is no audio thread at all.
+    SdlAudio::DeviceId m_device = 0;
+    bool m_outputFailed = false;   // the last attempt to open the output failed
     bool m_running = false;
     bool m_exhausted = false;      // the file delivered its last frame
     qint64 m_writeFrame = 0;       // file frame of the item at m_write

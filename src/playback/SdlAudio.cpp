@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 
+#include <cmath>
 #include <mutex>
 
 bool SdlAudio::initialise()
@@ -17,6 +18,19 @@ bool SdlAudio::initialise()
     return ok;
 }
 
+int SdlAudio::bufferFrames(int rate)
+{
+    constexpr int kSmallest = 256;
+    constexpr int kLargest = 4096;
+    const double ideal = double(rate) / 50.0;
+    int best = kSmallest;
+    for (int frames = kSmallest * 2; frames <= kLargest; frames *= 2) {
+        if (std::fabs(frames - ideal) < std::fabs(best - ideal))
+            best = frames;
+    }
+    return best;
+}
+
 SdlAudio::DeviceId SdlAudio::openOutput(int rate, Callback callback, void *userdata)
 {
     if (rate < kMinRate || rate > kMaxRate || !callback)
@@ -27,7 +41,7 @@ SdlAudio::DeviceId SdlAudio::openOutput(int rate, Callback callback, void *userd
     want.freq = rate;
     want.format = AUDIO_F32SYS;
     want.channels = 2;
-    want.samples = 2048;
+    want.samples = Uint16(bufferFrames(rate));
     want.callback = callback;
     want.userdata = userdata;
     SDL_AudioSpec have{};
@@ -46,4 +60,10 @@ void SdlAudio::closeOutput(DeviceId device)
 {
     if (device)
         SDL_CloseAudioDevice(device);
+}
+
+bool SdlAudio::selectDriverForTesting(const char *name)
+{
+    // SDL_AudioInit shuts the current driver down and starts the named one.
+    return initialise() && name && SDL_AudioInit(name) == 0;
 }

@@ -82,8 +82,10 @@ void StdoutCapture::restore()
 }
 
 bool Player::open(const QTemporaryDir &dir, const QString &name, int channels, sf_count_t frames, int rate,
-                  const QString &raw, const char *delay)
+                  const QString &rawPath, const char *msPerBuffer)
 {
+    raw = rawPath;
+    delay = msPerBuffer;
     fixtures::Spec spec;
     spec.channels = channels;
     spec.frames = frames;
@@ -97,17 +99,25 @@ bool Player::open(const QTemporaryDir &dir, const QString &name, int channels, s
         return false;
     r = std::make_unique<AudioRenderer>();
     logSignals();
-    if (!raw.isEmpty()) {
-        // The disk driver reads these when a device opens.
-        qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(raw));
-        qputenv("SDL_DISKAUDIODELAY", delay);
-    }
+    // The output opened to try it out writes nowhere.
+    qputenv("SDL_DISKAUDIOFILE", "/dev/null");
     StdoutCapture capture;
     r->set_sndfile(file->handle, &file->info);
     setupOutput = capture.text();
+    return true;
+}
+
+int Player::play()
+{
+    // The disk driver reads these when a device opens.
+    if (!raw.isEmpty()) {
+        qputenv("SDL_DISKAUDIOFILE", QFile::encodeName(raw));
+        qputenv("SDL_DISKAUDIODELAY", delay);
+    }
+    const int status = r->play();
     qputenv("SDL_DISKAUDIOFILE", "/dev/null");
     qunsetenv("SDL_DISKAUDIODELAY");
-    return true;
+    return status;
 }
 
 void Player::logSignals()

@@ -62,11 +62,17 @@ struct Player
     std::unique_ptr<AudioRenderer> r; // declared after file: destroyed first
     QStringList events;
     QString setupOutput; // what set_sndfile printed
+    QString raw;         // where SDL's disk driver writes while this one plays
+    QByteArray delay;    // the disk driver's milliseconds per buffer
 
     // Writes and opens the file and sets the renderer up on it. With `raw`,
-    // SDL's disk driver writes the device's output there, `delay` ms a buffer.
+    // SDL's disk driver writes the device's output there when play() opens
+    // it, `delay` ms a buffer.
     bool open(const QTemporaryDir &dir, const QString &name, int channels, sf_count_t frames,
               int rate = 44100, const QString &raw = QString(), const char *delay = "0");
+    // Starts the renderer with the disk driver pointed at `raw` (the device
+    // opens here, and the driver reads its settings when it opens).
+    int play();
     // Starts logging the renderer's signals into `events`.
     void logSignals();
     int count(const char *what) const;

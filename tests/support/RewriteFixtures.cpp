@@ -7,7 +7,8 @@
 
 namespace fixtures {
 
-OpenSoundFile::OpenSoundFile(const QString &path)
+OpenSoundFile::OpenSoundFile(const QString &file)
+    : path(file)
 {
     sf = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
 }
@@ -23,6 +24,7 @@ RewriteJob sameFormatJob(const OpenSoundFile &source, const QString &target)
     RewriteJob job;
     job.source = source.sf;
     job.sourceInfo = source.info;
+    job.sourcePath = source.path;
     job.targetPath = target;
     job.targetInfo = source.info;
     job.owner = &source;

@@ -16,6 +16,7 @@ namespace fixtures {
 
 // A file opened for reading, closed when it goes out of scope.
 struct OpenSoundFile {
+    QString path;
     SNDFILE *sf = nullptr;
     SF_INFO info{};
     explicit OpenSoundFile(const QString &path);
@@ -24,7 +25,8 @@ struct OpenSoundFile {
     OpenSoundFile &operator=(const OpenSoundFile &) = delete;
 };
 
-// A job that writes source to target in the source's own format, all channels.
+// A job that writes source to target in the source's own format, all
+// channels; its sourcePath names the source's file.
 RewriteJob sameFormatJob(const OpenSoundFile &source, const QString &target);
 
 // Writes bytes as they are (sf_write_raw): the only way to put every µ-law
