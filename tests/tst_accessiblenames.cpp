@@ -145,6 +145,8 @@ private slots:
         QVERIFY2(named >= 50, qPrintable(QString::number(named)));
 
         QCOMPARE(window->ui.labelBytesPerSecond->accessibleName(), QStringLiteral("Bytes per second"));
+        // A value label's value reaches a screen reader as its description.
+        QCOMPARE(window->ui.labelBytesPerSecond->accessibleDescription(), QStringLiteral("176400"));
         QCOMPARE(window->ui.stringTitle->accessibleName(), QStringLiteral("Title"));
         QCOMPARE(window->ui.playSlider->accessibleName(), QStringLiteral("Play position"));
         QCOMPARE(window->ui.bextOriginatorRef->accessibleName(), QStringLiteral("Originator reference"));

@@ -171,8 +171,12 @@ void SoundFile::showProperties()
     // The same texts the command line's report prints, label by label.
     const ReportSection section = propertiesSection(sndfile, sfinfo, qint64(file_stat.st_size));
     for (const ReportField &field : section.fields)
-        if (auto *label = m_window->findChild<QLabel *>(field.outlet))
+        if (auto *label = m_window->findChild<QLabel *>(field.outlet)) {
             label->setText(field.text);
+            // The accessible name says what the label is; screen readers
+            // find what it shows in the description.
+            label->setAccessibleDescription(field.text);
+        }
 }
 
 void SoundFile::setTabPresent(QWidget *page, int position, bool present)
