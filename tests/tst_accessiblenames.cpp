@@ -144,11 +144,9 @@ private slots:
         // The form's every outlet was seen.
         QVERIFY2(named >= 50, qPrintable(QString::number(named)));
 
-        QCOMPARE(window->ui.labelBytesPerSecond->accessibleName(), QStringLiteral("Bytes per second"));
         // A value label's value reaches a screen reader as its description.
         QCOMPARE(window->ui.labelBytesPerSecond->accessibleDescription(), QStringLiteral("176400"));
-        QCOMPARE(window->ui.stringTitle->accessibleName(), QStringLiteral("Title"));
-        QCOMPARE(window->ui.playSlider->accessibleName(), QStringLiteral("Play position"));
+        // The rules applied to the real form (fromObjectName checks the rest).
         QCOMPARE(window->ui.bextOriginatorRef->accessibleName(), QStringLiteral("Originator reference"));
 
         // The window itself is announced by its title, which names the file.

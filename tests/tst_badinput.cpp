@@ -16,6 +16,7 @@
 #include "playback/AudioRenderer.h"
 #include "toolkit/DocumentController.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
@@ -587,6 +588,12 @@ private slots:
         QVERIFY(alert);
         QCOMPARE(alert->text(), QStringLiteral("Unable to write file"));
         QVERIFY(!alert->informativeText().isEmpty());
+        QCOMPARE(alert->icon(), QMessageBox::Critical);
+        QCOMPARE(alert->windowModality(), Qt::WindowModal);
+        QCOMPARE(alert->buttons().size(), 1);
+        QCOMPARE(alert->buttons().first()->text(), QStringLiteral("Exit"));
+        alert->buttons().first()->click();
+        QTRY_VERIFY(!doc->failureAlert());
         QVERIFY(!QFileInfo::exists(target));
         QCOMPARE(fixtures::fileBytes(file), before);
         QVERIFY(doc->isDocumentEdited());

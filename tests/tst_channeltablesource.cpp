@@ -17,7 +17,6 @@ private slots:
     void numChannels_data();
     void numChannels();
     void setNumChannelsResetsFlagsAndPeaks();
-    void nameColumn();
     void selection_data();
     void selection();
     void selectionIgnoredOnPeakSource();
@@ -90,16 +89,6 @@ void TestChannelTableSource::setNumChannelsResetsFlagsAndPeaks()
         QVERIFY2(s.channelIsSelected(c), qPrintable(QString::number(c)));
         QCOMPARE(s.peak(c), 0.0);
     }
-}
-
-void TestChannelTableSource::nameColumn()
-{
-    ChannelTableSource s;
-    s.setNumChannels(3);
-    QCOMPARE(s.objectValueForTableColumn(QStringLiteral("name"), 0).toString(), QStringLiteral("Channel #0"));
-    QCOMPARE(s.objectValueForTableColumn(QStringLiteral("name"), 2).toString(), QStringLiteral("Channel #2"));
-    s.setType(ChannelTableTypePeak);
-    QCOMPARE(s.objectValueForTableColumn(QStringLiteral("name"), 1).toString(), QStringLiteral("Channel #1"));
 }
 
 void TestChannelTableSource::selection_data()

@@ -118,14 +118,6 @@ private slots:
         QCOMPARE(err.code, 0);
     }
 
-    void directoryIsRefused()
-    {
-        DocumentError err;
-        QVERIFY(!controller().openDocumentWithContentsOfURL(QUrl::fromLocalFile(m_dir.path()), true, &err));
-        QCOMPARE(err.domain, QStringLiteral("libsndfileError"));
-        QVERIFY(!err.localizedDescription.isEmpty());
-    }
-
     void labels_data()
     {
         QTest::addColumn<int>("format");

@@ -7,7 +7,6 @@
 #include "MetadataFixtures.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -35,29 +34,7 @@ struct OpenFile {
     SNDFILE *handle = nullptr;
 };
 
-QByteArray repeated(const QByteArray &pattern, int size)
-{
-    QByteArray out;
-    while (out.size() < size)
-        out += pattern;
-    out.truncate(size);
-    return out;
-}
-
-// A 600-byte coding history of CRLF-terminated lines, as libsndfile keeps
-// CRLF lines unchanged.
-QByteArray longCodingHistory()
-{
-    QByteArray history;
-    for (int line = 0; history.size() < 600 - 40; ++line)
-        history += QByteArray("A=PCM,F=48000,W=24,M=stereo,T=line") + QByteArray::number(line) + "\r\n";
-    history += QByteArray(600 - history.size() - 2, 'z') + "\r\n";
-    return history;
-}
-
 } // namespace
-
-Q_DECLARE_METATYPE(BextField)
 
 class TstFileMetadata : public QObject {
     Q_OBJECT
@@ -71,26 +48,16 @@ private slots:
     void fixedFieldStopsAtNulOrWidth();
     void hexForUmid();
 
-    void onlyTitle();
-    void titleEncodings_data();
-    void titleEncodings();
-    void bextFields_data();
-    void bextFields();
-    void bextNumbers();
-    void noBextChunk();
     void bextChunkSizes_data();
     void bextChunkSizes();
     void containers_data();
     void containers();
-    void ffmpegBext();
     void tabRules_data();
     void tabRules();
     void oddFiles();
 
 private:
     QString path(const char *name) const { return m_dir->filePath(QString::fromLatin1(name)); }
-    // The record every bext test starts from: fields filled to their widths.
-    static QByteArray fullRecord();
 
     std::unique_ptr<QTemporaryDir> m_dir;
 };
@@ -170,147 +137,7 @@ void TstFileMetadata::hexForUmid()
     QCOMPARE(hexBytes(QByteArray()), QString());
 }
 
-// ---- Strings ----------------------------------------------------------------
-
-void TstFileMetadata::onlyTitle()
-{
-    fixtures::Spec spec;
-    spec.frames = 100;
-    spec.strings[SF_STR_TITLE - 1] = QByteArray("Only a title");
-    QVERIFY(fixtures::write(path("title.wav"), spec));
-
-    OpenFile file(path("title.wav"));
-    QVERIFY(file.handle);
-    const FileMetadata meta = readFileMetadata(file.handle);
-    QCOMPARE(meta.strings[0], std::optional<QByteArray>("Only a title"));
-    for (int i = 1; i < 6; ++i)
-        QVERIFY2(!meta.strings[size_t(i)], qPrintable(QString::number(i + 1)));
-    QVERIFY(!meta.hasBext);
-}
-
-void TstFileMetadata::titleEncodings_data()
-{
-    QTest::addColumn<int>("format");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("text");
-
-    const QString accented = QString::fromUtf8("D\xc3\xa9j\xc3\xa0 vu \xc2\xb1");
-    QTest::newRow("WAV UTF-8") << int(SF_FORMAT_WAV | SF_FORMAT_PCM_16) << accented.toUtf8() << accented;
-    QTest::newRow("WAV Latin-1") << int(SF_FORMAT_WAV | SF_FORMAT_PCM_16) << accented.toLatin1() << accented;
-    QTest::newRow("FLAC UTF-8") << int(SF_FORMAT_FLAC | SF_FORMAT_PCM_16) << accented.toUtf8() << accented;
-    QTest::newRow("CAF Latin-1") << int(SF_FORMAT_CAF | SF_FORMAT_PCM_16) << accented.toLatin1() << accented;
-}
-
-void TstFileMetadata::titleEncodings()
-{
-    QFETCH(int, format);
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, text);
-
-    fixtures::Spec spec;
-    spec.format = format;
-    spec.frames = 64;
-    spec.strings[SF_STR_TITLE - 1] = bytes;
-    spec.strings[SF_STR_COMMENT - 1] = bytes + " (comment)";
-    QVERIFY(fixtures::write(path("enc"), spec));
-
-    OpenFile file(path("enc"));
-    QVERIFY(file.handle);
-    const FileMetadata meta = readFileMetadata(file.handle);
-    QVERIFY(meta.strings[SF_STR_TITLE - 1]);
-    QCOMPARE(*meta.strings[SF_STR_TITLE - 1], bytes);
-    QCOMPARE(decodeFileText(*meta.strings[SF_STR_TITLE - 1]), text);
-    QVERIFY(meta.strings[SF_STR_COMMENT - 1]);
-    QCOMPARE(decodeFileText(*meta.strings[SF_STR_COMMENT - 1]), text + QStringLiteral(" (comment)"));
-}
-
 // ---- Bext record ------------------------------------------------------------
-
-QByteArray TstFileMetadata::fullRecord()
-{
-    // Every fixed field is filled to its width with no NUL, so a reader that
-    // uses strlen runs into the next field.
-    return fixtures::bextRecord(repeated("Description-", 256), "ORIGINATOR-OF-THIRTY-TWO-BYTES!!",
-                                "REF-0123456789-0123456789-01234X", "2024-02-29", "23:59:58",
-                                (quint64(1) << 32) | 5u, 1, QByteArray(64, '\0'), longCodingHistory());
-}
-
-void TstFileMetadata::bextFields_data()
-{
-    QTest::addColumn<BextField>("field");
-    QTest::addColumn<QByteArray>("bytes");
-
-    QTest::newRow("description, all 256 bytes") << BextField::Description << repeated("Description-", 256);
-    QTest::newRow("originator, 32 bytes") << BextField::Originator << QByteArray("ORIGINATOR-OF-THIRTY-TWO-BYTES!!");
-    QTest::newRow("originator reference") << BextField::OriginatorRef << QByteArray("REF-0123456789-0123456789-01234X");
-    QTest::newRow("date, 10 bytes") << BextField::OriginationDate << QByteArray("2024-02-29");
-    QTest::newRow("time, 8 bytes") << BextField::OriginationTime << QByteArray("23:59:58");
-    QTest::newRow("all-zero UMID") << BextField::UMID << QByteArray();
-}
-
-void TstFileMetadata::bextFields()
-{
-    QFETCH(BextField, field);
-    QFETCH(QByteArray, bytes);
-
-    fixtures::Spec spec;
-    spec.samplerate = 44100;
-    spec.frames = 32;
-    spec.bext = fullRecord();
-    QVERIFY(fixtures::write(path("bext.wav"), spec));
-
-    OpenFile file(path("bext.wav"));
-    QVERIFY(file.handle);
-    const FileMetadata meta = readFileMetadata(file.handle);
-    QVERIFY(meta.hasBext);
-    QCOMPARE(bextFieldBytes(meta.bext, field), bytes);
-    QCOMPARE(bextFieldText(meta.bext, field), QString::fromLatin1(bytes));
-}
-
-void TstFileMetadata::bextNumbers()
-{
-    fixtures::Spec spec;
-    spec.samplerate = 44100;
-    spec.frames = 32;
-    spec.bext = fullRecord();
-    QVERIFY(fixtures::write(path("numbers.wav"), spec));
-    // libsndfile always writes its own version; put 0xFFFF into the file.
-    QVERIFY(fixtures::patchBextVersion(path("numbers.wav"), 0xFFFF));
-
-    OpenFile file(path("numbers.wav"));
-    QVERIFY(file.handle);
-    const FileMetadata meta = readFileMetadata(file.handle);
-    QVERIFY(meta.hasBext);
-    QCOMPARE(int(meta.bext.version), -1);
-    QCOMPARE(timeReference(meta.bext), (quint64(1) << 32) | 5u);
-    QCOMPARE(timecodeText(timeReference(meta.bext), file.info.samplerate), QStringLiteral("027:03:11:24201"));
-
-    // The 600-byte history arrives whole, followed by the line libsndfile adds.
-    const QByteArray history = bextFieldBytes(meta.bext, BextField::CodingHistory);
-    QVERIFY2(history.size() > 600, QByteArray::number(history.size()).constData());
-    QVERIFY(history.startsWith(longCodingHistory()));
-    QVERIFY(history.mid(600).startsWith("A=PCM,F=44100"));
-    QVERIFY(meta.bext.coding_history_size >= quint32(history.size()));
-    QVERIFY(meta.bext.coding_history_size <= quint32(kBextCodingHistoryCapacity));
-
-    QCOMPARE(bextFieldRawBytes(meta.bext, BextField::UMID), QByteArray(64, '\0'));
-    QCOMPARE(bextFieldRawBytes(meta.bext, BextField::OriginationDate), QByteArray("2024-02-29"));
-}
-
-void TstFileMetadata::noBextChunk()
-{
-    fixtures::Spec spec;
-    spec.frames = 10;
-    QVERIFY(fixtures::write(path("plain.wav"), spec));
-    OpenFile file(path("plain.wav"));
-    QVERIFY(file.handle);
-    const FileMetadata meta = readFileMetadata(file.handle);
-    QVERIFY(!meta.hasBext);
-    QCOMPARE(timeReference(meta.bext), quint64(0));
-    QCOMPARE(bextFieldBytes(meta.bext, BextField::CodingHistory), QByteArray());
-    for (const auto &s : meta.strings)
-        QVERIFY(!s);
-}
 
 void TstFileMetadata::bextChunkSizes_data()
 {
@@ -389,42 +216,6 @@ void TstFileMetadata::containers()
     QCOMPARE(meta.hasBext, hasBext);
     QCOMPARE(bextFieldBytes(meta.bext, BextField::Description),
              hasBext ? QByteArray("container") : QByteArray());
-}
-
-void TstFileMetadata::ffmpegBext()
-{
-    if (!fixtures::haveProgram("ffmpeg"))
-        QSKIP("ffmpeg is not installed; cannot make a bext file written by another program");
-
-    const QString out = path("ffmpeg.wav");
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"),
-                 {"-nostdin", "-hide_banner", "-loglevel", "error", "-y",
-                  "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=0.1",
-                  "-metadata", "description=Interview, take 2",
-                  "-metadata", "originator=WavQuill tests",
-                  "-metadata", "originator_reference=REF1234",
-                  "-metadata", "origination_date=2023-06-15",
-                  "-metadata", "origination_time=14:30:05",
-                  "-metadata", "time_reference=172801234",
-                  "-metadata", "title=ffmpeg title",
-                  "-write_bext", "1", "-c:a", "pcm_s16le", out});
-    QVERIFY(ffmpeg.waitForFinished(60000));
-    QVERIFY2(ffmpeg.exitCode() == 0, ffmpeg.readAllStandardError().constData());
-
-    OpenFile file(out);
-    QVERIFY(file.handle);
-    QCOMPARE(file.info.samplerate, 48000);
-    const FileMetadata meta = readFileMetadata(file.handle);
-    QVERIFY(meta.hasBext);
-    QCOMPARE(bextFieldText(meta.bext, BextField::Description), QStringLiteral("Interview, take 2"));
-    QCOMPARE(bextFieldText(meta.bext, BextField::Originator), QStringLiteral("WavQuill tests"));
-    QCOMPARE(bextFieldText(meta.bext, BextField::OriginatorRef), QStringLiteral("REF1234"));
-    QCOMPARE(bextFieldText(meta.bext, BextField::OriginationDate), QStringLiteral("2023-06-15"));
-    QCOMPARE(bextFieldText(meta.bext, BextField::OriginationTime), QStringLiteral("14:30:05"));
-    QCOMPARE(timeReference(meta.bext), quint64(172801234));
-    QCOMPARE(timecodeText(timeReference(meta.bext), file.info.samplerate), QStringLiteral("001:00:00:1234"));
-    QCOMPARE(meta.strings[SF_STR_TITLE - 1], std::optional<QByteArray>("ffmpeg title"));
 }
 
 void TstFileMetadata::tabRules_data()

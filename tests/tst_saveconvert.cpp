@@ -133,20 +133,6 @@ private slots:
         QCOMPARE(qint64(doc->sfinfo.frames), qint64(0));
     }
 
-    void clearedBextFieldsDropTheRecord()
-    {
-        const QString path = bwf(QStringLiteral("drop.wav"));
-        SoundFile *doc = fixtures::openDocument(path);
-        QVERIFY(doc);
-        for (QLineEdit *f : {doc->bextDescription, doc->bextOriginator, doc->bextOriginatorRef, doc->bextOriginationDate,
-                             doc->bextOriginationTime, doc->bextUMID, doc->bextTimecode})
-            f->clear();
-        doc->bextCodingHistory->clear();
-        QVERIFY(save(doc));
-        QVERIFY(!metadataOf(path).hasBext);
-        QVERIFY(!doc->convertKeepBEXT->isEnabled());
-    }
-
     void timecodeAloneWritesARecord()
     {
         const QString path = plain(QStringLiteral("tconly.wav"), 100);
@@ -189,17 +175,6 @@ private slots:
         QCOMPARE(*m.strings[0], QByteArray("Title"));
     }
 
-    void codingHistorySavedTwiceIsStable()
-    {
-        const QString path = bwf(QStringLiteral("twice.wav"));
-        SoundFile *doc = fixtures::openDocument(path);
-        QVERIFY(doc);
-        QVERIFY(save(doc));
-        const QByteArray first = bextFieldBytes(metadataOf(path).bext, BextField::CodingHistory);
-        QVERIFY(save(doc));
-        QCOMPARE(bextFieldBytes(metadataOf(path).bext, BextField::CodingHistory), first);
-    }
-
     void saveAsElsewhereKeepsTheDocument()
     {
         const QString path = bwf(QStringLiteral("orig.wav"));
@@ -226,32 +201,6 @@ private slots:
         QVERIFY(doc->saveToURL(QUrl::fromLocalFile(path), QStringLiteral("whatever"), SaveOperationType::SaveAs, &e));
         QVERIFY(doc->isDocumentEdited());
         QCOMPARE(*metadataOf(path).strings[0], QByteArray("Again"));
-    }
-
-    void failureShowsAlertAndKeepsEverything()
-    {
-        const QString path = bwf(QStringLiteral("fail.wav"));
-        const QByteArray bytes = [&] { QFile f(path); f.open(QIODevice::ReadOnly); return f.readAll(); }();
-        SoundFile *doc = fixtures::openDocument(path);
-        QVERIFY(doc);
-        doc->stringTitle->setText(QStringLiteral("Lost?"));
-        DocumentError e;
-        QVERIFY(!doc->saveToURL(QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("no/such/folder/x.wav"))), QString(),
-                                SaveOperationType::SaveTo, &e));
-        QMessageBox *alert = doc->failureAlert();
-        QVERIFY(alert);
-        QCOMPARE(alert->text(), QStringLiteral("Unable to write file"));
-        QVERIFY(!alert->informativeText().isEmpty());
-        QCOMPARE(alert->icon(), QMessageBox::Critical);
-        QCOMPARE(alert->buttons().size(), 1);
-        QCOMPARE(alert->buttons().first()->text(), QStringLiteral("Exit"));
-        QCOMPARE(alert->windowModality(), Qt::WindowModal);
-        alert->buttons().first()->click();
-        QTRY_VERIFY(!doc->failureAlert());
-        QVERIFY(doc->isDocumentEdited());
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), bytes);
     }
 
     void hardLinkSavesInPlace()

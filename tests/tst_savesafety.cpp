@@ -102,6 +102,7 @@ private slots:
         doc->bextCodingHistory->clear();
         QVERIFY(save(doc));
         QVERIFY(!metadataOf(path).hasBext);
+        QVERIFY(!doc->convertKeepBEXT->isEnabled());
         doc->bextTimecode->setText(QStringLiteral("000:00:01:0"));
         QVERIFY(save(doc));
         const FileMetadata m = metadataOf(path);
