@@ -28,16 +28,6 @@
 
 namespace {
 
-FileMetadata metadataOf(const QString &path)
-{
-    SF_INFO info{};
-    SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
-    FileMetadata m = readFileMetadata(f);
-    if (f)
-        sf_close(f);
-    return m;
-}
-
 QStringList hiddenFiles(const QString &folder)
 {
     return QDir(folder).entryList({QStringLiteral(".wavquill-*")}, QDir::Files | QDir::Hidden);
@@ -114,7 +104,7 @@ private slots:
         QVERIFY(save(doc));
         QVERIFY(!doc->isDocumentEdited());
         QCOMPARE(fixtures::readInts(path), before);
-        const FileMetadata m = metadataOf(path);
+        const FileMetadata m = fixtures::metadataOf(path);
         QCOMPARE(*m.strings[0], QString::fromUtf8("New title – ü").toUtf8());
         QCOMPARE(*m.strings[4], QByteArray("Comment"));
         // The window shows the reopened file.
@@ -129,7 +119,7 @@ private slots:
         QVERIFY(doc);
         doc->stringArtist->setText(QStringLiteral("Someone"));
         QVERIFY(save(doc));
-        QCOMPARE(*metadataOf(path).strings[3], QByteArray("Someone"));
+        QCOMPARE(*fixtures::metadataOf(path).strings[3], QByteArray("Someone"));
         QCOMPARE(qint64(doc->sfinfo.frames), qint64(0));
     }
 
@@ -140,7 +130,7 @@ private slots:
         QVERIFY(doc);
         doc->bextTimecode->setText(QStringLiteral("001:00:00:5"));
         QVERIFY(save(doc));
-        const FileMetadata m = metadataOf(path);
+        const FileMetadata m = fixtures::metadataOf(path);
         QVERIFY(m.hasBext);
         QCOMPARE(m.bext.time_reference_low, 44100u * 3600 + 5);
         QCOMPARE(doc->bextTimecode->text(), QStringLiteral("001:00:00:5"));
@@ -154,7 +144,7 @@ private slots:
         doc->bextDescription->setText(QStringLiteral("A new description"));
         doc->bextOriginator->setText(QString(40, QLatin1Char('o'))); // wider than the field
         QVERIFY(save(doc));
-        const FileMetadata m = metadataOf(path);
+        const FileMetadata m = fixtures::metadataOf(path);
         QVERIFY(m.hasBext);
         QCOMPARE(bextFieldBytes(m.bext, BextField::Description), QByteArray("A new description"));
         QCOMPARE(bextFieldBytes(m.bext, BextField::Originator), QByteArray(32, 'o'));
@@ -170,7 +160,7 @@ private slots:
         QVERIFY(doc);
         doc->stringComment->clear();
         QVERIFY(save(doc));
-        const FileMetadata m = metadataOf(path);
+        const FileMetadata m = fixtures::metadataOf(path);
         QVERIFY(!m.strings[4]);
         QCOMPARE(*m.strings[0], QByteArray("Title"));
     }
@@ -186,8 +176,8 @@ private slots:
         QVERIFY(doc->saveToURL(QUrl::fromLocalFile(copy), doc->fileType(), SaveOperationType::SaveAs, &e));
         QVERIFY(doc->isDocumentEdited());
         QCOMPARE(doc->fileURL().toLocalFile(), path);
-        QCOMPARE(*metadataOf(copy).strings[0], QByteArray("Changed"));
-        QCOMPARE(*metadataOf(path).strings[0], QByteArray("Title"));
+        QCOMPARE(*fixtures::metadataOf(copy).strings[0], QByteArray("Changed"));
+        QCOMPARE(*fixtures::metadataOf(path).strings[0], QByteArray("Title"));
         QCOMPARE(fixtures::readInts(copy), fixtures::readInts(path));
     }
 
@@ -200,7 +190,7 @@ private slots:
         DocumentError e;
         QVERIFY(doc->saveToURL(QUrl::fromLocalFile(path), QStringLiteral("whatever"), SaveOperationType::SaveAs, &e));
         QVERIFY(doc->isDocumentEdited());
-        QCOMPARE(*metadataOf(path).strings[0], QByteArray("Again"));
+        QCOMPARE(*fixtures::metadataOf(path).strings[0], QByteArray("Again"));
     }
 
     void hardLinkSavesInPlace()
@@ -214,7 +204,7 @@ private slots:
         DocumentError e;
         QVERIFY(doc->saveToURL(QUrl::fromLocalFile(link), QString(), SaveOperationType::SaveAs, &e));
         // The document's own file was rewritten and reopened.
-        QCOMPARE(*metadataOf(path).strings[0], QByteArray("Through a link"));
+        QCOMPARE(*fixtures::metadataOf(path).strings[0], QByteArray("Through a link"));
         QCOMPARE(doc->stringTitle->text(), QStringLiteral("Through a link"));
         QCOMPARE(fixtures::readInts(path).size(), size_t(4800 * 2));
     }
@@ -309,7 +299,7 @@ private slots:
         doc->convertSFInfo.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
         const QString out = m_dir.filePath(QStringLiteral("keep-out-%1.wav").arg(keep));
         QVERIFY(doc->convertToURL(QUrl::fromLocalFile(out), true));
-        const FileMetadata m = metadataOf(out);
+        const FileMetadata m = fixtures::metadataOf(out);
         QCOMPARE(m.hasBext, keep);
         if (keep)
             QCOMPARE(m.bext.time_reference_low, 96000u);

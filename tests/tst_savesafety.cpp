@@ -23,16 +23,6 @@
 
 namespace {
 
-FileMetadata metadataOf(const QString &path)
-{
-    SF_INFO info{};
-    SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
-    FileMetadata m = readFileMetadata(f);
-    if (f)
-        sf_close(f);
-    return m;
-}
-
 QMessageBox *openAlert(SoundFile *doc, const char *name)
 {
     return doc->documentWindow()->findChild<QMessageBox *>(QLatin1String(name));
@@ -101,11 +91,11 @@ private slots:
             f->clear();
         doc->bextCodingHistory->clear();
         QVERIFY(save(doc));
-        QVERIFY(!metadataOf(path).hasBext);
+        QVERIFY(!fixtures::metadataOf(path).hasBext);
         QVERIFY(!doc->convertKeepBEXT->isEnabled());
         doc->bextTimecode->setText(QStringLiteral("000:00:01:0"));
         QVERIFY(save(doc));
-        const FileMetadata m = metadataOf(path);
+        const FileMetadata m = fixtures::metadataOf(path);
         QVERIFY(m.hasBext);
         QVERIFY(bextFieldBytes(m.bext, BextField::Description).isEmpty());
         QVERIFY(bextFieldBytes(m.bext, BextField::Originator).isEmpty());
@@ -127,12 +117,12 @@ private slots:
         spec.strings[3] = QByteArray("Artist");
         spec.bext = fixtures::bextRecord("Desc", "Orig", "", "", "", 0, 1, umid, history);
         QVERIFY(fixtures::write(path, spec));
-        const FileMetadata before = metadataOf(path);
+        const FileMetadata before = fixtures::metadataOf(path);
         SoundFile *doc = fixtures::openDocument(path);
         QVERIFY(doc);
         doc->stringArtist->setText(QStringLiteral("Another artist"));
         QVERIFY(save(doc));
-        const FileMetadata after = metadataOf(path);
+        const FileMetadata after = fixtures::metadataOf(path);
         QCOMPARE(*after.strings[0], *before.strings[0]);
         QCOMPARE(*after.strings[3], QByteArray("Another artist"));
         QCOMPARE(bextFieldRawBytes(after.bext, BextField::UMID), umid);
@@ -175,7 +165,7 @@ private slots:
         QVERIFY(doc->failureAlert());
         QVERIFY(doc->failureAlert()->informativeText().contains(QStringLiteral("read-only")));
         QVERIFY(doc->isDocumentEdited());
-        QVERIFY(!metadataOf(path).strings[0]);
+        QVERIFY(!fixtures::metadataOf(path).strings[0]);
     }
 
     void unlistedChannelsAreKept()
@@ -257,7 +247,7 @@ private slots:
         QVERIFY(doc);
         doc->stringTitle->setText(QStringLiteral("GSM take"));
         QVERIFY(save(doc));
-        QCOMPARE(*metadataOf(path).strings[0], QByteArray("GSM take"));
+        QCOMPARE(*fixtures::metadataOf(path).strings[0], QByteArray("GSM take"));
         // Block codings pad the last block; nothing is lost.
         QVERIFY(qint64(doc->sfinfo.frames) >= 8000);
     }

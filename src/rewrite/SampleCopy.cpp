@@ -167,15 +167,31 @@ QString writeFailureText(SNDFILE *output, int savedErrno)
     return QStringLiteral("The new file took fewer samples than it was given.");
 }
 
+// How the source is cut into blocks and what each block becomes: the same
+// for the copy and for the check that reads it back.
+struct BlockShape {
+    explicit BlockShape(const CopyStreams &s)
+        : sourceChannels(s.sourceChannels), allChannels(s.keep.empty()),
+          outputChannels(allChannels ? sourceChannels : int(s.keep.size())),
+          framesPerBlock(std::max(1, kBlockItems / sourceChannels))
+    {
+    }
+    int sourceChannels;
+    bool allChannels;
+    int outputChannels;
+    sf_count_t framesPerBlock;
+};
+
 template <typename T>
 CopyOutcome copyLoop(const CopyStreams &s, const CopyPlan &plan, const ItemIo<T> &io,
                      const std::function<bool(double)> &progress)
 {
     CopyOutcome result;
-    const int sourceChannels = s.sourceChannels;
-    const bool allChannels = s.keep.empty();
-    const int outputChannels = allChannels ? sourceChannels : int(s.keep.size());
-    const sf_count_t framesPerBlock = std::max(1, kBlockItems / sourceChannels);
+    const BlockShape shape(s);
+    const int sourceChannels = shape.sourceChannels;
+    const bool allChannels = shape.allChannels;
+    const int outputChannels = shape.outputChannels;
+    const sf_count_t framesPerBlock = shape.framesPerBlock;
     const int unit = io.unit;
 
     // The two block buffers live for the whole copy.
@@ -289,10 +305,11 @@ CheckOutcome compareLoop(const CopyStreams &s, const CopyPlan &plan, const ItemI
         return mismatch(QStringLiteral("the open file cannot be read again from its start (%1)")
                             .arg(QString::fromLocal8Bit(sf_strerror(s.source))));
 
-    const int sourceChannels = s.sourceChannels;
-    const bool allChannels = s.keep.empty();
-    const int outputChannels = allChannels ? sourceChannels : int(s.keep.size());
-    const sf_count_t framesPerBlock = std::max(1, kBlockItems / sourceChannels);
+    const BlockShape shape(s);
+    const int sourceChannels = shape.sourceChannels;
+    const bool allChannels = shape.allChannels;
+    const int outputChannels = shape.outputChannels;
+    const sf_count_t framesPerBlock = shape.framesPerBlock;
     const int unit = io.unit;
 
     std::vector<T> in(size_t(framesPerBlock * sourceChannels * unit));

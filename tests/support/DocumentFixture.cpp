@@ -5,6 +5,7 @@
 #include "toolkit/DocumentController.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QUrl>
 
 namespace fixtures {
@@ -18,6 +19,16 @@ SoundFile *openDocument(const QString &path)
     if (!doc)
         qWarning("open %s: %s", qPrintable(path), qPrintable(err.localizedDescription));
     return doc;
+}
+
+FileMetadata metadataOf(const QString &path)
+{
+    SF_INFO info{};
+    SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    FileMetadata m = readFileMetadata(f);
+    if (f)
+        sf_close(f);
+    return m;
 }
 
 void closeAllDocuments()
