@@ -10,10 +10,10 @@
 //            other processes hits both alike.
 // Goal: scanPeaks within 1.10x of the bare loop. Run it from an optimised
 // build: at -O0 the scan's own loop is several times slower than shipped.
-#include "analysis/ChannelTableSource.h"
+#include "window/ChannelTableSource.h"
 #include "analysis/PeakScan.h"
 #include "document/SoundFile.h"
-#include "document/SoundFileWindow.h"
+#include "window/SoundFileWindow.h"
 #include "toolkit/DocumentController.h"
 
 #include <sndfile.h>

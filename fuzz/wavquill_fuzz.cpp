@@ -6,7 +6,7 @@
 //
 // Runs on the main thread only; one QApplication lives for the whole process.
 #include "document/SoundFile.h"
-#include "document/SoundFileWindow.h"
+#include "window/SoundFileWindow.h"
 #include "playback/AudioRenderer.h"
 #include "toolkit/DocumentController.h"
 

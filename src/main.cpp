@@ -1,7 +1,7 @@
 // Starts the program: options that only print something run without a
 // display; otherwise every argument names a file to open in a window.
-#include "document/SoundFileWindowController.h"
-#include "toolkit/CommandLine.h"
+#include "window/SoundFileWindowController.h"
+#include "report/CommandLine.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -1,6 +1,5 @@
 #include "analysis/PeakScan.h"
 
-#include "analysis/ChannelTableSource.h"
 
 #include <algorithm>
 #include <cmath>
@@ -181,7 +180,7 @@ sf_count_t peakScanBlockItems(int channels)
     return (kBlockItems / channels) * channels;
 }
 
-sf_count_t scanPeaks(SNDFILE *sndfile, const SF_INFO &sfinfo, ChannelTableSource &peaks,
+sf_count_t scanPeaks(SNDFILE *sndfile, const SF_INFO &sfinfo, std::vector<double> &peaks,
                      const std::function<void(double percent)> &afterBlock)
 {
     const int channels = sfinfo.channels;
@@ -190,13 +189,15 @@ sf_count_t scanPeaks(SNDFILE *sndfile, const SF_INFO &sfinfo, ChannelTableSource
         return 0;
 
     // Integer-coded samples come at their integer scale with normalisation
-    // off; calcDecibels() scales them back.
+    // off; peakDecibels() scales them back.
     const int savedNorm = int(sf_command(sndfile, SFC_GET_NORM_DOUBLE, nullptr, 0));
     sf_command(sndfile, SFC_SET_NORM_DOUBLE, nullptr, SF_FALSE);
     sf_seek(sndfile, 0, SEEK_SET);
 
-    // Channels without a slot in the table are read but not tracked.
-    const int tracked = std::min(channels, int(ChannelTableSource::maxChannels));
+    // Channels beyond the listed ones are read but not tracked.
+    const int tracked = std::min(channels, kPeakChannels);
+    if (int(peaks.size()) < tracked)
+        peaks.resize(size_t(tracked), 0.0);
     const PeakKernel kernel = bestPeakKernel();
     std::vector<double> block(static_cast<size_t>(blockItems));
     std::vector<double> maxima(static_cast<size_t>(tracked));
@@ -206,16 +207,14 @@ sf_count_t scanPeaks(SNDFILE *sndfile, const SF_INFO &sfinfo, ChannelTableSource
     sf_count_t n;
     while ((n = sf_read_double(sndfile, block.data(), blockItems)) > 0) {
         itemsRead += n;
-        // Reduce the block first, so the table sees one call per channel.
         std::fill(maxima.begin(), maxima.end(), 0.0);
         reducePeakBlock(block.data(), n, channels, tracked, maxima.data(), kernel);
         for (int c = 0; c < tracked; ++c)
-            peaks.setPeakIfHigher(maxima[size_t(c)], c);
+            peaks[size_t(c)] = std::max(peaks[size_t(c)], maxima[size_t(c)]);
         if (afterBlock)
             afterBlock(totalItems > 0 ? double(itemsRead) * 100.0 / totalItems : 100.0);
     }
 
     sf_command(sndfile, SFC_SET_NORM_DOUBLE, nullptr, savedNorm);
-    peaks.peaksChanged();
     return itemsRead;
 }

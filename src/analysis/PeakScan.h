@@ -1,5 +1,5 @@
 // The peak scan: reads every sample of an open file once and raises each
-// channel's peak in a peak-type ChannelTableSource.
+// channel's peak.
 //
 // Threading: main thread (the handle is shared with playback refills, which
 // run there too).
@@ -8,8 +8,10 @@
 #include <sndfile.h>
 
 #include <functional>
+#include <vector>
 
-class ChannelTableSource;
+// Channels whose peaks are kept; those beyond are read but not tracked.
+constexpr int kPeakChannels = 256;
 
 // Items asked for per read: 65536, rounded down to whole frames.
 sf_count_t peakScanBlockItems(int channels);
@@ -24,21 +26,20 @@ PeakKernel bestPeakKernel();
 // Raises maxima[c] (c below `tracked`) to the largest absolute value of
 // channel c among `items` interleaved items; channels from `tracked` on are
 // skipped. "Larger" is strictly greater, so NaN never gets in and the result
-// equals calling ChannelTableSource::setPeakIfHigher() per item. `items` may
+// equals raising each maximum per item with a strict comparison. `items` may
 // end mid-frame. An unavailable kernel falls back to Scalar.
 void reducePeakBlock(const double *block, sf_count_t items, int channels, int tracked, double *maxima,
                      PeakKernel kernel);
 
 // Turns double normalisation off, seeks to frame 0 and reads the file to its
-// end in blocks of peakScanBlockItems() items, raising each channel's peak
-// (absolute value at the file's integer scale, NaN ignored) in `peaks`.
-// After every block, afterBlock (may be empty) gets the share of all
-// sfinfo.channels x sfinfo.frames items read so far, in percent. The scan
-// ends at the first read that returns 0 (end of data or a read error), so a
-// file shorter than reported ends cleanly. Normalisation is restored as it
-// was; the handle's read position is left at the end of the data.
-// Channels 256 and above are read but not stored. Earlier peaks are never
-// lowered. Emits peaks.peaksChanged() once at the end.
+// end in blocks of peakScanBlockItems() items, raising peaks[c] to channel c's
+// largest absolute value at the file's integer scale (NaN ignored; see
+// peakDecibels). peaks grows to min(channels, kPeakChannels) entries; earlier
+// peaks are never lowered. After every block, afterBlock (may be empty) gets
+// the share of all sfinfo.channels x sfinfo.frames items read so far, in
+// percent. The scan ends at the first read that returns 0 (end of data or a
+// read error), so a file shorter than reported ends cleanly. Normalisation is
+// restored; the read position is left at the end of the data.
 // Returns the number of items read.
-sf_count_t scanPeaks(SNDFILE *sndfile, const SF_INFO &sfinfo, ChannelTableSource &peaks,
+sf_count_t scanPeaks(SNDFILE *sndfile, const SF_INFO &sfinfo, std::vector<double> &peaks,
                      const std::function<void(double percent)> &afterBlock);

@@ -1,34 +1,35 @@
 #include "document/SoundFile.h"
 
-#include "document/SoundFileWindow.h"
+#include "filelogic/ContainerTable.h"
+#include "filelogic/FileText.h"
+#include "filelogic/SoundFileOpen.h"
+#include "filelogic/Timecode.h"
 #include "playback/AudioRenderer.h"
+#include "rewrite/FileRewriter.h"
 
 #include <QFile>
-#include <QFileDialog>
-#include <QAction>
-#include <QComboBox>
 #include <QFileInfo>
-#include <QLabel>
-#include <QPushButton>
-#include <QHeaderView>
-#include <QSlider>
-#include <QTableView>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QTimer>
 
-#include <cstring>
+namespace {
 
-SoundFile::SoundFile(QObject *parent) : QObject(parent) {}
+// Every open document, for "is this file open elsewhere?".
+QList<SoundFile *> &openDocuments()
+{
+    static QList<SoundFile *> documents;
+    return documents;
+}
+
+} // namespace
+
+SoundFile::SoundFile(QObject *parent) : QObject(parent)
+{
+    m_timer.setInterval(100);
+    connect(&m_timer, &QTimer::timeout, this, &SoundFile::timerCallback);
+}
 
 SoundFile::~SoundFile()
 {
     close();
-}
-
-QString SoundFile::windowNibName()
-{
-    return QStringLiteral("SoundFile");
 }
 
 bool SoundFile::readFromURL(const QUrl &url, const QString &typeName, DocumentError *error)
@@ -36,226 +37,138 @@ bool SoundFile::readFromURL(const QUrl &url, const QString &typeName, DocumentEr
     Q_UNUSED(typeName);
     if (error)
         *error = DocumentError{};
-    if (!url.isLocalFile())
+    if (!url.isLocalFile() || m_sndfile)
         return false;
-
     const QString path = url.toLocalFile();
-    fname = QFile::encodeName(path);
-    sfinfo = SF_INFO{};
-    // libsndfile happily opens a directory or a FIFO and then blocks or fails
-    // in odd ways; only regular files are sound files.
-    struct stat st {};
-    if (::stat(fname.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        if (error)
-            *error = DocumentError{QStringLiteral("libsndfileError"), -1, tr("This is not a regular file.")};
+    m_sndfile = openSoundFile(path, &m_sfinfo, &m_fileSize, error);
+    if (!m_sndfile)
         return false;
-    }
-    sndfile = sf_open(fname.constData(), SFM_READ, &sfinfo);
-    if (!sndfile) {
-        char text[256];
-        std::strncpy(text, sf_strerror(nullptr), sizeof text - 1);
-        text[sizeof text - 1] = '\0';
-        if (error)
-            *error = DocumentError{QStringLiteral("libsndfileError"), -1, QString::fromLocal8Bit(text)};
-        return false;
-    }
-    if (::stat(fname.constData(), &st) == 0)
-        file_stat = st;
     m_fileURL = url;
     m_fileType = QFileInfo(path).suffix().toLower();
-    modified = false;
+    openDocuments().append(this);
+    fillFromFile();
     return true;
 }
 
-void SoundFile::makeWindowControllers()
+SoundFile *SoundFile::documentShowing(const QString &path)
 {
-    if (m_window)
+    const QString wanted = QFileInfo(path).absoluteFilePath();
+    for (SoundFile *doc : openDocuments()) {
+        const QString own = QFileInfo(doc->m_fileURL.toLocalFile()).absoluteFilePath();
+        if (own == wanted || isSameFile(own, wanted))
+            return doc;
+    }
+    return nullptr;
+}
+
+void SoundFile::setWindowForSheet(QWidget *window, QObject *windowObject)
+{
+    m_window = window;
+    m_windowObject = windowObject;
+}
+
+void SoundFile::fillFromFile()
+{
+    m_metadata = readFileMetadata(m_sndfile);
+    fillTexts();
+    m_convertMajor = majorFormatIndex(m_sfinfo.format);
+    m_convertSubformats = writableSubformats(m_convertMajor);
+    m_convertFormat = m_convertSubformats.isEmpty() ? 0 : m_convertSubformats.first().format;
+    m_channelKept.assign(size_t(kListedChannels), true);
+    m_keepBext = m_metadata.hasBext;
+    m_peaks.clear();
+    m_peaksMeasured = false;
+    setUpTransport();
+}
+
+void SoundFile::fillTexts()
+{
+    // Every field shows what the file holds now, empty where it holds
+    // nothing: text of an earlier fill must never reach a later save.
+    for (int i = 0; i < kStringFieldCount; ++i) {
+        const auto &bytes = m_metadata.strings[size_t(i)];
+        m_texts[size_t(i)] = bytes ? decodeFileText(*bytes) : QString();
+    }
+    const BextRecord &b = m_metadata.bext;
+    const bool has = m_metadata.hasBext;
+    auto text = [&](BextField f) { return has ? bextFieldText(b, f) : QString(); };
+    using F = MetadataField;
+    m_texts[size_t(F::Description)] = text(BextField::Description);
+    m_texts[size_t(F::Originator)] = text(BextField::Originator);
+    m_texts[size_t(F::OriginatorRef)] = text(BextField::OriginatorRef);
+    m_texts[size_t(F::OriginationDate)] = text(BextField::OriginationDate);
+    m_texts[size_t(F::OriginationTime)] = text(BextField::OriginationTime);
+    m_texts[size_t(F::UMID)] = text(BextField::UMID);
+    // Line breaks as a text field shows them, so an untouched history
+    // compares equal to what was read.
+    m_texts[size_t(F::CodingHistory)] = plainTextAsShown(text(BextField::CodingHistory));
+    m_texts[size_t(F::Version)] = has ? QString::number(b.version) : QString();
+    m_texts[size_t(F::Timecode)].clear();
+    if (has)
+        bextUpdateTimecodeFromFile();
+}
+
+void SoundFile::bextUpdateTimecodeFromFile()
+{
+    m_texts[size_t(MetadataField::Timecode)] = timecodeText(timeReference(m_metadata.bext), m_sfinfo.samplerate);
+}
+
+void SoundFile::setText(MetadataField field, const QString &text)
+{
+    QString &held = m_texts[size_t(field)];
+    if (held == text)
         return;
-    m_window = new SoundFileWindow(this);
-    windowControllerDidLoadNib();
-}
-
-void SoundFile::windowControllerDidLoadNib()
-{
-    Ui::SoundFile &ui = m_window->ui;
-    window = m_window;
-    tabView = ui.tabView;
-    stringArtist = ui.stringArtist;
-    stringComment = ui.stringComment;
-    stringCopyright = ui.stringCopyright;
-    stringDate = ui.stringDate;
-    stringSoftware = ui.stringSoftware;
-    stringTitle = ui.stringTitle;
-    labelFormat = ui.labelFormat;
-    labelSamplerate = ui.labelSamplerate;
-    labelBytesPerSample = ui.labelBytesPerSample;
-    labelChannels = ui.labelChannels;
-    labelFrames = ui.labelFrames;
-    labelLength = ui.labelLength;
-    labelFilesize = ui.labelFilesize;
-    labelBytesPerSecond = ui.labelBytesPerSecond;
-    labelSampleFormat = ui.labelSampleFormat;
-    labelSections = ui.labelSections;
-    bextCodingHistory = ui.bextCodingHistory;
-    bextDescription = ui.bextDescription;
-    bextOriginationDate = ui.bextOriginationDate;
-    bextOriginationTime = ui.bextOriginationTime;
-    bextOriginator = ui.bextOriginator;
-    bextOriginatorRef = ui.bextOriginatorRef;
-    bextUMID = ui.bextUMID;
-    bextVersion = ui.bextVersion;
-    bextTimecode = ui.bextTimecode;
-    peakTable = ui.peakTable;
-    peakProgress = ui.peakProgress;
-    peakNotYet = ui.peakNotYet;
-    peakCalculate = ui.peakCalculate;
-    convertFormat = ui.convertFormat;
-    convertSubformat = ui.convertSubformat;
-    convertTable = ui.convertTable;
-    convertKeepBEXT = ui.convertKeepBEXT;
-    playButton = ui.playButton;
-    leftChannel = ui.leftChannel;
-    rightChannel = ui.rightChannel;
-    playSlider = ui.playSlider;
-    playPos = ui.playPos;
-    convertSheet = ui.convertSheet;
-    convertProgress = ui.convertProgress;
-    createConvertSheet();
-
-    m_window->setWindowFilePath(m_fileURL.toLocalFile());
-    connect(this, &SoundFile::modificationChanged, m_window.data(), &QWidget::setWindowModified);
-    connectEditFields();
-    connectControls();
-    initFromSndFile();
-}
-
-void SoundFile::connectEditFields()
-{
-    for (QLineEdit *field : {stringTitle, stringArtist, stringComment, stringCopyright, stringSoftware, stringDate,
-                             bextDescription, bextOriginator, bextOriginatorRef, bextOriginationDate,
-                             bextOriginationTime, bextUMID, bextVersion, bextTimecode})
-        connect(field, &QLineEdit::textChanged, this, &SoundFile::controlTextDidChange);
-    connect(bextCodingHistory, &QPlainTextEdit::textChanged, this, &SoundFile::controlTextDidChange);
-}
-
-void SoundFile::connectControls()
-{
-    connect(playButton, &QPushButton::clicked, this, [this] { play(playButton); });
-    // Dragging only renews the text; the renderer seeks once the slider is
-    // released (or moved by click or key), not on every mouse move.
-    playSlider->setTracking(false);
-    connect(playSlider, &QSlider::sliderMoved, this, [this](int value) {
-        playPos->setText(playPosText(m_sliderScale.frameForValue(value), sfinfo.samplerate));
-    });
-    connect(playSlider, &QSlider::valueChanged, this, [this] { playSliderMoved(playSlider); });
-    for (QComboBox *popUp : {leftChannel, rightChannel})
-        connect(popUp, &QComboBox::currentIndexChanged, this, [this, popUp] {
-            if (!m_filling)
-                setOutputMapping(popUp);
-        });
-    connect(convertFormat, &QComboBox::currentIndexChanged, this, [this] {
-        if (!m_filling)
-            convertFormatSelected(convertFormat);
-    });
-    for (QTableView *table : {convertTable, peakTable})
-        table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 8);
-    connect(peakCalculate, &QPushButton::clicked, this, [this] { calculatePeak(peakCalculate); });
-
-    connect(m_window->ui.convertButton, &QPushButton::clicked, this, [this] { convert(m_window->ui.convertButton); });
-
-    SoundFileWindow *w = m_window;
-    for (QAction *a : {w->saveAction, w->saveAsAction, w->saveCopyAction, w->convertAction})
-        a->setEnabled(true);
-    connect(w->saveAction, &QAction::triggered, this, &SoundFile::saveDocument);
-    connect(w->saveAsAction, &QAction::triggered, this, [this] { runSavePanel(SaveOperationType::SaveAs); });
-    connect(w->saveCopyAction, &QAction::triggered, this, [this] { runSavePanel(SaveOperationType::SaveTo); });
-    connect(w->convertAction, &QAction::triggered, this, [this, w] {
-        w->ui.tabView->setCurrentWidget(w->ui.Convert);
-        convert(nullptr);
-    });
-    w->playAction->setEnabled(true);
-    connect(w->playAction, &QAction::triggered, this, [this] { play(playButton); });
-    w->peakAction->setEnabled(true);
-    connect(w->peakAction, &QAction::triggered, this, [this, w] {
-        w->ui.tabView->setCurrentWidget(w->ui.Peak);
-        calculatePeak(peakCalculate);
-    });
-}
-
-SoundFileWindow *SoundFile::documentWindow() const
-{
-    return m_window;
-}
-
-QWidget *SoundFile::windowForSheet() const
-{
-    return m_window;
-}
-
-void SoundFile::setFileURL(const QUrl &url)
-{
-    m_fileURL = url;
-    if (m_window)
-        m_window->setWindowFilePath(url.toLocalFile());
-}
-
-bool SoundFile::isDocumentEdited() const
-{
-    return modified;
-}
-
-void SoundFile::controlTextDidChange()
-{
-    if (!m_filling)
-        setModified(true);
+    held = text;
+    setModified(true);
 }
 
 void SoundFile::setModified(bool value)
 {
-    if (modified == value)
+    if (m_modified == value)
         return;
-    modified = value;
+    m_modified = value;
     emit modificationChanged(value);
 }
 
-bool SoundFile::prepareSavePanel(QFileDialog *panel) const
+bool SoundFile::channelKept(int channel) const
 {
-    // A document is only ever saved in the format it was opened in, so the
-    // panel offers that one type, with its extension visible.
-    const QString suffix = m_fileType.isEmpty() ? QString() : m_fileType;
-    panel->setAcceptMode(QFileDialog::AcceptSave);
-    panel->setNameFilters(writableTypesForSaveOperation(SaveOperationType::Save));
-    if (!suffix.isEmpty())
-        panel->setDefaultSuffix(suffix);
-    return true;
+    // Channels beyond the list cannot be deselected.
+    if (channel >= kListedChannels)
+        return true;
+    return channel >= 0 && size_t(channel) < m_channelKept.size() && m_channelKept[size_t(channel)];
 }
 
-QStringList SoundFile::writableTypesForSaveOperation(SaveOperationType) const
+void SoundFile::setChannelKept(int channel, bool kept)
 {
-    if (m_fileType.isEmpty())
-        return {tr("Sound file (*)")};
-    return {tr("%1 sound file (*.%2)").arg(m_fileType.toUpper(), m_fileType)};
+    if (channel >= 0 && size_t(channel) < m_channelKept.size())
+        m_channelKept[size_t(channel)] = kept;
+}
+
+std::vector<int> SoundFile::selectedChannels() const
+{
+    std::vector<int> channels;
+    for (int c = 0; c < m_sfinfo.channels; ++c)
+        if (channelKept(c))
+            channels.push_back(c);
+    return channels;
 }
 
 SNDFILE *SoundFile::readingHandle()
 {
-    if (sfinfo.seekable || !sndfile)
-        return sndfile;
-    SF_INFO info{};
-    SNDFILE *handle = sf_open(fname.constData(), SFM_READ, &info);
-    if (handle && (info.channels != sfinfo.channels || info.format != sfinfo.format)) {
-        // Another program replaced the file; read nothing rather than
-        // something else.
-        sf_close(handle);
-        return nullptr;
-    }
-    return handle;
+    if (m_sfinfo.seekable || !m_sndfile)
+        return m_sndfile;
+    return reopenSoundFile(m_fileURL.toLocalFile(), m_sfinfo, false);
 }
 
 void SoundFile::releaseReadingHandle(SNDFILE *handle)
 {
-    if (handle && handle != sndfile)
+    if (handle && handle != m_sndfile)
         sf_close(handle);
+}
+
+void SoundFile::setBusy(bool busy)
+{
+    m_busy = busy;
 }
 
 void SoundFile::close()
@@ -263,18 +176,15 @@ void SoundFile::close()
     if (m_closed)
         return;
     m_closed = true;
+    openDocuments().removeAll(this);
     // The renderer goes first: releasing it stops the audio output, so no
     // callback can run while the file underneath it is closed.
-    delete audioRenderer;
-    audioRenderer = nullptr;
-    if (timer) {
-        timer->stop();
-        delete timer;
-        timer = nullptr;
-    }
-    if (sndfile) {
-        sf_close(sndfile);
-        sndfile = nullptr;
+    m_timer.stop();
+    delete m_renderer;
+    m_renderer = nullptr;
+    if (m_sndfile) {
+        sf_close(m_sndfile);
+        m_sndfile = nullptr;
     }
     emit closed();
 }

@@ -1,5 +1,6 @@
 #include "rewrite/FileRewriter.h"
 
+#include "filelogic/SoundFileOpen.h"
 #include "rewrite/RewriteMetadata.h"
 #include "rewrite/SampleCopy.h"
 
@@ -71,27 +72,6 @@ struct SecondSource {
             sf_close(sf);
     }
 };
-
-// Opens path again for reading and makes sure it is the file described by
-// expected. Returns an empty text on success, else the reason.
-QString openSecondSource(const QString &path, const SF_INFO &expected, SecondSource *second)
-{
-    if (path.isEmpty())
-        return QStringLiteral("The open file cannot be read again: its name is not known.");
-    SF_INFO info{};
-    if ((expected.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW) {
-        // A headerless file is read with the layout it was opened with.
-        info.format = expected.format;
-        info.channels = expected.channels;
-        info.samplerate = expected.samplerate;
-    }
-    second->sf = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
-    if (!second->sf)
-        return QStringLiteral("The open file cannot be read again: %1").arg(QString::fromLocal8Bit(sf_strerror(nullptr)));
-    if (info.format != expected.format || info.channels != expected.channels || info.frames != expected.frames)
-        return QStringLiteral("The file %1 is no longer the one that was opened.").arg(path);
-    return QString();
-}
 
 // Milliseconds since the last lap.
 struct Lap {
@@ -212,8 +192,9 @@ RewriteResult FileRewriter::run(const RewriteJob &job, const std::function<bool(
     const bool seekable = job.sourceInfo.seekable != 0;
     SecondSource secondSource;
     if (!seekable) {
-        const QString problem = openSecondSource(job.sourcePath, job.sourceInfo, &secondSource);
-        if (!problem.isEmpty())
+        QString problem;
+        secondSource.sf = reopenSoundFile(job.sourcePath, job.sourceInfo, true, &problem);
+        if (!secondSource.sf)
             return fail(problem);
     }
 

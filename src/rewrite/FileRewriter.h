@@ -8,7 +8,7 @@
 // through the callback.
 #pragma once
 
-#include "document/BextRecord.h"
+#include "filelogic/BextRecord.h"
 
 #include <sndfile.h>
 

@@ -2,7 +2,7 @@
 // Main thread; only touches the output handle it is given.
 #pragma once
 
-#include "document/BextRecord.h"
+#include "filelogic/BextRecord.h"
 
 #include <sndfile.h>
 

@@ -1,5 +1,7 @@
 #include "rewrite/SampleCopy.h"
 
+#include "filelogic/CodecTable.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -14,67 +16,12 @@ namespace {
 
 bool isFloatCodec(int codec)
 {
-    return codec == SF_FORMAT_FLOAT || codec == SF_FORMAT_DOUBLE;
+    return codecFacts(codec).kind == CodecKind::Float;
 }
 
-// Codings that store integers and give the same integers back: a copy
-// through sf_read_int/sf_write_int keeps every decoded sample.
 bool isIntegerCodec(int codec)
 {
-    switch (codec) {
-    case SF_FORMAT_PCM_S8:
-    case SF_FORMAT_PCM_U8:
-    case SF_FORMAT_PCM_16:
-    case SF_FORMAT_PCM_24:
-    case SF_FORMAT_PCM_32:
-    case SF_FORMAT_ULAW:
-    case SF_FORMAT_ALAW:
-    case SF_FORMAT_DWVW_12:
-    case SF_FORMAT_DWVW_16:
-    case SF_FORMAT_DWVW_24:
-    case SF_FORMAT_DWVW_N:
-    case SF_FORMAT_DPCM_8:
-    case SF_FORMAT_DPCM_16:
-    case SF_FORMAT_ALAC_16:
-    case SF_FORMAT_ALAC_20:
-    case SF_FORMAT_ALAC_24:
-    case SF_FORMAT_ALAC_32:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// One step of a lossless integer coding on the normalised scale, or 0 when
-// the coding loses detail (µ-law, A-law, ADPCM, codecs) and samples cannot
-// be compared one by one. 8-bit codings get two steps: libsndfile truncates
-// there and the 8-bit scale makes that a full step on its own.
-double stepOf(int codec)
-{
-    switch (codec) {
-    case SF_FORMAT_PCM_S8:
-    case SF_FORMAT_PCM_U8:
-    case SF_FORMAT_DPCM_8:
-        return 2.0 / 128.0;
-    case SF_FORMAT_DWVW_12:
-        return 1.0 / 2048.0;
-    case SF_FORMAT_PCM_16:
-    case SF_FORMAT_DWVW_16:
-    case SF_FORMAT_DPCM_16:
-    case SF_FORMAT_ALAC_16:
-        return 1.0 / 32768.0;
-    case SF_FORMAT_ALAC_20:
-        return 1.0 / 524288.0;
-    case SF_FORMAT_PCM_24:
-    case SF_FORMAT_DWVW_24:
-    case SF_FORMAT_ALAC_24:
-        return 1.0 / 8388608.0;
-    case SF_FORMAT_PCM_32:
-    case SF_FORMAT_ALAC_32:
-        return 1.0 / 2147483648.0;
-    default:
-        return 0.0;
-    }
+    return codecFacts(codec).kind == CodecKind::Integer;
 }
 
 // Read and write calls of one path, counted in items. unit is the number of
@@ -391,11 +338,11 @@ CopyPlan planCopy(int sourceFormat, int targetFormat)
     const int to = targetFormat & SF_FORMAT_SUBMASK;
     CopyPlan plan;
     plan.targetCodec = to;
-    plan.step = stepOf(to);
+    plan.step = codecFacts(to).step;
     plan.intStep = qint64(std::ldexp(plan.step, 31));
     const bool floatTarget = isFloatCodec(to);
 
-    if (from == to && from == SF_FORMAT_ULAW) {
+    if (from == to && codecFacts(from).onlyBytesExact) {
         // Decoding µ-law loses its negative zero; only the bytes keep it.
         plan.path = SamplePath::Raw;
         plan.rawBytesPerItem = 1;

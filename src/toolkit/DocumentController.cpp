@@ -1,7 +1,7 @@
 #include "toolkit/DocumentController.h"
 
 #include "document/SoundFile.h"
-#include "document/SoundFileWindow.h"
+#include "window/SoundFileWindow.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -32,13 +32,18 @@ SoundFile *DocumentController::documentForURL(const QUrl &url) const
     return nullptr;
 }
 
+SoundFileWindow *DocumentController::windowFor(const SoundFile *document)
+{
+    return document ? qobject_cast<SoundFileWindow *>(document->windowForSheet()) : nullptr;
+}
+
 SoundFile *DocumentController::openDocumentWithContentsOfURL(const QUrl &url, bool display, DocumentError *error)
 {
     if (SoundFile *existing = documentForURL(url)) {
-        if (display && existing->documentWindow()) {
-            existing->documentWindow()->show();
-            existing->documentWindow()->raise();
-            existing->documentWindow()->activateWindow();
+        if (SoundFileWindow *window = windowFor(existing); display && window) {
+            window->show();
+            window->raise();
+            window->activateWindow();
         }
         return existing;
     }
@@ -54,11 +59,17 @@ SoundFile *DocumentController::openDocumentWithContentsOfURL(const QUrl &url, bo
     }
     m_documents.append(doc);
     connect(doc, &SoundFile::closed, this, [this, doc] { documentClosed(doc); });
-    doc->makeWindowControllers();
-    if (display && doc->documentWindow()) {
-        doc->documentWindow()->show();
-        doc->documentWindow()->raise();
-        doc->documentWindow()->activateWindow();
+    auto *window = new SoundFileWindow(doc);
+    // A conversion to another file opens that file as a document of its own.
+    connect(doc, &SoundFile::convertedFileWritten, this, [this, window = QPointer<QWidget>(window)](const QUrl &converted) {
+        DocumentError err;
+        if (!openDocumentWithContentsOfURL(converted, true, &err))
+            presentError(err, window);
+    });
+    if (display) {
+        window->show();
+        window->raise();
+        window->activateWindow();
     }
     emit documentOpened(doc);
     return doc;

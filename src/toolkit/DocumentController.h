@@ -5,7 +5,7 @@
 // Main thread only.
 #pragma once
 
-#include "toolkit/DocumentError.h"
+#include "filelogic/DocumentError.h"
 
 #include <QList>
 #include <QObject>
@@ -15,6 +15,7 @@
 class QMessageBox;
 class QWidget;
 class SoundFile;
+class SoundFileWindow;
 
 class DocumentController : public QObject
 {
@@ -29,6 +30,8 @@ public:
     SoundFile *openDocumentWithContentsOfURL(const QUrl &url, bool display, DocumentError *error);
     QList<SoundFile *> documents() const { return m_documents; }
     SoundFile *documentForURL(const QUrl &url) const;
+    // The window showing a document (null when it has none).
+    static SoundFileWindow *windowFor(const SoundFile *document);
 
     // Opens each file, reporting failures with an alert over parent (or on
     // its own when there is no window).

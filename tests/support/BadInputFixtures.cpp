@@ -3,7 +3,7 @@
 #include "Fixtures.h"
 #include "RewriteFixtures.h"
 
-#include "analysis/ChannelTableSource.h"
+#include "window/ChannelTableSource.h"
 #include "document/SoundFile.h"
 #include "playback/AudioRenderer.h"
 #include "toolkit/DocumentController.h"

@@ -1,7 +1,7 @@
 #include "DocumentFixture.h"
 
 #include "document/SoundFile.h"
-#include "document/SoundFileWindow.h"
+#include "window/SoundFileWindow.h"
 #include "toolkit/DocumentController.h"
 
 #include <QCoreApplication>

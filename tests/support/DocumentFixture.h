@@ -2,7 +2,7 @@
 // them all again without the unsaved-changes prompt.
 #pragma once
 
-#include "document/FileMetadata.h"
+#include "filelogic/FileMetadata.h"
 
 #include <QString>
 

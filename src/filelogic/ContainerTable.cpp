@@ -1,0 +1,90 @@
+#include "filelogic/ContainerTable.h"
+
+#include <sndfile.h>
+
+#include <QCoreApplication>
+
+#include <algorithm>
+
+namespace {
+
+const ContainerFacts kContainers[] = {
+    {SF_FORMAT_WAV, StringStore::Info, true},
+    {SF_FORMAT_WAVEX, StringStore::Info, true},
+    {SF_FORMAT_RF64, StringStore::Info, true},
+    {SF_FORMAT_AIFF, StringStore::Aiff, false},
+    {SF_FORMAT_CAF, StringStore::Full, false},
+    {SF_FORMAT_FLAC, StringStore::Full, false},
+    {SF_FORMAT_OGG, StringStore::Full, false},
+};
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("ContainerTable", text);
+}
+
+bool isAscii(const QByteArray &bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) <= 0x7F; });
+}
+
+} // namespace
+
+ContainerFacts containerFacts(int format)
+{
+    const int major = format & SF_FORMAT_TYPEMASK;
+    for (const ContainerFacts &facts : kContainers)
+        if (facts.major == major)
+            return facts;
+    ContainerFacts none;
+    none.major = major;
+    return none;
+}
+
+bool formatOffersStrings(int format)
+{
+    // Ogg strings are kept, but the window does not offer them yet.
+    const ContainerFacts facts = containerFacts(format);
+    return facts.strings != StringStore::None && facts.major != SF_FORMAT_OGG;
+}
+
+bool formatOffersBext(int format)
+{
+    return containerFacts(format).bext;
+}
+
+QStringList metadataNotKept(int format, const StringBytes &strings, bool withBext)
+{
+    static const char *const names[6] = {QT_TRANSLATE_NOOP("ContainerTable", "the title"),
+                                         QT_TRANSLATE_NOOP("ContainerTable", "the copyright"),
+                                         QT_TRANSLATE_NOOP("ContainerTable", "the software"),
+                                         QT_TRANSLATE_NOOP("ContainerTable", "the artist"),
+                                         QT_TRANSLATE_NOOP("ContainerTable", "the comment"),
+                                         QT_TRANSLATE_NOOP("ContainerTable", "the date")};
+    const ContainerFacts facts = containerFacts(format);
+    QStringList lost;
+    switch (facts.strings) {
+    case StringStore::Info:
+        for (int i = 0; i < 6; ++i)
+            if (strings[size_t(i)] && strings[size_t(i)]->size() >= 2046)
+                lost << tr("%1 (2046 bytes or longer)").arg(tr(names[i]));
+        break;
+    case StringStore::Aiff:
+        if (strings[5] && !strings[5]->isEmpty())
+            lost << tr("the date");
+        if (strings[1] && !isAscii(*strings[1]))
+            lost << tr("the non-ASCII characters of the copyright");
+        if (strings[2] && !isAscii(*strings[2]))
+            lost << tr("the software text from its first non-ASCII character on");
+        break;
+    case StringStore::Full:
+        break;
+    case StringStore::None:
+        if (std::any_of(strings.begin(), strings.end(), [](const auto &s) { return s && !s->isEmpty(); }))
+            lost << tr("the text metadata (title, artist, comment, …)");
+        break;
+    }
+    if (withBext && !facts.bext)
+        lost << tr("the broadcast (BEXT) record");
+    return lost;
+}

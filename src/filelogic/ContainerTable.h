@@ -1,0 +1,42 @@
+// What each container (libsndfile major format) keeps of the metadata, in
+// one table: which tabs the window offers for it and what a file of it
+// would lose of what was entered.
+//
+// Pure: callable from any thread.
+#pragma once
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <array>
+#include <optional>
+
+// How a container stores the six strings.
+enum class StringStore {
+    None, // no text metadata at all
+    Info, // RIFF INFO: strings of 2046 bytes or more are written but not read back
+    Aiff, // no date; copyright loses non-ASCII bytes; software ends at its first one
+    Full, // all six, any text
+};
+
+struct ContainerFacts {
+    int major = 0;
+    StringStore strings = StringStore::None;
+    bool bext = false; // keeps a broadcast record
+};
+
+// The facts for the major type of a format word.
+ContainerFacts containerFacts(int format);
+
+// Whether the window offers the "Strings" and "BEXT" tabs for a format word.
+bool formatOffersStrings(int format);
+bool formatOffersBext(int format);
+
+// Index = libsndfile string id - 1 (title, copyright, software, artist,
+// comment, date); unset or empty is not written.
+using StringBytes = std::array<std::optional<QByteArray>, 6>;
+
+// What a file of this format would not keep of the given metadata, in words
+// for a warning ("the date", "the broadcast (BEXT) record"); empty when
+// everything is kept.
+QStringList metadataNotKept(int format, const StringBytes &strings, bool withBext);

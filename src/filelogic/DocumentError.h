@@ -1,0 +1,18 @@
+// The error a failed operation hands back to its caller, who shows it:
+// operations return false and fill one of these.
+#pragma once
+
+#include <QString>
+
+struct DocumentError {
+    QString domain;
+    int code = 0;
+    // The short text an alert leads with ("Unable to write file").
+    QString localizedDescription;
+    // Why: libsndfile's text, the system's, or the check that failed.
+    QString localizedFailureReason;
+
+    // The user cancelled: nothing to show.
+    static constexpr int kUserCancelled = 3072;
+    bool isCancellation() const { return code == kUserCancelled; }
+};

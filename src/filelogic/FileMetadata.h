@@ -1,0 +1,53 @@
+// Reading the string metadata and the broadcast extension (bext) record of an
+// open sound file.
+//
+// No widgets here: the document fills its window from a FileMetadata.
+// readFileMetadata uses the document's SNDFILE handle, so it runs on the
+// thread that uses that handle (the main thread); everything else is pure.
+#pragma once
+
+#include "filelogic/BextRecord.h"
+
+#include <sndfile.h>
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <optional>
+
+struct FileMetadata {
+    // Index = libsndfile string id - 1: title, copyright, software, artist,
+    // comment, date. Unset when the file has no such string.
+    std::array<std::optional<QByteArray>, 6> strings;
+    // True when libsndfile delivered a bext record; bext is all zeros otherwise.
+    bool hasBext = false;
+    // coding_history_size never exceeds kBextCodingHistoryCapacity here.
+    BextRecord bext{};
+};
+
+// Reads the six strings and the bext record. The record is read into the
+// large BextRecord, so coding histories longer than 256 bytes arrive whole.
+// A null handle gives an empty FileMetadata.
+FileMetadata readFileMetadata(SNDFILE *sndfile);
+
+enum class BextField {
+    Description,     // 256 bytes
+    Originator,      // 32
+    OriginatorRef,   // 32
+    OriginationDate, // 10
+    OriginationTime, // 8
+    UMID,            // 64
+    CodingHistory,   // coding_history_size, at most the record's capacity
+};
+
+// The field's bytes up to its first NUL or its end. Fixed-width fields are
+// often unterminated, and a full field must not run into the next one.
+QByteArray bextFieldBytes(const BextRecord &bext, BextField field);
+
+// The field's bytes at full width, NULs included (e.g. the binary UMID for a
+// hexadecimal tooltip). The coding history is bounded as above.
+QByteArray bextFieldRawBytes(const BextRecord &bext, BextField field);
+
+// bextFieldBytes decoded for display (see decodeFileText).
+QString bextFieldText(const BextRecord &bext, BextField field);

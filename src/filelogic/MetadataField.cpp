@@ -1,0 +1,11 @@
+#include "filelogic/MetadataField.h"
+
+QString metadataFieldOutlet(MetadataField field)
+{
+    static const char *const outlets[kMetadataFieldCount] = {
+        "stringTitle", "stringCopyright", "stringSoftware", "stringArtist", "stringComment", "stringDate",
+        "bextDescription", "bextOriginator", "bextOriginatorRef", "bextOriginationDate", "bextOriginationTime",
+        "bextTimecode", "bextVersion", "bextUMID", "bextCodingHistory",
+    };
+    return QString::fromLatin1(outlets[int(field)]);
+}

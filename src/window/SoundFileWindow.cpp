@@ -1,0 +1,245 @@
+#include "window/SoundFileWindow.h"
+
+#include "document/SoundFile.h"
+#include "toolkit/DocumentController.h"
+#include "window/AccessibleNames.h"
+#include "window/ChannelTableSource.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QMimeData>
+
+SoundFileWindow::SoundFileWindow(SoundFile *document, QWidget *parent)
+    : QMainWindow(parent), m_document(document)
+{
+    ui.setupUi(this);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setAcceptDrops(true);
+    m_stringsPage = ui.Strings;
+    m_bextPage = ui.BEXT;
+    m_convertModel = new ChannelTableSource(this);
+    m_peakModel = new ChannelTableSource(this);
+    m_peakModel->setType(ChannelTableTypePeak);
+    ui.convertTable->setModel(m_convertModel);
+    buildMenus();
+    setUpConvertSheet();
+    applyAccessibleNames(this);
+    document->setWindowForSheet(this, this);
+    setWindowFilePath(document->fileURL().toLocalFile());
+    connectDocument();
+    connectEditFields();
+    connectControls();
+    connectActions();
+    fillAll();
+}
+
+SoundFileWindow::~SoundFileWindow()
+{
+    if (m_document)
+        m_document->setWindowForSheet(nullptr, nullptr);
+}
+
+void SoundFileWindow::buildMenus()
+{
+    DocumentController &controller = DocumentController::sharedDocumentController();
+    QMenu *file = menuBar()->addMenu(tr("&File"));
+    QAction *open = file->addAction(tr("&Open…"), this, [this, &controller] { controller.runOpenPanel(this); });
+    open->setShortcut(QKeySequence::Open);
+    file->addSeparator();
+    saveAction = file->addAction(tr("&Save"));
+    saveAction->setShortcut(QKeySequence::Save);
+    saveAsAction = file->addAction(tr("Save &As…"));
+    saveAsAction->setShortcut(QKeySequence::SaveAs);
+    saveCopyAction = file->addAction(tr("Save a &Copy…"));
+    file->addSeparator();
+    convertAction = file->addAction(tr("Con&vert…"));
+    convertAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E));
+    file->addSeparator();
+    QAction *closeAction = file->addAction(tr("&Close"), this, &QWidget::close);
+    closeAction->setShortcut(QKeySequence::Close);
+    QAction *quit = file->addAction(tr("&Quit"), qApp, [] {
+        // Each window asks about its own unsaved edits; the application ends
+        // when the last document has closed.
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (qobject_cast<SoundFileWindow *>(w))
+                w->close();
+    });
+    quit->setShortcut(QKeySequence::Quit);
+
+    QMenu *sound = menuBar()->addMenu(tr("&Sound"));
+    playAction = sound->addAction(tr("&Play/Pause"));
+    playAction->setShortcut(QKeySequence(Qt::Key_Space));
+    peakAction = sound->addAction(tr("Calculate &Peak"));
+    peakAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+}
+
+void SoundFileWindow::connectActions()
+{
+    SoundFile *doc = m_document;
+    connect(saveAction, &QAction::triggered, this, &SoundFileWindow::saveDocument);
+    connect(saveAsAction, &QAction::triggered, this, [this] { runSavePanel(SaveOperationType::SaveAs); });
+    connect(saveCopyAction, &QAction::triggered, this, [this] { runSavePanel(SaveOperationType::SaveTo); });
+    connect(convertAction, &QAction::triggered, this, [this, doc] {
+        ui.tabView->setCurrentWidget(ui.Convert);
+        doc->convert(nullptr);
+    });
+    connect(playAction, &QAction::triggered, this, [this, doc] { doc->play(ui.playButton); });
+    connect(peakAction, &QAction::triggered, this, [this, doc] {
+        ui.tabView->setCurrentWidget(ui.Peak);
+        doc->calculatePeak(ui.peakCalculate);
+    });
+}
+
+void SoundFileWindow::connectDocument()
+{
+    SoundFile *doc = m_document;
+    connect(doc, &SoundFile::modificationChanged, this, &QWidget::setWindowModified);
+    connect(doc, &SoundFile::fileURLChanged, this, [this](const QUrl &url) { setWindowFilePath(url.toLocalFile()); });
+    connect(doc, &SoundFile::refilled, this, &SoundFileWindow::fillAll);
+    connect(doc, &SoundFile::errorPresented, this, &SoundFileWindow::showError);
+    connect(doc, &SoundFile::warningRaised, this, &SoundFileWindow::showWarning);
+    connect(doc, &SoundFile::playingChanged, this, &SoundFileWindow::showPlaying);
+    connect(doc, &SoundFile::positionChanged, this, &SoundFileWindow::showPosition);
+    connect(doc, &SoundFile::subformatsListed, this, &SoundFileWindow::fillSubformats);
+    connect(doc, &SoundFile::convertTargetWanted, this, &SoundFileWindow::askForConvertTarget);
+    connect(doc, &SoundFile::peakScanStarted, this, &SoundFileWindow::showPeakScanStarted);
+    connect(doc, &SoundFile::peakProgress, ui.peakProgress, &QProgressBar::setValue);
+    connect(doc, &SoundFile::peaksCalculated, this, &SoundFileWindow::showPeaks);
+    connect(doc, &SoundFile::rewriteStarted, this, &SoundFileWindow::showRewriteStarted);
+    connect(doc, &SoundFile::rewriteProgress, ui.convertProgress, &QProgressBar::setValue);
+    connect(doc, &SoundFile::rewriteFinished, this, &SoundFileWindow::showRewriteFinished);
+}
+
+void SoundFileWindow::connectEditFields()
+{
+    for (int i = 0; i < kMetadataFieldCount; ++i) {
+        const auto field = MetadataField(i);
+        QWidget *control = findChild<QWidget *>(metadataFieldOutlet(field));
+        if (auto *line = qobject_cast<QLineEdit *>(control)) {
+            connect(line, &QLineEdit::textChanged, this, [this, field](const QString &text) {
+                if (!m_filling && m_document)
+                    m_document->setText(field, text);
+            });
+        } else if (auto *edit = qobject_cast<QPlainTextEdit *>(control)) {
+            connect(edit, &QPlainTextEdit::textChanged, this, [this, field, edit] {
+                if (!m_filling && m_document)
+                    m_document->setText(field, edit->toPlainText());
+            });
+        }
+    }
+}
+
+void SoundFileWindow::connectControls()
+{
+    SoundFile *doc = m_document;
+    connect(ui.playButton, &QPushButton::clicked, doc, [this, doc] { doc->play(ui.playButton); });
+    // Dragging only renews the text; the document seeks once the slider is
+    // released (or moved by click or key), not on every mouse move.
+    ui.playSlider->setTracking(false);
+    connect(ui.playSlider, &QSlider::sliderMoved, this, [this, doc](int value) {
+        ui.playPos->setText(playPosText(doc->sliderScale().frameForValue(value), doc->info().samplerate));
+    });
+    connect(ui.playSlider, &QSlider::valueChanged, doc, [this, doc] { doc->playSliderMoved(ui.playSlider); });
+    for (QComboBox *popUp : {ui.leftChannel, ui.rightChannel})
+        connect(popUp, &QComboBox::currentIndexChanged, this, [this, doc, popUp] {
+            if (!m_filling)
+                doc->setOutputMapping(popUp);
+        });
+    connect(ui.convertFormat, &QComboBox::currentIndexChanged, this, [this, doc] {
+        if (!m_filling)
+            doc->convertFormatSelected(ui.convertFormat);
+    });
+    connect(ui.convertSubformat, &QComboBox::currentIndexChanged, this, [this, doc] {
+        if (!m_filling)
+            doc->setConvertFormat(ui.convertSubformat->currentData().toInt());
+    });
+    connect(m_convertModel, &QAbstractItemModel::dataChanged, this, [this, doc](const QModelIndex &from, const QModelIndex &to) {
+        for (int row = from.row(); row <= to.row(); ++row)
+            doc->setChannelKept(row, m_convertModel->channelIsSelected(row));
+    });
+    connect(ui.convertKeepBEXT, &QCheckBox::toggled, doc, &SoundFile::setKeepBext);
+    for (QTableView *table : {ui.convertTable, ui.peakTable})
+        table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 8);
+    connect(ui.peakCalculate, &QPushButton::clicked, doc, [this, doc] { doc->calculatePeak(ui.peakCalculate); });
+    connect(ui.convertButton, &QPushButton::clicked, doc, [this, doc] { doc->convert(ui.convertButton); });
+}
+
+void SoundFileWindow::closeEvent(QCloseEvent *event)
+{
+    if (!m_document || m_document->isClosed()) {
+        event->accept();
+        return;
+    }
+    if (m_document->isBusy() || m_closePrompt) {
+        event->ignore();
+        return;
+    }
+    if (m_document->isDocumentEdited() && !m_closeConfirmed) {
+        event->ignore();
+        askToSave();
+        return;
+    }
+    event->accept();
+    m_document->close();
+}
+
+void SoundFileWindow::askToSave()
+{
+    const QString name = QFileInfo(m_document->fileURL().toLocalFile()).fileName();
+    auto *box = new QMessageBox(QMessageBox::Warning, tr("Unsaved changes"),
+                                tr("Do you want to save the changes you made to “%1”?").arg(name),
+                                QMessageBox::NoButton, this);
+    box->setObjectName(QStringLiteral("closePrompt"));
+    box->setInformativeText(tr("Your changes will be lost if you don't save them."));
+    box->addButton(QMessageBox::Save);
+    box->addButton(QMessageBox::Discard);
+    box->addButton(QMessageBox::Cancel);
+    box->setDefaultButton(QMessageBox::Save);
+    box->setWindowModality(Qt::WindowModal);
+    m_closePrompt = box;
+    // Handled after the prompt has closed: saving runs event passes of its own.
+    connect(box, &QMessageBox::finished, this, &SoundFileWindow::closePromptFinished, Qt::QueuedConnection);
+    box->open();
+}
+
+void SoundFileWindow::closePromptFinished(int)
+{
+    QMessageBox *box = m_closePrompt;
+    m_closePrompt = nullptr;
+    if (!box || !m_document)
+        return;
+    box->deleteLater();
+    const QMessageBox::StandardButton choice = box->standardButton(box->clickedButton());
+    // A save that fails keeps the window open; its alert says why.
+    if (choice == QMessageBox::Save) {
+        saveDocument();
+        if (m_document && m_document->isDocumentEdited())
+            return;
+    } else if (choice != QMessageBox::Discard) {
+        return;
+    }
+    m_closeConfirmed = true;
+    close();
+}
+
+void SoundFileWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void SoundFileWindow::dropEvent(QDropEvent *event)
+{
+    QStringList paths;
+    for (const QUrl &url : event->mimeData()->urls())
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    event->acceptProposedAction();
+    DocumentController::sharedDocumentController().openFiles(paths, this);
+}

@@ -1,0 +1,106 @@
+// The document window: the "SoundFile" form inside a main window with a menu
+// bar. It fills itself from its document, hands every edit back to it and
+// follows its signals; it shows the sheets, panels and alerts, asks about
+// unsaved edits before it closes and accepts dropped files.
+//
+// Main thread only.
+#pragma once
+
+#include "ui_SoundFile.h"
+
+#include "document/SoundFile.h"
+
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPointer>
+
+class ChannelTableSource;
+class QAction;
+class QFileDialog;
+class SoundFile;
+
+class SoundFileWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit SoundFileWindow(SoundFile *document, QWidget *parent = nullptr);
+    ~SoundFileWindow() override;
+
+    Ui::SoundFile ui;
+
+    SoundFile *document() const { return m_document; }
+    // The unsaved-changes prompt while it is open; null otherwise.
+    QMessageBox *closePrompt() const { return m_closePrompt; }
+    // The alert shown for the last failure (null when none is open).
+    QMessageBox *failureAlert() const { return m_failureAlert; }
+    ChannelTableSource *convertModel() const { return m_convertModel; }
+    ChannelTableSource *peakModel() const { return m_peakModel; }
+
+    // File > Save / Save As... / Save a Copy...; the two with a panel open it
+    // window-modally and save when it is accepted.
+    void saveDocument();
+    void runSavePanel(SaveOperationType operation);
+    // Saves through the document and shows what went wrong.
+    bool saveTo(const QUrl &url, SaveOperationType operation);
+    // The convert panel ended; a non-zero code means the user chose a file.
+    void convertFileNameChosen(QFileDialog *panel, int returnCode);
+
+    QAction *saveAction = nullptr;
+    QAction *saveAsAction = nullptr;
+    QAction *saveCopyAction = nullptr;
+    QAction *playAction = nullptr;
+    QAction *convertAction = nullptr;
+    QAction *peakAction = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    // Building (SoundFileWindow.cpp).
+    void buildMenus();
+    void connectActions();
+    void connectDocument();
+    void connectEditFields();
+    void connectControls();
+    void askToSave();
+    void closePromptFinished(int result);
+
+    // Filling from the document (SoundFileWindowFill.cpp).
+    void fillAll();
+    void fillProperties();
+    void fillTexts();
+    void setTabPresent(QWidget *page, int position, bool present);
+    void fillTabs();
+    void fillFormatPopUps();
+    void fillSubformats();
+    void fillChannelModels();
+    void fillTransport();
+    void showPosition(qint64 frame);
+    void showPlaying(bool playing);
+    void showPeakScanStarted();
+    void showPeaks();
+
+    // Sheets, panels and alerts (SoundFileWindowSheets.cpp).
+    void setUpConvertSheet();
+    void showRewriteStarted();
+    void showRewriteFinished();
+    void askForConvertTarget(const QString &folder, const QString &proposedName);
+    void showError(const DocumentError &error);
+    void showWarning(const QString &message, const QString &detail);
+
+    QPointer<SoundFile> m_document;
+    QPointer<QMessageBox> m_closePrompt;
+    QPointer<QMessageBox> m_failureAlert;
+    ChannelTableSource *m_convertModel = nullptr;
+    ChannelTableSource *m_peakModel = nullptr;
+    bool m_closeConfirmed = false;
+    // Guards against handing texts back while the window fills its fields.
+    bool m_filling = false;
+    // The "Strings" and "BEXT" pages, so a later fill for another container
+    // can hide or bring them back.
+    QWidget *m_stringsPage = nullptr;
+    QWidget *m_bextPage = nullptr;
+};

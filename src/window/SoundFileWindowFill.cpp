@@ -1,0 +1,198 @@
+// Filling the document window from its document.
+#include "window/SoundFileWindow.h"
+
+#include "document/SoundFile.h"
+#include "filelogic/ContainerTable.h"
+#include "filelogic/FileText.h"
+#include "filelogic/PlayPosition.h"
+#include "filelogic/PropertyText.h"
+#include "report/FileReport.h"
+#include "window/ChannelTableSource.h"
+
+#include <QHeaderView>
+
+namespace {
+
+constexpr int kStringsTabPosition = 1;
+constexpr int kBextTabPosition = 2;
+
+} // namespace
+
+void SoundFileWindow::fillAll()
+{
+    m_filling = true;
+    fillProperties();
+    fillTabs();
+    fillTexts();
+    fillFormatPopUps();
+    fillChannelModels();
+    fillTransport();
+    setWindowModified(m_document->isDocumentEdited());
+    m_filling = false;
+}
+
+void SoundFileWindow::fillProperties()
+{
+    // The same texts the command line's report prints, label by label.
+    const SoundFile *doc = m_document;
+    const ReportSection section = propertiesSection(doc->handle(), doc->info(), doc->fileSize());
+    for (const ReportField &field : section.fields)
+        if (auto *label = findChild<QLabel *>(field.outlet)) {
+            label->setText(field.text);
+            // The accessible name says what the label is; screen readers
+            // find what it shows in the description.
+            label->setAccessibleDescription(field.text);
+        }
+}
+
+void SoundFileWindow::setTabPresent(QWidget *page, int position, bool present)
+{
+    QTabWidget *tabs = ui.tabView;
+    const int index = tabs->indexOf(page);
+    if (!present && index >= 0) {
+        tabs->removeTab(index);
+    } else if (present && index < 0) {
+        // A later fill (after a conversion onto the document's own path) may
+        // be for a container that offers the tab again.
+        tabs->insertTab(std::min(position, tabs->count()), page, page->objectName());
+    }
+}
+
+void SoundFileWindow::fillTabs()
+{
+    const int format = m_document->info().format;
+    setTabPresent(m_stringsPage, kStringsTabPosition, formatOffersStrings(format));
+    setTabPresent(m_bextPage, std::min(kBextTabPosition, ui.tabView->indexOf(m_stringsPage) + 1),
+                  formatOffersBext(format));
+    // AIFF has no date string; the field shows that rather than take text
+    // that a save would lose.
+    const bool aiff = (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF;
+    ui.stringDate->setReadOnly(aiff);
+    ui.stringDate->setToolTip(aiff ? tr("AIFF files cannot store a date.") : QString());
+}
+
+void SoundFileWindow::fillTexts()
+{
+    const SoundFile *doc = m_document;
+    for (int i = 0; i < kMetadataFieldCount; ++i) {
+        const auto field = MetadataField(i);
+        QWidget *control = findChild<QWidget *>(metadataFieldOutlet(field));
+        if (auto *line = qobject_cast<QLineEdit *>(control))
+            line->setText(doc->text(field));
+        else if (auto *edit = qobject_cast<QPlainTextEdit *>(control))
+            edit->setPlainText(doc->text(field));
+    }
+    // The UMID is binary; its text is only what precedes the first zero
+    // byte, so the whole identifier is offered in hexadecimal too.
+    const FileMetadata &read = doc->metadataAsRead();
+    ui.bextUMID->setToolTip(read.hasBext ? hexBytes(bextFieldRawBytes(read.bext, BextField::UMID), 4) : QString());
+    ui.convertKeepBEXT->setEnabled(read.hasBext);
+    ui.convertKeepBEXT->setChecked(doc->keepBext());
+}
+
+void SoundFileWindow::fillFormatPopUps()
+{
+    ui.convertFormat->clear();
+    for (const FormatEntry &entry : majorFormats())
+        ui.convertFormat->addItem(entry.name, entry.format);
+    ui.convertFormat->setCurrentIndex(m_document->convertMajorIndex());
+    fillSubformats();
+}
+
+void SoundFileWindow::fillSubformats()
+{
+    const bool filling = m_filling;
+    m_filling = true;
+    ui.convertSubformat->clear();
+    for (const FormatEntry &entry : m_document->convertSubformats())
+        ui.convertSubformat->addItem(entry.name, entry.format);
+    const int chosen = ui.convertSubformat->findData(m_document->convertFormat());
+    ui.convertSubformat->setCurrentIndex(std::max(chosen, 0));
+    m_filling = filling;
+}
+
+void SoundFileWindow::fillChannelModels()
+{
+    const SF_INFO &info = m_document->info();
+    m_convertModel->setNumChannels(info.channels);
+    m_peakModel->setNumChannels(info.channels);
+    m_peakModel->setFormat(info.format);
+    ui.convertTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+
+    // The peak tab returns to its first state: nothing measured yet.
+    ui.peakTable->setModel(nullptr);
+    ui.peakTable->hide();
+    ui.peakProgress->hide();
+    ui.peakNotYet->show();
+    ui.peakCalculate->show();
+    peakAction->setEnabled(true);
+
+    const bool truncated = info.channels > kListedChannels;
+    const QString note = tr("This file has %1 channels; only the first %2 are listed. "
+                            "A conversion always keeps the channels that are not listed.")
+                             .arg(info.channels).arg(kListedChannels);
+    for (QLabel *label : {ui.convertChannelsNote, ui.peakChannelsNote}) {
+        label->setText(note);
+        label->setVisible(truncated);
+    }
+}
+
+void SoundFileWindow::fillTransport()
+{
+    const SoundFile *doc = m_document;
+    const SF_INFO &info = doc->info();
+    ui.playSlider->setMaximum(doc->sliderScale().maximum());
+    ui.leftChannel->clear();
+    ui.rightChannel->clear();
+    const int listed = std::min(std::max(info.channels, 0), kListedChannels);
+    for (int i = 0; i < listed; ++i) {
+        ui.leftChannel->addItem(channelName(i));
+        ui.rightChannel->addItem(channelName(i));
+    }
+    ui.leftChannel->setCurrentIndex(listed > 0 ? doc->outputChannel(true) : -1);
+    ui.rightChannel->setCurrentIndex(listed > 0 ? doc->outputChannel(false) : -1);
+    // libsndfile cannot seek in some codings (XI, GSM in WAV, ...): such a
+    // file plays from its start only.
+    ui.playSlider->setEnabled(info.seekable);
+    ui.playSlider->setToolTip(info.seekable ? QString() : tr("This file's coding can only be played from its start."));
+    showPlaying(doc->isPlaying());
+    showPosition(doc->position());
+}
+
+void SoundFileWindow::showPosition(qint64 frame)
+{
+    // Never under the user's hand: the drag decides where playback goes.
+    if (!ui.playSlider->isSliderDown()) {
+        // Moving the slider from here must not read as the user seeking.
+        const QSignalBlocker blocker(ui.playSlider);
+        ui.playSlider->setValue(m_document->sliderScale().valueForFrame(frame));
+    }
+    const qint64 shown = m_document->sliderScale().frameForValue(ui.playSlider->value());
+    ui.playPos->setText(playPosText(shown, m_document->info().samplerate));
+}
+
+void SoundFileWindow::showPlaying(bool playing)
+{
+    ui.playButton->setText(playing ? QStringLiteral("pause") : QStringLiteral("play"));
+}
+
+void SoundFileWindow::showPeakScanStarted()
+{
+    ui.peakProgress->setRange(0, 100);
+    ui.peakProgress->setValue(0);
+    ui.peakProgress->show();
+    // Whatever started the scan (button or menu), the button goes: the
+    // table replaces it.
+    ui.peakCalculate->hide();
+    peakAction->setEnabled(false);
+}
+
+void SoundFileWindow::showPeaks()
+{
+    ui.peakProgress->hide();
+    ui.peakNotYet->hide();
+    m_peakModel->setPeaks(m_document->peaks());
+    ui.peakTable->setModel(m_peakModel);
+    ui.peakTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    ui.peakTable->show();
+}

@@ -1,0 +1,136 @@
+// The document window's sheets, panels and alerts: save and convert panels,
+// the progress sheet of a rewrite, failures and warnings.
+#include "window/SoundFileWindow.h"
+
+#include "document/SoundFile.h"
+#include "window/AccessibleNames.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+
+void SoundFileWindow::setUpConvertSheet()
+{
+    // The sheet comes from the form; here it learns what Cancel means.
+    QPushButton *cancel = ui.convertSheetButtons->button(QDialogButtonBox::Cancel);
+    cancel->setObjectName(QStringLiteral("convertCancelButton"));
+    ui.convertProgress->setRange(0, 100);
+    connect(cancel, &QPushButton::clicked, this, [this, cancel] {
+        if (m_document)
+            m_document->convertCancel(cancel);
+    });
+    // Escape or the window manager's close button mean cancel, too.
+    connect(ui.convertSheet, &QDialog::rejected, this, [this] {
+        if (m_document && m_document->isBusy())
+            m_document->convertCancel(ui.convertSheet);
+    });
+    applyAccessibleNames(ui.convertSheet);
+}
+
+void SoundFileWindow::showRewriteStarted()
+{
+    ui.convertProgress->setValue(0);
+    ui.convertSheet->open();
+}
+
+void SoundFileWindow::showRewriteFinished()
+{
+    ui.convertSheet->hide();
+}
+
+void SoundFileWindow::showError(const DocumentError &error)
+{
+    auto *alert = new QMessageBox(this);
+    alert->setObjectName(QStringLiteral("rewriteFailureAlert"));
+    alert->setIcon(QMessageBox::Critical);
+    alert->setText(error.localizedDescription);
+    alert->setInformativeText(error.localizedFailureReason);
+    alert->addButton(tr("Exit"), QMessageBox::AcceptRole);
+    alert->setWindowModality(Qt::WindowModal);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    m_failureAlert = alert;
+    alert->open();
+}
+
+void SoundFileWindow::showWarning(const QString &message, const QString &detail)
+{
+    auto *alert = new QMessageBox(QMessageBox::Warning, tr("Saved with changes"), message, QMessageBox::Ok, this);
+    alert->setObjectName(QStringLiteral("rewriteWarningAlert"));
+    alert->setInformativeText(detail);
+    alert->setWindowModality(Qt::WindowModal);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->open();
+}
+
+bool SoundFileWindow::saveTo(const QUrl &url, SaveOperationType operation)
+{
+    if (!m_document)
+        return false;
+    DocumentError error;
+    const bool ok = m_document->saveToURL(url, m_document->fileType(), operation, &error);
+    if (!ok)
+        m_document->presentError(error);
+    return ok;
+}
+
+void SoundFileWindow::saveDocument()
+{
+    if (m_document)
+        saveTo(m_document->fileURL(), SaveOperationType::Save);
+}
+
+void SoundFileWindow::runSavePanel(SaveOperationType operation)
+{
+    if (!m_document || m_document->isBusy())
+        return;
+    const QString path = m_document->fileURL().toLocalFile();
+    const QString type = m_document->fileType();
+    auto *panel = new QFileDialog(this, operation == SaveOperationType::SaveTo ? tr("Save a Copy") : tr("Save As"));
+    panel->setObjectName(QStringLiteral("savePanel"));
+    // A document is only ever saved in the format it was opened in, so the
+    // panel offers that one type, with its extension visible.
+    panel->setAcceptMode(QFileDialog::AcceptSave);
+    panel->setNameFilters({type.isEmpty() ? tr("Sound file (*)") : tr("%1 sound file (*.%2)").arg(type.toUpper(), type)});
+    if (!type.isEmpty())
+        panel->setDefaultSuffix(type);
+    panel->setDirectory(QFileInfo(path).absolutePath());
+    panel->selectFile(QFileInfo(path).fileName());
+    panel->setWindowModality(Qt::WindowModal);
+    connect(panel, &QFileDialog::finished, this, [this, panel, operation](int result) {
+        panel->deleteLater();
+        if (result != QDialog::Accepted || panel->selectedUrls().isEmpty())
+            return;
+        const QUrl url = panel->selectedUrls().first();
+        // Saved once the panel has closed: the save runs event passes.
+        QMetaObject::invokeMethod(this, [this, url, operation] { saveTo(url, operation); }, Qt::QueuedConnection);
+    });
+    panel->open();
+}
+
+void SoundFileWindow::askForConvertTarget(const QString &folder, const QString &proposedName)
+{
+    auto *panel = new QFileDialog(this, tr("Convert"));
+    panel->setObjectName(QStringLiteral("convertPanel"));
+    panel->setAcceptMode(QFileDialog::AcceptSave);
+    panel->setDirectory(folder);
+    panel->selectFile(proposedName);
+    panel->setWindowModality(Qt::WindowModal);
+    connect(panel, &QFileDialog::finished, this, [this, panel](int result) {
+        // The rewrite runs its own event passes; it starts once the panel
+        // has finished closing, not inside its close.
+        QMetaObject::invokeMethod(this, [this, panel, result] {
+            convertFileNameChosen(panel, result == QDialog::Accepted ? 1 : 0);
+            panel->deleteLater();
+        }, Qt::QueuedConnection);
+    });
+    panel->open();
+}
+
+void SoundFileWindow::convertFileNameChosen(QFileDialog *panel, int returnCode)
+{
+    if (!panel || !m_document)
+        return;
+    panel->hide();
+    if (returnCode == 0 || panel->selectedUrls().isEmpty())
+        return;
+    m_document->convertToURL(panel->selectedUrls().first(), true);
+}
