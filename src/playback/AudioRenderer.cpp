@@ -56,13 +56,8 @@ void AudioRenderer::set_sndfile(SNDFILE *sndfile, const SF_INFO *sfinfo)
     m_sndfile = sndfile;
     m_sfinfo = sfinfo ? *sfinfo : SF_INFO{};
     const int ch = m_sfinfo.channels;
-    if (m_sndfile && ch > 0 && ch <= kBufferItems) {
-        m_channels = ch;
-        m_capacity = std::uint64_t(kBufferItems / ch) * std::uint64_t(ch);
-    } else {
-        m_channels = 0;
-        m_capacity = 0;
-    }
+    m_channels = m_sndfile && ch > 0 && ch <= kBufferItems ? ch : 0;
+    m_ring.setCapacity(m_channels > 0 ? std::size_t(kBufferItems / ch) * std::size_t(ch) : 0);
 
     // The buffer starts where the handle stands (the start of a freshly
     // opened file).
@@ -85,7 +80,7 @@ void AudioRenderer::set_sndfile(SNDFILE *sndfile, const SF_INFO *sfinfo)
 
     // Filled even without a device, so positions and seeks behave the same.
     if (m_channels > 0)
-        fill(0);
+        fill();
     else
         m_exhausted = true;
 }
@@ -128,11 +123,9 @@ int AudioRenderer::pause()
 
 void AudioRenderer::resetRing(qint64 frame)
 {
-    // Only called while the consumer is not running, so the consumer's own
-    // index and position may be written here.
-    m_taken.store(0, std::memory_order_relaxed);
-    m_read.store(0, std::memory_order_release);
-    m_write.store(0, std::memory_order_release);
+    // Only called while the consumer is not running, so the consumer's side
+    // of the ring and the position may be written here.
+    m_ring.clear();
     m_position.store(frame, std::memory_order_release);
     m_fillBase = 0;
     m_writeFrame = frame;
@@ -151,27 +144,24 @@ void AudioRenderer::lowerPlayable(qint64 frame)
         m_playable.store(frame, std::memory_order_release);
 }
 
-void AudioRenderer::fill(std::uint64_t readSnapshot)
+void AudioRenderer::fill()
 {
     if (!m_sndfile || m_channels <= 0 || m_exhausted)
         return;
-    std::uint64_t w = m_write.load(std::memory_order_relaxed);
-    std::uint64_t freeItems = m_capacity - (w - readSnapshot);
-    while (freeItems > 0) {
-        // Both the capacity and every index are multiples of the channel
-        // count, so each chunk is a whole number of frames.
-        const std::uint64_t slot = w % m_capacity;
-        const std::uint64_t chunk = std::min(freeItems, m_capacity - slot);
-        sf_count_t got = sf_read_float(m_sndfile, m_buffer + slot, sf_count_t(chunk));
+    for (;;) {
+        // The capacity and every index are multiples of the channel count,
+        // so each span is a whole number of frames.
+        const auto span = m_ring.writeSpan();
+        if (span.size == 0)
+            break;
+        sf_count_t got = sf_read_float(m_sndfile, span.data, sf_count_t(span.size));
         if (got < 0)
             got = 0;
         // A truncated file can end inside a frame: drop the partial frame.
         got -= got % m_channels;
-        w += std::uint64_t(got);
-        freeItems -= std::uint64_t(got);
+        m_ring.commit(std::size_t(got));
         m_writeFrame += got / m_channels;
-        m_write.store(w, std::memory_order_release);
-        if (std::uint64_t(got) < chunk) {
+        if (std::size_t(got) < span.size) {
             m_exhausted = true;
             lowerPlayable(m_writeFrame);
             break;
@@ -183,12 +173,12 @@ void AudioRenderer::update_buffer()
 {
     if (!m_sndfile || m_channels <= 0)
         return;
-    const std::uint64_t r = m_read.load(std::memory_order_acquire);
+    const std::uint64_t r = m_ring.refreshReleased();
     const std::uint64_t used = r - m_fillBase;
-    if (used * 2 <= m_capacity || m_exhausted)
+    if (used * 2 <= m_ring.capacity() || m_exhausted)
         return;
     std::puts("rebuffering.");
-    fill(r);
+    fill();
     m_fillBase = r;
 }
 
@@ -209,7 +199,7 @@ void AudioRenderer::seek(qint64 frame)
         m_exhausted = true;
         lowerPlayable(p);
     } else {
-        fill(0);
+        fill();
     }
 
     if (resume)
@@ -235,36 +225,28 @@ int AudioRenderer::read_buffered(float **out, int count)
 {
     if (!out)
         return 0;
-    *out = m_buffer;
+    *out = m_ring.storage();
     const int ch = m_channels;
     if (ch <= 0 || count < ch)
         return 0;
-    const std::uint64_t r = m_taken.load(std::memory_order_relaxed);
-    const std::uint64_t w = m_write.load(std::memory_order_acquire);
     const qint64 pos = m_position.load(std::memory_order_relaxed);
     const qint64 end = m_playable.load(std::memory_order_acquire);
     if (pos >= end)
         return 0;
 
-    const std::uint64_t slot = r % m_capacity;
+    const auto span = m_ring.readSpan();
     std::uint64_t frames = std::uint64_t(count / ch);
-    frames = std::min(frames, (w - r) / std::uint64_t(ch));
-    frames = std::min(frames, (m_capacity - slot) / std::uint64_t(ch));
+    frames = std::min(frames, std::uint64_t(span.size) / std::uint64_t(ch));
     frames = std::min(frames, std::uint64_t(end - pos));
     if (frames == 0)
         return 0;
 
-    *out = m_buffer + slot;
-    // Reserved, not yet released to the producer: see releaseTaken().
-    m_taken.store(r + frames * std::uint64_t(ch), std::memory_order_relaxed);
+    *out = span.data;
+    // Reserved, not yet released to the producer: the render procedure
+    // releases them once copied.
+    m_ring.take(std::size_t(frames) * std::size_t(ch));
     m_position.store(pos + qint64(frames), std::memory_order_release);
     return int(frames) * ch;
-}
-
-void AudioRenderer::releaseTaken()
-{
-    // Only now, with the items copied, may the producer overwrite them.
-    m_read.store(m_taken.load(std::memory_order_relaxed), std::memory_order_release);
 }
 
 void AudioRenderer::copyFrames(float *output, const float *items, int frames, int left, int right) const
@@ -314,7 +296,8 @@ void AudioRenderer::render(float *output, int frames)
             if (got <= 0)
                 break;
             copyFrames(output + 2 * std::size_t(done + served), items, got / ch, left, right);
-            releaseTaken();
+            // Only now, with the items copied, may the producer overwrite them.
+            m_ring.release();
             served += got / ch;
         }
         silence(output + 2 * std::size_t(done + served), std::size_t(half - served));
@@ -361,7 +344,7 @@ void AudioRenderer::deliverNotifications()
 
 int AudioRenderer::current_buffer_start() const
 {
-    return int(m_read.load(std::memory_order_acquire) - m_fillBase);
+    return int(m_ring.released() - m_fillBase);
 }
 
 quint64 AudioRenderer::underrunCount() const

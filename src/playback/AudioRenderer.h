@@ -3,16 +3,17 @@
 // drained by the render procedure on the audio thread, which maps two of the
 // file's channels onto a stereo output.
 //
-// Threads: the buffer is a single-producer single-consumer ring. The main
-// thread is the producer (set_sndfile, update_buffer, seek) and the only
-// reader of the file; the audio thread is the consumer
-// (sf_coreaudio_render_proc, read_buffered) and only copies memory and
-// updates atomics: it never allocates, locks, waits or reads the file.
+// Threads: the buffer is an SpscRing. The main thread is the producer
+// (set_sndfile, update_buffer, seek) and the only reader of the file; the
+// audio thread is the consumer (sf_coreaudio_render_proc, read_buffered) and
+// only copies memory and updates atomics: it never allocates, locks, waits or
+// reads the file.
 // Notifications raised on the audio thread are flags that
 // deliverNotifications turns into signals on the main thread.
 #pragma once
 
 #include "playback/SdlAudio.h"
+#include "playback/SpscRing.h"
 
 #include <sndfile.h>
 
@@ -107,11 +108,9 @@ signals:
 private:
     void render(float *output, int frames);
     void copyFrames(float *output, const float *items, int frames, int left, int right) const;
-    // Audio thread: gives the items handed out so far back to the producer.
-    void releaseTaken();
-    // Main thread. Reads whole frames into the free part of the ring, given
-    // a snapshot of the consumer's index.
-    void fill(std::uint64_t readSnapshot);
+    // Main thread. Reads whole frames into the free part of the ring, as far
+    // as the ring last saw the consumer release.
+    void fill();
     void resetRing(qint64 frame);
     void lowerPlayable(qint64 frame);
     SdlAudio::DeviceId openDevice();
@@ -123,7 +122,6 @@ private:
     SNDFILE *m_sndfile = nullptr;
     SF_INFO m_sfinfo{};
     int m_channels = 0;          // 0: nothing playable
-    std::uint64_t m_capacity = 0; // ring size in items, a multiple of m_channels
 
     // Main thread only. The device is open only from play to pause; while it
     // is closed there is no audio thread at all.
@@ -131,15 +129,12 @@ private:
     bool m_outputFailed = false;   // the last attempt to open the output failed
     bool m_running = false;
     bool m_exhausted = false;      // the file delivered its last frame
-    qint64 m_writeFrame = 0;       // file frame of the item at m_write
-    std::uint64_t m_fillBase = 0;  // m_read when the ring was last topped up
+    qint64 m_writeFrame = 0;       // file frame of the next item written
+    std::uint64_t m_fillBase = 0;  // items released when the ring was last topped up
     QTimer m_notifyTimer;
 
     // Shared between the threads.
-    alignas(64) std::atomic<std::uint64_t> m_read{0};  // consumer's released index, items
-    std::atomic<std::uint64_t> m_taken{0};             // consumer's handed-out index (audio thread)
-    alignas(64) std::atomic<std::uint64_t> m_write{0}; // producer's index, items
-    alignas(64) std::atomic<qint64> m_position{0};     // frame at m_read
+    alignas(64) std::atomic<qint64> m_position{0};     // frame after the last one handed out
     std::atomic<qint64> m_playable{0};                 // frames the file really has
     std::atomic<int> m_leftMapping{0};
     std::atomic<int> m_rightMapping{0};
@@ -148,8 +143,7 @@ private:
     std::atomic<bool> m_eofPending{false};
     std::atomic<quint64> m_underruns{0};
 
-    // Modulo m_capacity: items [m_taken, m_write) are ready for the consumer,
-    // [m_read, m_taken) are being copied by it, the rest belongs to the
-    // producer.
-    alignas(64) float m_buffer[kBufferItems]{};
+    // Decoded items; its capacity is a multiple of m_channels, and every
+    // span written or taken is whole frames.
+    SpscRing<float, kBufferItems> m_ring;
 };

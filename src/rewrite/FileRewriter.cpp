@@ -4,6 +4,7 @@
 #include "rewrite/RewriteMetadata.h"
 #include "rewrite/SampleCopy.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -11,12 +12,18 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("FileRewriter", text);
+}
 
 QString systemText(int error)
 {
@@ -115,13 +122,219 @@ int syncFolder(const QString &folder, int injectedError)
 QString shortenedText(sf_count_t read, sf_count_t reported)
 {
     if (reported == SF_COUNT_MAX)
-        return QStringLiteral("Only %1 frames could be read, and the file does not say how long it is; saving "
-                              "would shorten it. Save a copy instead to keep what can be read.")
+        return tr("Only %1 frames could be read, and the file does not say how long it is; saving "
+                  "would shorten it. Save a copy instead to keep what can be read.")
             .arg(read);
-    return QStringLiteral("Only %1 of %2 frames could be read; saving would shorten the file. "
-                          "Save a copy instead to keep what can be read.")
+    return tr("Only %1 of %2 frames could be read; saving would shorten the file. "
+              "Save a copy instead to keep what can be read.")
         .arg(read)
         .arg(reported);
+}
+
+// One run of the engine, step by step. Each step returns true to go on, or
+// false once it has put into `result` why the run stopped. Members go in
+// reverse order: the source handle is given back first, then the temporary
+// file is closed and removed (unless renamed), then the second source closed.
+class Run {
+public:
+    Run(const RewriteJob &job, const RewriteFaults &faults, const std::function<bool(double)> &progress)
+        : m_job(job), m_faults(faults), m_progress(progress)
+    {
+    }
+
+    bool checkJob();
+    bool openSecondSource();
+    bool createOutput();
+    bool copy();
+    bool closeAndCheck();
+    bool replaceTarget();
+
+    RewriteResult result;
+
+private:
+    bool fail(const QString &detail)
+    {
+        result.message = tr("Unable to write file");
+        result.detail = detail;
+        return false;
+    }
+    bool cancelled()
+    {
+        result.cancelled = true;
+        result.message.clear();
+        result.detail = tr("The copy was cancelled.");
+        return false;
+    }
+
+    const RewriteJob &m_job;
+    const RewriteFaults &m_faults;
+    const std::function<bool(double)> &m_progress;
+    std::vector<int> m_keep;
+    int m_outputChannels = 0;
+    SecondSource m_secondSource;
+    QString m_target;
+    QByteArray m_tempName;
+    TemporaryFile m_temp;
+    SF_INFO m_layout{};
+    std::optional<SourceGuard> m_sourceGuard;
+    rewrite::CopyPlan m_plan;
+    rewrite::CopyStreams m_streams;
+    Lap m_lap;
+};
+
+// The job itself, before anything is touched.
+bool Run::checkJob()
+{
+    if (!m_job.source)
+        return fail(tr("There is no open file to copy from."));
+    const int sourceChannels = m_job.sourceInfo.channels;
+    if (sourceChannels < 1)
+        return fail(tr("The open file has no channels."));
+    // Reads must come in whole frames of the handle; a description that does
+    // not match it would read nothing and save an empty file.
+    SF_INFO handleInfo{};
+    if (sf_command(m_job.source, SFC_GET_CURRENT_SF_INFO, &handleInfo, int(sizeof handleInfo)) == 0
+        && handleInfo.channels != sourceChannels)
+        return fail(tr("The open file has %1 channels, not %2.").arg(handleInfo.channels).arg(sourceChannels));
+    if (m_job.targetPath.isEmpty())
+        return fail(tr("No file name was given."));
+    m_keep = m_job.channels;
+    for (size_t i = 0; i < m_keep.size(); ++i) {
+        if (m_keep[i] < 0 || m_keep[i] >= sourceChannels || (i > 0 && m_keep[i] <= m_keep[i - 1]))
+            return fail(tr("The channel selection is not valid for a file of %1 channels.").arg(sourceChannels));
+    }
+    if (m_keep.size() == size_t(sourceChannels))
+        m_keep.clear(); // every channel in order: whole blocks go through unchanged
+    m_outputChannels = m_keep.empty() ? sourceChannels : int(m_keep.size());
+    // A channel count below 1 is left to libsndfile, which names the problem.
+    if (m_job.targetInfo.channels >= 1 && m_job.targetInfo.channels != m_outputChannels)
+        return fail(tr("The new file is to have %1 channels, but %2 are selected.")
+                        .arg(m_job.targetInfo.channels)
+                        .arg(m_outputChannels));
+    return true;
+}
+
+// A source that cannot seek is compared through a second handle; it is
+// opened first, so a missing or replaced file fails before any writing.
+bool Run::openSecondSource()
+{
+    if (m_job.sourceInfo.seekable != 0)
+        return true;
+    QString problem;
+    m_secondSource.sf = reopenSoundFile(m_job.sourcePath, m_job.sourceInfo, true, &problem);
+    return m_secondSource.sf ? true : fail(problem);
+}
+
+// The temporary file, next to the target so the rename stays on one file
+// system, with the metadata in before the first sample: FLAC and Ogg take it
+// only then.
+bool Run::createOutput()
+{
+    m_target = resolvedTarget(m_job.targetPath);
+    m_tempName = QFile::encodeName(temporaryPathFor(m_target, m_job.owner));
+    ::unlink(m_tempName.constData()); // left over from a run that did not finish
+    m_temp.fd = ::open(m_tempName.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (m_temp.fd < 0)
+        return fail(systemText(errno));
+    m_temp.path = m_tempName;
+    struct stat targetStat;
+    if (::stat(QFile::encodeName(m_target).constData(), &targetStat) == 0 && S_ISREG(targetStat.st_mode))
+        ::fchmod(m_temp.fd, targetStat.st_mode & 07777); // a replaced file keeps its permissions
+
+    SF_INFO outputInfo{};
+    outputInfo.format = m_job.targetInfo.format;
+    outputInfo.channels = m_job.targetInfo.channels;
+    outputInfo.samplerate = m_job.targetInfo.samplerate;
+    m_temp.sf = sf_open_fd(m_temp.fd, SFM_WRITE, &outputInfo, SF_FALSE);
+    if (!m_temp.sf)
+        return fail(QString::fromLocal8Bit(sf_strerror(nullptr)));
+    m_layout = outputInfo;
+    if (m_job.bext)
+        rewrite::writeBroadcastRecord(m_temp.sf, *m_job.bext);
+    rewrite::writeStrings(m_temp.sf, m_job.strings);
+    return true;
+}
+
+// The samples. A source that cannot seek stands at its start already.
+bool Run::copy()
+{
+    const bool seekable = m_job.sourceInfo.seekable != 0;
+    m_sourceGuard.emplace(m_job.source, seekable);
+    m_plan = rewrite::planCopy(m_job.sourceInfo.format, m_layout.format);
+    rewrite::prepareHandles(m_job.source, m_temp.sf, m_plan);
+    if (seekable && sf_seek(m_job.source, 0, SEEK_SET) < 0)
+        return fail(tr("The open file cannot be read from its start: %1")
+                        .arg(QString::fromLocal8Bit(sf_strerror(m_job.source))));
+    m_streams.source = m_job.source;
+    m_streams.sourceChannels = m_job.sourceInfo.channels;
+    m_streams.sourceFrames = m_job.sourceInfo.frames;
+    m_streams.output = m_temp.sf;
+    m_streams.outputChannels = m_outputChannels;
+    m_streams.keep = m_keep;
+    m_streams.rereadSource = m_secondSource.sf;
+
+    m_lap.next();
+    const rewrite::CopyOutcome copy = rewrite::copySamples(m_streams, m_plan, m_progress);
+    result.framesWritten = copy.frames;
+    result.timings.copyMs = m_lap.next();
+    if (copy.status == rewrite::CopyOutcome::Cancelled)
+        return cancelled();
+    if (copy.status != rewrite::CopyOutcome::Done)
+        return fail(copy.detail);
+    if (m_job.requireAllFrames && copy.frames < m_job.sourceInfo.frames)
+        return fail(shortenedText(copy.frames, m_job.sourceInfo.frames));
+    return true;
+}
+
+// Closes the new file and reads it back before it may replace anything.
+bool Run::closeAndCheck()
+{
+    const int closeError = sf_close(m_temp.sf);
+    m_temp.sf = nullptr;
+    m_streams.output = nullptr;
+    if (closeError != SF_ERR_NO_ERROR)
+        return fail(QString::fromLocal8Bit(sf_error_number(closeError)));
+    // Start writing the data out now, so the disk works while the file is
+    // read back; the fsync then has little left to wait for.
+    ::sync_file_range(m_temp.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    result.timings.closeMs = m_lap.next();
+
+    const rewrite::CheckOutcome check =
+        rewrite::checkWrittenFile(m_streams, m_plan, QFile::decodeName(m_tempName), m_layout, result.framesWritten,
+                                  m_progress, m_faults.corruptReadBack);
+    result.timings.verifyMs = m_lap.next();
+    if (check.status == rewrite::CheckOutcome::Cancelled)
+        return cancelled();
+    if (check.status != rewrite::CheckOutcome::Ok)
+        return fail(check.detail);
+    return true;
+}
+
+// Data on disk, then the name, then the folder entry.
+bool Run::replaceTarget()
+{
+    const int syncError = m_faults.fileSyncErrno != 0 ? m_faults.fileSyncErrno : (::fsync(m_temp.fd) == 0 ? 0 : errno);
+    if (syncError != 0)
+        return fail(tr("The new file could not be written to disk: %1").arg(systemText(syncError)));
+    const int fd = m_temp.fd;
+    m_temp.fd = -1;
+    if (::close(fd) != 0) {
+        const int error = errno; // before the translation looks anything up
+        return fail(tr("The new file could not be written to disk: %1").arg(systemText(error)));
+    }
+    const QByteArray targetName = QFile::encodeName(m_target);
+    if (::rename(m_tempName.constData(), targetName.constData()) != 0) {
+        const int error = errno;
+        return fail(tr("The new file could not take the place of %1: %2").arg(m_target, systemText(error)));
+    }
+    m_temp.renamed = true;
+    result.replaced = true;
+    const int folderError = syncFolder(QFileInfo(m_target).absolutePath(), m_faults.folderSyncErrno);
+    result.timings.syncMs = m_lap.next();
+    if (folderError != 0)
+        return fail(tr("The new file has replaced the old one, but its folder could not be written to disk: %1")
+                        .arg(systemText(folderError)));
+    return true;
 }
 
 } // namespace
@@ -144,152 +357,8 @@ bool isSameFile(const QString &a, const QString &b)
 
 RewriteResult FileRewriter::run(const RewriteJob &job, const std::function<bool(double)> &progress)
 {
-    RewriteResult result;
-    auto fail = [&result](const QString &detail) {
-        result.ok = false;
-        result.message = QStringLiteral("Unable to write file");
-        result.detail = detail;
-        return result;
-    };
-    auto cancelled = [&result]() {
-        result.ok = false;
-        result.cancelled = true;
-        result.message.clear();
-        result.detail = QStringLiteral("The copy was cancelled.");
-        return result;
-    };
-
-    // The job itself.
-    if (!job.source)
-        return fail(QStringLiteral("There is no open file to copy from."));
-    const int sourceChannels = job.sourceInfo.channels;
-    if (sourceChannels < 1)
-        return fail(QStringLiteral("The open file has no channels."));
-    // Reads must come in whole frames of the handle; a description that does
-    // not match it would read nothing and save an empty file.
-    SF_INFO handleInfo{};
-    if (sf_command(job.source, SFC_GET_CURRENT_SF_INFO, &handleInfo, int(sizeof handleInfo)) == 0
-        && handleInfo.channels != sourceChannels)
-        return fail(QStringLiteral("The open file has %1 channels, not %2.").arg(handleInfo.channels).arg(sourceChannels));
-    if (job.targetPath.isEmpty())
-        return fail(QStringLiteral("No file name was given."));
-    std::vector<int> keep = job.channels;
-    for (size_t i = 0; i < keep.size(); ++i) {
-        if (keep[i] < 0 || keep[i] >= sourceChannels || (i > 0 && keep[i] <= keep[i - 1]))
-            return fail(QStringLiteral("The channel selection is not valid for a file of %1 channels.").arg(sourceChannels));
-    }
-    if (keep.size() == size_t(sourceChannels))
-        keep.clear(); // every channel in order: whole blocks go through unchanged
-    const int outputChannels = keep.empty() ? sourceChannels : int(keep.size());
-    // A channel count below 1 is left to libsndfile, which names the problem.
-    if (job.targetInfo.channels >= 1 && job.targetInfo.channels != outputChannels)
-        return fail(QStringLiteral("The new file is to have %1 channels, but %2 are selected.")
-                        .arg(job.targetInfo.channels)
-                        .arg(outputChannels));
-
-    // A source that cannot seek is compared through a second handle; it is
-    // opened first, so a missing or replaced file fails before any writing.
-    const bool seekable = job.sourceInfo.seekable != 0;
-    SecondSource secondSource;
-    if (!seekable) {
-        QString problem;
-        secondSource.sf = reopenSoundFile(job.sourcePath, job.sourceInfo, true, &problem);
-        if (!secondSource.sf)
-            return fail(problem);
-    }
-
-    // The temporary file, next to the target so the rename stays on one file system.
-    const QString target = resolvedTarget(job.targetPath);
-    const QByteArray targetName = QFile::encodeName(target);
-    TemporaryFile temp;
-    const QByteArray tempName = QFile::encodeName(temporaryPathFor(target, job.owner));
-    ::unlink(tempName.constData()); // left over from a run that did not finish
-    temp.fd = ::open(tempName.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (temp.fd < 0)
-        return fail(systemText(errno));
-    temp.path = tempName;
-    struct stat targetStat;
-    if (::stat(targetName.constData(), &targetStat) == 0 && S_ISREG(targetStat.st_mode))
-        ::fchmod(temp.fd, targetStat.st_mode & 07777); // a replaced file keeps its permissions
-
-    SF_INFO outputInfo{};
-    outputInfo.format = job.targetInfo.format;
-    outputInfo.channels = job.targetInfo.channels;
-    outputInfo.samplerate = job.targetInfo.samplerate;
-    temp.sf = sf_open_fd(temp.fd, SFM_WRITE, &outputInfo, SF_FALSE);
-    if (!temp.sf)
-        return fail(QString::fromLocal8Bit(sf_strerror(nullptr)));
-    const SF_INFO layout = outputInfo;
-
-    // Metadata goes in before the first sample: FLAC and Ogg take it only then.
-    if (job.bext)
-        rewrite::writeBroadcastRecord(temp.sf, *job.bext);
-    rewrite::writeStrings(temp.sf, job.strings);
-
-    // Samples. A source that cannot seek stands at its start already.
-    SourceGuard sourceGuard(job.source, seekable);
-    const rewrite::CopyPlan plan = rewrite::planCopy(job.sourceInfo.format, layout.format);
-    rewrite::prepareHandles(job.source, temp.sf, plan);
-    if (seekable && sf_seek(job.source, 0, SEEK_SET) < 0)
-        return fail(QStringLiteral("The open file cannot be read from its start: %1")
-                        .arg(QString::fromLocal8Bit(sf_strerror(job.source))));
-    rewrite::CopyStreams streams;
-    streams.source = job.source;
-    streams.sourceChannels = sourceChannels;
-    streams.sourceFrames = job.sourceInfo.frames;
-    streams.output = temp.sf;
-    streams.outputChannels = outputChannels;
-    streams.keep = keep;
-    streams.rereadSource = secondSource.sf;
-
-    Lap lap;
-    const rewrite::CopyOutcome copy = rewrite::copySamples(streams, plan, progress);
-    result.framesWritten = copy.frames;
-    result.timings.copyMs = lap.next();
-    if (copy.status == rewrite::CopyOutcome::Cancelled)
-        return cancelled();
-    if (copy.status != rewrite::CopyOutcome::Done)
-        return fail(copy.detail);
-    if (job.requireAllFrames && copy.frames < job.sourceInfo.frames)
-        return fail(shortenedText(copy.frames, job.sourceInfo.frames));
-
-    const int closeError = sf_close(temp.sf);
-    temp.sf = nullptr;
-    streams.output = nullptr;
-    if (closeError != SF_ERR_NO_ERROR)
-        return fail(QString::fromLocal8Bit(sf_error_number(closeError)));
-    // Start writing the data out now, so the disk works while the file is
-    // read back; the fsync below then has little left to wait for.
-    ::sync_file_range(temp.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-    result.timings.closeMs = lap.next();
-
-    // Read the new file back before it may replace anything.
-    const rewrite::CheckOutcome check = rewrite::checkWrittenFile(streams, plan, QFile::decodeName(tempName), layout,
-                                                                  copy.frames, progress, m_faults.corruptReadBack);
-    result.timings.verifyMs = lap.next();
-    if (check.status == rewrite::CheckOutcome::Cancelled)
-        return cancelled();
-    if (check.status != rewrite::CheckOutcome::Ok)
-        return fail(check.detail);
-
-    // Data on disk, then the name.
-    const int syncError = m_faults.fileSyncErrno != 0 ? m_faults.fileSyncErrno : (::fsync(temp.fd) == 0 ? 0 : errno);
-    if (syncError != 0)
-        return fail(QStringLiteral("The new file could not be written to disk: %1").arg(systemText(syncError)));
-    const int fd = temp.fd;
-    temp.fd = -1;
-    if (::close(fd) != 0)
-        return fail(QStringLiteral("The new file could not be written to disk: %1").arg(systemText(errno)));
-    if (::rename(tempName.constData(), targetName.constData()) != 0)
-        return fail(QStringLiteral("The new file could not take the place of %1: %2").arg(target, systemText(errno)));
-    temp.renamed = true;
-    result.replaced = true;
-    const int folderError = syncFolder(QFileInfo(target).absolutePath(), m_faults.folderSyncErrno);
-    result.timings.syncMs = lap.next();
-    if (folderError != 0)
-        return fail(QStringLiteral("The new file has replaced the old one, but its folder could not be written to disk: %1")
-                        .arg(systemText(folderError)));
-
-    result.ok = true;
-    return result;
+    Run run(job, m_faults, progress);
+    run.result.ok = run.checkJob() && run.openSecondSource() && run.createOutput() && run.copy()
+        && run.closeAndCheck() && run.replaceTarget();
+    return run.result;
 }

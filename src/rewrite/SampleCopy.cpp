@@ -2,6 +2,7 @@
 
 #include "filelogic/CodecTable.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 #include <algorithm>
@@ -13,6 +14,12 @@
 
 namespace rewrite {
 namespace {
+
+// Every text here ends up in the alert of a failed save.
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("SampleCopy", text);
+}
 
 bool isFloatCodec(int codec)
 {
@@ -111,7 +118,7 @@ QString writeFailureText(SNDFILE *output, int savedErrno)
         return QString::fromLocal8Bit(sf_strerror(output));
     if (savedErrno != 0)
         return QString::fromLocal8Bit(std::strerror(savedErrno));
-    return QStringLiteral("The new file took fewer samples than it was given.");
+    return tr("The new file took fewer samples than it was given.");
 }
 
 // How the source is cut into blocks and what each block becomes: the same
@@ -174,7 +181,7 @@ CopyOutcome copyLoop(const CopyStreams &s, const CopyPlan &plan, const ItemIo<T>
     // file and is copied as far as it goes; an I/O error is not.
     if (sf_error(s.source) == SF_ERR_SYSTEM) {
         result.status = CopyOutcome::ReadFailed;
-        result.detail = QStringLiteral("The open file could not be read: %1")
+        result.detail = tr("The open file could not be read: %1")
                             .arg(QString::fromLocal8Bit(sf_strerror(s.source)));
     }
     return result;
@@ -222,7 +229,7 @@ CheckOutcome mismatch(const QString &what)
 {
     CheckOutcome r;
     r.status = CheckOutcome::Mismatch;
-    r.detail = QStringLiteral("The written file did not read back correctly: %1.").arg(what);
+    r.detail = tr("The written file did not read back correctly: %1.").arg(what);
     return r;
 }
 
@@ -249,7 +256,7 @@ CheckOutcome compareLoop(const CopyStreams &s, const CopyPlan &plan, const ItemI
                          bool atStart)
 {
     if (!atStart && sf_seek(s.source, 0, SEEK_SET) < 0)
-        return mismatch(QStringLiteral("the open file cannot be read again from its start (%1)")
+        return mismatch(tr("the open file cannot be read again from its start (%1)")
                             .arg(QString::fromLocal8Bit(sf_strerror(s.source))));
 
     const BlockShape shape(s);
@@ -280,12 +287,12 @@ CheckOutcome compareLoop(const CopyStreams &s, const CopyPlan &plan, const ItemI
             corrupt = false;
         }
         if (gotFrames < frames)
-            return mismatch(QStringLiteral("it ends after %1 frames, the open file has more").arg(done + gotFrames));
+            return mismatch(tr("it ends after %1 frames, the open file has more").arg(done + gotFrames));
         const sf_count_t n = frames * outputChannels * unit;
         for (sf_count_t k = 0; k < n; ++k) {
             if (!equalItems(want[k], got[k], plan)) {
                 const sf_count_t item = k / unit;
-                return mismatch(QStringLiteral("frame %1, channel %2 differs from the open file")
+                return mismatch(tr("frame %1, channel %2 differs from the open file")
                                     .arg(done + item / outputChannels)
                                     .arg(item % outputChannels));
             }
@@ -298,9 +305,9 @@ CheckOutcome compareLoop(const CopyStreams &s, const CopyPlan &plan, const ItemI
         }
     }
     if (readFrames(written, got.data(), 1, outputChannels, io) > 0)
-        return mismatch(QStringLiteral("it holds more than the %1 frames of the open file").arg(done));
+        return mismatch(tr("it holds more than the %1 frames of the open file").arg(done));
     if (done != framesWritten)
-        return mismatch(QStringLiteral("the open file gave %1 frames when read again, %2 were written")
+        return mismatch(tr("the open file gave %1 frames when read again, %2 were written")
                             .arg(done)
                             .arg(framesWritten));
     return {};
@@ -326,7 +333,7 @@ CheckOutcome countFrames(SNDFILE *written, int channels, sf_count_t framesWritte
         }
     }
     if (frames < framesWritten)
-        return mismatch(QStringLiteral("it holds %1 frames, %2 were written").arg(frames).arg(framesWritten));
+        return mismatch(tr("it holds %1 frames, %2 were written").arg(frames).arg(framesWritten));
     return {};
 }
 
@@ -415,16 +422,16 @@ CheckOutcome checkWrittenFile(const CopyStreams &copied, const CopyPlan &plan,
     }
     SNDFILE *written = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
     if (!written)
-        return mismatch(QStringLiteral("it cannot be opened (%1)").arg(QString::fromLocal8Bit(sf_strerror(nullptr))));
+        return mismatch(tr("it cannot be opened (%1)").arg(QString::fromLocal8Bit(sf_strerror(nullptr))));
 
     const int outputChannels = streams.keep.empty() ? streams.sourceChannels : int(streams.keep.size());
     CheckOutcome result;
     if (info.channels != outputChannels) {
-        result = mismatch(QStringLiteral("it has %1 channels instead of %2").arg(info.channels).arg(outputChannels));
+        result = mismatch(tr("it has %1 channels instead of %2").arg(info.channels).arg(outputChannels));
     } else if (plan.check == ReadBackCheck::FrameCount) {
         result = countFrames(written, outputChannels, framesWritten, progress);
     } else if (info.frames != framesWritten) {
-        result = mismatch(QStringLiteral("it reports %1 frames, %2 were written").arg(info.frames).arg(framesWritten));
+        result = mismatch(tr("it reports %1 frames, %2 were written").arg(info.frames).arg(framesWritten));
     } else if (plan.path == SamplePath::Int) {
         // Integer codings compare on libsndfile's integer scale, exactly or
         // within a step: cheaper than going through doubles.
