@@ -6,6 +6,7 @@
 #include "filelogic/Timecode.h"
 #include "playback/AudioRenderer.h"
 #include "rewrite/FileRewriter.h"
+#include "rewrite/TagWriter.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -70,6 +71,9 @@ void SoundFile::setWindowForSheet(QWidget *window, QObject *windowObject)
 void SoundFile::fillFromFile()
 {
     m_metadata = readFileMetadata(m_sndfile);
+    // libsndfile does not read the tags of these; TagLib does.
+    if (rewrite::tagFormatSupported(m_sfinfo.format) && (m_sfinfo.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC)
+        m_metadata.strings = rewrite::readTags(m_fileURL.toLocalFile());
     fillTexts();
     m_convertMajor = majorFormatIndex(m_sfinfo.format);
     m_convertSubformats = writableSubformats(m_convertMajor);

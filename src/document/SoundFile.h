@@ -21,15 +21,18 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <QUrl>
 
 #include <array>
+#include <optional>
 #include <vector>
 
 class AudioRenderer;
 class QWidget;
 struct RewriteJob;
+struct SaveEngine;
 
 // The name a conversion proposes: the document's file name with its last
 // extension replaced by the target format's.
@@ -201,7 +204,11 @@ private:
     bool buildRewriteJob(const QUrl &url, bool calledFromConvert, RewriteJob *job, bool *inPlace,
                          DocumentError *error);
     void fillJobMetadata(bool calledFromConvert, RewriteJob *job);
-    bool runRewrite(const RewriteJob &job, bool inPlace, DocumentError *error);
+    // How a job is written: the file's chunks edited, its bytes copied (tags
+    // edited in the copy), or else libsndfile's rewrite (noting in *notKept
+    // what that loses when the chunks could not be read).
+    SaveEngine saveEngineFor(const RewriteJob &job, bool calledFromConvert, QStringList *notKept) const;
+    bool runRewrite(const RewriteJob &job, const SaveEngine &engine, bool inPlace, DocumentError *error);
     // A handle to read the whole file from its start: the document's own one,
     // or for formats libsndfile cannot seek in a second handle of its own,
     // which releaseReadingHandle closes.

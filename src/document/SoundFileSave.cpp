@@ -8,6 +8,8 @@
 #include "filelogic/SoundFileOpen.h"
 #include "filelogic/Timecode.h"
 #include "playback/AudioRenderer.h"
+#include "document/SaveEngine.h"
+#include "rewrite/CopySave.h"
 #include "rewrite/FileRewriter.h"
 
 #include <QCoreApplication>
@@ -201,7 +203,7 @@ bool SoundFile::buildRewriteJob(const QUrl &url, bool calledFromConvert, Rewrite
     return true;
 }
 
-bool SoundFile::runRewrite(const RewriteJob &job, bool inPlace, DocumentError *error)
+bool SoundFile::runRewrite(const RewriteJob &job, const SaveEngine &engine, bool inPlace, DocumentError *error)
 {
     const bool wasRunning = m_playing;
     if (m_renderer)
@@ -211,13 +213,15 @@ bool SoundFile::runRewrite(const RewriteJob &job, bool inPlace, DocumentError *e
     emit rewriteStarted();
     emit rewriteProgress(0);
 
-    FileRewriter rewriter;
-    const RewriteResult result = rewriter.run(job, [this](double percent) {
+    const auto progress = [this](double percent) {
         emit rewriteProgress(int(percent + 0.5));
         // One event pass per block: the sheet redraws and its Cancel works.
         QCoreApplication::processEvents();
         return !m_cancelRequested;
-    });
+    };
+    const RewriteResult result = engine.chunks ? saveChunks(*engine.chunks, progress)
+                                 : engine.copy ? saveCopy(*engine.copy, progress)
+                                               : FileRewriter().run(job, progress);
 
     setBusy(false);
     emit rewriteFinished();
@@ -239,6 +243,38 @@ bool SoundFile::runRewrite(const RewriteJob &job, bool inPlace, DocumentError *e
     return result.ok;
 }
 
+SaveEngine SoundFile::saveEngineFor(const RewriteJob &job, bool calledFromConvert, QStringList *notKept) const
+{
+    SaveEngine engine;
+    // Only a save that keeps format and channels can keep the file's bytes.
+    if (job.targetInfo.format != m_sfinfo.format || !job.channels.empty()
+        || job.targetInfo.channels != m_sfinfo.channels)
+        return engine;
+    StringBytes strings;
+    for (size_t i = 0; i < strings.size(); ++i) {
+        const QByteArray want = job.strings[i].value_or(QByteArray());
+        if (want != m_metadata.strings[i].value_or(QByteArray()))
+            strings[i] = want;
+    }
+    const bool bextChanges = calledFromConvert ? m_keepBext != m_metadata.hasBext : false;
+    if (!m_modified && !bextChanges) {
+        engine.copy = CopySaveJob{job.sourcePath, job.targetPath, m_sfinfo, std::nullopt};
+    } else if (chunkSaveSupported(m_sfinfo.format)) {
+        QString why;
+        if (!readChunksOf(job.sourcePath, &why)) {
+            // Never edited on guesses: libsndfile writes the file anew.
+            *notKept << tr("the file's other chunks (its structure could not be read: %1)").arg(why);
+            return engine;
+        }
+        ChunkSaveJob chunks{job.sourcePath, job.targetPath, m_sfinfo, strings, m_metadata.bext, job.bext, false};
+        chunks.removeBext = !job.bext && m_metadata.hasBext;
+        engine.chunks = chunks;
+    } else if (rewrite::tagFormatSupported(m_sfinfo.format)) {
+        engine.copy = CopySaveJob{job.sourcePath, job.targetPath, m_sfinfo, strings};
+    }
+    return engine;
+}
+
 bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert, DocumentError *error)
 {
     DocumentError ignored;
@@ -253,8 +289,9 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert, DocumentEr
     bool inPlace = false;
     if (!buildRewriteJob(url, calledFromConvert, &job, &inPlace, error))
         return false;
-    const QStringList notKept = metadataNotKept(job.targetInfo.format, job.strings, job.bext.has_value());
-    if (!runRewrite(job, inPlace, error))
+    QStringList notKept = metadataNotKept(job.targetInfo.format, job.strings, job.bext.has_value());
+    const SaveEngine engine = saveEngineFor(job, calledFromConvert, &notKept);
+    if (!runRewrite(job, engine, inPlace, error))
         return false;
     if (!inPlace && calledFromConvert)
         emit convertedFileWritten(QUrl::fromLocalFile(job.targetPath));

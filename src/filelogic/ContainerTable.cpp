@@ -16,6 +16,7 @@ const ContainerFacts kContainers[] = {
     {SF_FORMAT_CAF, StringStore::Full, false},
     {SF_FORMAT_FLAC, StringStore::Full, false},
     {SF_FORMAT_OGG, StringStore::Full, false},
+    {SF_FORMAT_MPEG, StringStore::Id3, false},
 };
 
 QString tr(const char *text)
@@ -43,9 +44,7 @@ ContainerFacts containerFacts(int format)
 
 bool formatOffersStrings(int format)
 {
-    // Ogg strings are kept, but the window does not offer them yet.
-    const ContainerFacts facts = containerFacts(format);
-    return facts.strings != StringStore::None && facts.major != SF_FORMAT_OGG;
+    return containerFacts(format).strings != StringStore::None;
 }
 
 bool formatOffersBext(int format)
@@ -76,6 +75,15 @@ QStringList metadataNotKept(int format, const StringBytes &strings, bool withBex
             lost << tr("the non-ASCII characters of the copyright");
         if (strings[2] && !isAscii(*strings[2]))
             lost << tr("the software text from its first non-ASCII character on");
+        break;
+    case StringStore::Id3:
+        // What libsndfile's MP3 writer keeps (measured).
+        if (strings[1] && !strings[1]->isEmpty())
+            lost << tr("the copyright");
+        if (strings[2] && !strings[2]->isEmpty())
+            lost << tr("the software");
+        if (strings[5] && strings[5]->size() > 4)
+            lost << tr("the date beyond its year");
         break;
     case StringStore::Full:
         break;

@@ -16,6 +16,7 @@ enum class StringStore {
     None, // no text metadata at all
     Info, // RIFF INFO: strings of 2046 bytes or more are written but not read back
     Aiff, // no date; copyright loses non-ASCII bytes; software ends at its first one
+    Id3,  // MP3 as libsndfile writes it: no copyright or software, only the year of the date
     Full, // all six, any text
 };
 

@@ -1,0 +1,57 @@
+// Saves of WAV, RF64/BW64 and AIFF files that keep their format: the new file
+// is the original's chunks, byte for byte and in order, with only the edited
+// strings and broadcast record changed (see ChunkWriter). Built beside the
+// target, flushed, verified and renamed over it like every save.
+//
+// Main thread (progress runs event passes there); touches only files it
+// opens itself.
+#pragma once
+
+#include "filelogic/BextRecord.h"
+#include "filelogic/ContainerTable.h"
+#include "rewrite/ChunkList.h"
+#include "rewrite/FileRewriter.h"
+
+#include <sndfile.h>
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+struct ChunkSaveJob {
+    QString sourcePath;
+    QString targetPath;
+    // What libsndfile reads from the source; the new file must read the same.
+    SF_INFO sourceInfo{};
+    // Per string (title, copyright, software, artist, comment, date): nullopt
+    // keeps what the file has, a value sets it, an empty value removes it.
+    StringBytes strings;
+    // The record as read (libsndfile's view) and as it should be: fields
+    // that did not change keep their bytes in the chunk, whatever libsndfile
+    // made of them. nullopt keeps the chunk as it is.
+    BextRecord bextAsRead{};
+    std::optional<BextRecord> bext;
+    // Removes the broadcast record.
+    bool removeBext = false;
+};
+
+// True for the containers the chunk writer handles.
+bool chunkSaveSupported(int format);
+
+// The file's chunk structure, or nullopt with *error saying why it cannot be
+// edited at the chunk level.
+std::optional<ChunkList> readChunksOf(const QString &path, QString *error);
+
+// The new bext payload: `original` (empty when the file has none) with every
+// field of `wanted` that differs from `read` written over it. A new coding
+// history gets CR LF line ends; nothing is appended to it.
+QByteArray bextPayloadWithEdits(const QByteArray &original, const BextRecord &wanted, const BextRecord &read);
+
+// Runs the save. progress(percent) as FileRewriter's; false cancels.
+RewriteResult saveChunks(const ChunkSaveJob &job, const std::function<bool(double)> &progress,
+                         const RewriteFaults &faults = {});
+
+// What a conversion through libsndfile would not carry of the file's chunks
+// ("iXML", "cue ", "LIST/adtl"); empty for other containers.
+QStringList chunksNotCarried(const QString &path, int sourceFormat);

@@ -1,0 +1,497 @@
+#include "rewrite/ChunkWriter.h"
+
+#include "rewrite/ChunkCopy.h"
+
+#include <QCoreApplication>
+#include <QtEndian>
+
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace {
+
+struct Text {
+    Q_DECLARE_TR_FUNCTIONS(ChunkWriter)
+};
+
+constexpr qint64 max32 = 0xffffffffLL;
+
+
+// Bytes of the new file: a range of the source, or bytes made here.
+struct Piece {
+    qint64 source = -1;
+    qint64 length = 0;
+    QByteArray bytes;
+    bool audio = false; // the data payload: copied in blocks, holes kept
+};
+
+Piece rawPiece(qint64 offset, qint64 length, bool audio = false)
+{
+    return Piece{offset, length, {}, audio};
+}
+
+Piece bytesPiece(const QByteArray &bytes)
+{
+    return Piece{-1, bytes.size(), bytes, false};
+}
+
+// One top-level chunk of the new file. A rebuilt LIST keeps its children as
+// kids and gets its header when the plan is finished.
+struct Item {
+    Chunk chunk;      // offset is set when the plan is laid out
+    int source = -1;  // index in the source list when copied from there
+    QList<Piece> pieces;
+    QList<Item> kids;
+    bool rebuiltList = false;
+    qint64 bytes() const
+    {
+        qint64 n = 0;
+        for (const Piece &p : pieces)
+            n += p.length;
+        return n;
+    }
+};
+
+// A string or bext edit and whether it has found its chunk yet.
+struct Slot {
+    QByteArray id;
+    QByteArray prefix;  // AIFF APPL signature
+    QByteArray payload; // what the new chunk holds; empty removes
+    bool placed = false;
+};
+
+QByteArray chunkHeader(const QByteArray &id, quint32 size, bool bigEndian)
+{
+    QByteArray h = id;
+    h.resize(8);
+    auto *p = reinterpret_cast<uchar *>(h.data()) + 4;
+    bigEndian ? qToBigEndian(size, p) : qToLittleEndian(size, p);
+    return h;
+}
+
+Item rawItem(const ChunkList &list, int index)
+{
+    Item item;
+    item.chunk = list.chunks.at(index);
+    item.source = index;
+    item.pieces << rawPiece(item.chunk.offset, item.chunk.totalSize());
+    return item;
+}
+
+Item madeItem(const QByteArray &id, const QByteArray &payload, bool bigEndian)
+{
+    Item item;
+    item.chunk = Chunk{id, 0, payload.size(), payload.size() % 2 == 1, 0, {}};
+    QByteArray bytes = chunkHeader(id, quint32(payload.size()), bigEndian) + payload;
+    if (item.chunk.padded)
+        bytes.append('\0');
+    item.pieces << bytesPiece(bytes);
+    return item;
+}
+
+bool isInfoList(const Item &item)
+{
+    return item.chunk.id == "LIST" && item.chunk.listType == "INFO";
+}
+
+const char *const infoIds[6] = {"INAM", "ICOP", "ISFT", "IART", "ICMT", "ICRD"};
+const char *const aiffIds[6] = {"NAME", "(c) ", "APPL", "AUTH", "ANNO", ""};
+const QByteArray aiffSoftwareSignature = "m3ga";
+
+class Planner {
+public:
+    Planner(const ChunkList &src, int fd, const ChunkEdits &edits, const ChunkWriteOptions &options)
+        : m_src(src), m_bytes(fd), m_options(options), m_big(src.isBigEndian())
+    {
+        makeSlots(edits);
+    }
+    bool plan(QString *error);
+    QByteArray formHeader;
+    QList<Item> items;
+    ChunkList layout;
+
+private:
+    void makeSlots(const ChunkEdits &edits);
+    bool matches(const Slot &slot, const Chunk &c) const;
+    void takeTopLevel(int index);
+    void takeList(int index);
+    void addUnplaced();
+    void finishLists();
+    bool chooseContainer(QString *error);
+    bool finishHeaders(qint64 riffSize, qint64 dataSize, QString *error);
+    quint64 sampleCount(qint64 dataSize) const;
+    quint32 readU32(const Chunk &c, qint64 at) const;
+    void layOut();
+
+    const ChunkList &m_src;
+    FdByteSource m_bytes;
+    const ChunkWriteOptions &m_options;
+    bool m_big;
+    QList<Slot> m_topSlots;
+    QList<Slot> m_infoSlots;
+    int m_dataItem = -1;
+    bool m_converted = false;
+    ChunkContainer m_container = ChunkContainer::Wave;
+};
+
+void Planner::makeSlots(const ChunkEdits &edits)
+{
+    for (int i = 0; i < 6; ++i) {
+        const QByteArray id = stringChunkId(m_src.container, i);
+        if (!edits.strings[i] || id.isEmpty())
+            continue;
+        const QByteArray &value = *edits.strings[i];
+        if (!m_src.isAiff())
+            m_infoSlots << Slot{id, {}, value.isEmpty() ? value : value + '\0'};
+        else if (id != "APPL")
+            m_topSlots << Slot{id, {}, value};
+        else // libsndfile reads 4 stale bytes after APPL text that has no NUL
+            m_topSlots << Slot{id, aiffSoftwareSignature, value.isEmpty() ? value : aiffSoftwareSignature + value + '\0'};
+    }
+    if (edits.bext && !m_src.isAiff())
+        m_topSlots << Slot{"bext", {}, *edits.bext};
+}
+
+bool Planner::matches(const Slot &slot, const Chunk &c) const
+{
+    if (c.id != slot.id)
+        return false;
+    if (slot.prefix.isEmpty())
+        return true;
+    QByteArray head(slot.prefix.size(), '\0');
+    return c.size >= head.size() && m_bytes.read(c.payloadOffset(), head.data(), head.size()) && head == slot.prefix;
+}
+
+// The first chunk a slot matches gets the new value (or goes, when the
+// value is empty); later ones go too, since readers report the last one.
+void Planner::takeTopLevel(int index)
+{
+    const Chunk &c = m_src.chunks.at(index);
+    for (Slot &slot : m_topSlots) {
+        if (!matches(slot, c))
+            continue;
+        if (!slot.placed && !slot.payload.isEmpty())
+            items << madeItem(c.id, slot.payload, m_big);
+        slot.placed = true;
+        return;
+    }
+    if (index != m_src.dataIndex) {
+        items << rawItem(m_src, index);
+        return;
+    }
+    // The data header is made once the container is known.
+    Item item;
+    item.chunk = c;
+    item.source = index;
+    item.pieces << bytesPiece(QByteArray(8, '\0')) << rawPiece(c.payloadOffset(), c.size, true);
+    if (c.padded)
+        item.pieces << rawPiece(c.payloadOffset() + c.size, 1);
+    m_dataItem = items.size();
+    items << item;
+}
+
+void Planner::takeList(int index)
+{
+    Item item = rawItem(m_src, index);
+    for (int i = index + 1; i < m_src.chunks.size() && m_src.chunks.at(i).depth == 1; ++i) {
+        const Chunk &c = m_src.chunks.at(i);
+        const auto slot = std::find_if(m_infoSlots.begin(), m_infoSlots.end(),
+                                       [&c](const Slot &s) { return s.id == c.id; });
+        if (slot == m_infoSlots.end()) {
+            item.kids << rawItem(m_src, i);
+            continue;
+        }
+        item.rebuiltList = true;
+        if (!slot->placed && !slot->payload.isEmpty())
+            item.kids << madeItem(c.id, slot->payload, false);
+        slot->placed = true;
+    }
+    items << item;
+}
+
+// What found no chunk to replace goes before the data chunk, so every chunk
+// ahead of it keeps its place: bext (or the AIFF text chunks) first, then a
+// new INFO list. INFO strings join the first INFO list when there is one.
+void Planner::addUnplaced()
+{
+    QList<Item> added;
+    for (const Slot &slot : std::as_const(m_topSlots)) {
+        if (!slot.placed && !slot.payload.isEmpty())
+            added << madeItem(slot.id, slot.payload, m_big);
+    }
+    auto first = std::find_if(items.begin(), items.end(), isInfoList);
+    Item newList;
+    newList.chunk = Chunk{"LIST", 0, 4, false, 0, "INFO"};
+    Item &target = first == items.end() ? newList : *first;
+    for (const Slot &slot : std::as_const(m_infoSlots)) {
+        if (!slot.placed && !slot.payload.isEmpty()) {
+            target.kids << madeItem(slot.id, slot.payload, false);
+            target.rebuiltList = true;
+        }
+    }
+    if (newList.rebuiltList)
+        added << newList;
+    for (const Item &item : std::as_const(added))
+        items.insert(m_dataItem++, item);
+}
+
+// Rebuilt lists get their header; those left empty go.
+void Planner::finishLists()
+{
+    for (int i = items.size() - 1; i >= 0; --i) {
+        Item &item = items[i];
+        if (!item.rebuiltList)
+            continue;
+        if (item.kids.isEmpty()) {
+            items.removeAt(i);
+            m_dataItem -= i < m_dataItem ? 1 : 0;
+            continue;
+        }
+        qint64 size = 4;
+        item.pieces = {Piece{}};
+        for (Item &kid : item.kids) {
+            // An unpadded odd child is only allowed at the very end of a list.
+            if (kid.chunk.size % 2 == 1 && !kid.chunk.padded) {
+                kid.chunk.padded = true;
+                kid.pieces << bytesPiece(QByteArray(1, '\0'));
+            }
+            item.pieces << kid.pieces;
+            size += kid.bytes();
+        }
+        item.chunk.size = size;
+        item.chunk.padded = false;
+        item.pieces.first() = bytesPiece(chunkHeader("LIST", quint32(size), false) + item.chunk.listType);
+    }
+}
+
+quint32 Planner::readU32(const Chunk &c, qint64 at) const
+{
+    uchar b[4] = {};
+    if (c.size < at + 4 || !m_bytes.read(c.payloadOffset() + at, b, 4))
+        return 0;
+    return m_big ? qFromBigEndian<quint32>(b) : qFromLittleEndian<quint32>(b);
+}
+
+// RF64/BW64 stay as they are; a WAV too large for 32-bit sizes becomes RF64.
+// Its ds64 takes the place of a leading JUNK chunk reserved for it, as
+// EBU Tech 3306 writers leave, so the data does not move; or it goes right
+// after the header.
+bool Planner::chooseContainer(QString *error)
+{
+    m_container = m_src.container;
+    qint64 body = 4;
+    for (const Item &item : std::as_const(items))
+        body += item.bytes();
+    const qint64 dataSize = items.at(m_dataItem).chunk.size;
+    if (m_src.isAiff() && (body >= max32 || dataSize >= max32)) {
+        *error = Text::tr("The file would be too large for AIFF (%1 bytes).").arg(body + 8);
+        return false;
+    }
+    if (m_container == ChunkContainer::Wave && (body >= m_options.rf64Threshold || dataSize >= m_options.rf64Threshold)) {
+        m_container = ChunkContainer::Rf64;
+        m_converted = true;
+        const Chunk &first = items.first().chunk;
+        if (first.id == "JUNK" && first.size >= 28 && items.first().source >= 0) {
+            // Same bytes as the JUNK chunk with its pad: ds64, then what is
+            // left as an even-sized JUNK (some readers skip no pad after JUNK).
+            const qint64 rest = first.totalSize() - 36;
+            items.first() = madeItem("ds64", QByteArray(rest >= 8 ? 28 : int(first.totalSize() - 8), '\0'), false);
+            if (rest >= 8)
+                items.insert(1, madeItem("JUNK", QByteArray(rest - 8, '\0'), false));
+            m_dataItem += rest >= 8 ? 1 : 0;
+        } else {
+            items.prepend(madeItem("ds64", QByteArray(28, '\0'), false));
+            ++m_dataItem;
+            body += 36;
+        }
+    } else if (m_container == ChunkContainer::Rf64 || m_container == ChunkContainer::Bw64) {
+        const std::optional<QByteArray> old = readChunkPayload(m_bytes, m_src.chunks.at(m_src.ds64Index));
+        if (!old) {
+            *error = Text::tr("The ds64 chunk could not be read.");
+            return false;
+        }
+        items.prepend(madeItem("ds64", *old, false));
+        ++m_dataItem;
+        body += items.first().bytes();
+    }
+    return finishHeaders(body, dataSize, error);
+}
+
+// Frames for a new ds64: the fact chunk's count, else data size / block align.
+quint64 Planner::sampleCount(qint64 dataSize) const
+{
+    const int fact = findChunk(m_src, "fact");
+    if (fact >= 0 && m_src.chunks.at(fact).depth == 0 && m_src.chunks.at(fact).size >= 4)
+        return readU32(m_src.chunks.at(fact), 0);
+    const quint32 blockAlign = readU32(m_src.chunks.at(m_src.formatIndex), 12) & 0xffff;
+    return blockAlign ? quint64(dataSize) / blockAlign : 0;
+}
+
+// The form header, the data chunk's header and the ds64 values, now that
+// the sizes are known.
+bool Planner::finishHeaders(qint64 riffSize, qint64 dataSize, QString *error)
+{
+    const Chunk &sourceData = m_src.chunks.at(m_src.dataIndex);
+    quint32 dataField = quint32(dataSize);
+    if (m_src.isAiff()) {
+        formHeader = chunkHeader("FORM", quint32(riffSize), true) + (m_container == ChunkContainer::Aifc ? "AIFC" : "AIFF");
+    } else if (m_container == ChunkContainer::Wave) {
+        if (riffSize >= max32 || dataSize >= max32) {
+            *error = Text::tr("The file would be too large for a WAV file (%1 bytes).").arg(riffSize + 8);
+            return false;
+        }
+        formHeader = chunkHeader("RIFF", quint32(riffSize), false) + "WAVE";
+    } else {
+        auto *p = reinterpret_cast<uchar *>(items.first().pieces.first().bytes.data()) + 8;
+        qToLittleEndian<quint64>(quint64(riffSize), p);
+        qToLittleEndian<quint64>(quint64(dataSize), p + 8);
+        if (m_converted)
+            qToLittleEndian<quint64>(sampleCount(dataSize), p + 16);
+        uchar field[4] = {};
+        const bool wasWide = m_bytes.read(sourceData.offset + 4, field, 4) && qFromLittleEndian<quint32>(field) == max32;
+        if (m_converted || wasWide || dataSize >= max32)
+            dataField = quint32(max32);
+        formHeader = chunkHeader(m_container == ChunkContainer::Bw64 ? "BW64" : "RF64", quint32(max32), false) + "WAVE";
+    }
+    items[m_dataItem].pieces.first() = bytesPiece(chunkHeader(sourceData.id, dataField, m_big));
+    return true;
+}
+
+void Planner::layOut()
+{
+    layout = ChunkList{};
+    layout.container = m_container;
+    qint64 pos = 12;
+    for (int i = 0; i < items.size(); ++i) {
+        Item &item = items[i];
+        item.chunk.offset = pos;
+        item.chunk.depth = 0;
+        if (i == m_dataItem)
+            layout.dataIndex = layout.chunks.size();
+        if (item.source >= 0 && item.source == m_src.formatIndex)
+            layout.formatIndex = layout.chunks.size();
+        if (i == 0 && m_container != ChunkContainer::Wave && !layout.isAiff())
+            layout.ds64Index = 0;
+        layout.chunks << item.chunk;
+        if (item.rebuiltList) {
+            qint64 at = pos + 12;
+            for (const Item &kid : std::as_const(item.kids)) {
+                layout.chunks << Chunk{kid.chunk.id, at, kid.chunk.size, kid.chunk.padded, 1, {}};
+                at += kid.bytes();
+            }
+        } else if (item.source >= 0 && !item.chunk.listType.isEmpty()) {
+            for (int k = item.source + 1; k < m_src.chunks.size() && m_src.chunks.at(k).depth == 1; ++k) {
+                Chunk kid = m_src.chunks.at(k);
+                kid.offset += pos - m_src.chunks.at(item.source).offset;
+                layout.chunks << kid;
+            }
+        }
+        pos += item.bytes();
+    }
+    layout.formEnd = pos;
+    layout.fileSize = pos + (m_src.fileSize - m_src.formEnd);
+}
+
+bool Planner::plan(QString *error)
+{
+    for (const QList<Slot> *group : {&m_topSlots, &m_infoSlots}) {
+        for (const Slot &slot : *group) {
+            if (slot.payload.size() >= max32 - 16) {
+                *error = Text::tr("The new “%1” chunk would be too large.").arg(QString::fromLatin1(slot.id));
+                return false;
+            }
+        }
+    }
+    for (int i = 0; i < m_src.chunks.size(); ++i) {
+        const Chunk &c = m_src.chunks.at(i);
+        if (c.depth != 0 || i == m_src.ds64Index)
+            continue;
+        if (c.id == "LIST" && c.listType == "INFO" && !m_infoSlots.isEmpty())
+            takeList(i);
+        else
+            takeTopLevel(i);
+    }
+    addUnplaced();
+    finishLists();
+    // Only the last chunk may lack its pad byte.
+    for (int i = 0; i + 1 < items.size(); ++i) {
+        if (items[i].chunk.size % 2 == 1 && !items[i].chunk.padded) {
+            items[i].chunk.padded = true;
+            items[i].pieces << bytesPiece(QByteArray(1, '\0'));
+        }
+    }
+    if (!chooseContainer(error))
+        return false;
+    layOut();
+    return true;
+}
+
+bool writePlan(const Planner &plan, const ChunkList &source, RangeCopier &copier)
+{
+    if (!copier.truncate(0))
+        return false;
+    qint64 at = 0;
+    const auto put = [&](const Piece &piece) {
+        const bool ok = piece.source < 0 ? copier.write(piece.bytes, at)
+                                         : copier.copy(piece.source, at, piece.length, piece.audio);
+        at += piece.length;
+        return ok;
+    };
+    if (!put(bytesPiece(plan.formHeader)))
+        return false;
+    for (const Item &item : plan.items) {
+        for (const Piece &piece : item.pieces) {
+            if (!put(piece))
+                return false;
+        }
+    }
+    // Bytes after the RIFF/FORM, then the size once more: the data may have
+    // ended in a hole that was skipped.
+    return put(rawPiece(source.formEnd, source.fileSize - source.formEnd)) && copier.truncate(at);
+}
+
+} // namespace
+
+QByteArray stringChunkId(ChunkContainer container, int index)
+{
+    if (index < 0 || index >= 6)
+        return {};
+    const bool aiff = container == ChunkContainer::Aiff || container == ChunkContainer::Aifc;
+    return QByteArray(aiff ? aiffIds[index] : infoIds[index]);
+}
+
+ChunkWriteResult writeChunks(int sourceFd, const ChunkList &source, const ChunkEdits &edits, int targetFd,
+                             const ChunkWriteOptions &options)
+{
+    ChunkWriteResult result;
+    if (FdByteSource(sourceFd).size() != source.fileSize) {
+        result.error = Text::tr("The file has changed on disk since it was read.");
+        return result;
+    }
+    Planner planner(source, sourceFd, edits, options);
+    if (!planner.plan(&result.error))
+        return result;
+    const Chunk &data = source.chunks.at(source.dataIndex);
+    const qint64 total = planner.layout.fileSize + (options.hashSourceData ? data.size : 0);
+    RangeCopier copier(sourceFd, targetFd, options.progress, total, options.useCopyFileRange);
+    const off_t sourcePosition = ::lseek(sourceFd, 0, SEEK_CUR);
+    bool ok = writePlan(planner, source, copier);
+    if (ok && options.hashSourceData) {
+        result.sourceDataHash = copier.hash(data.payloadOffset(), data.size);
+        ok = result.sourceDataHash.has_value();
+    }
+    if (sourcePosition >= 0)
+        ::lseek(sourceFd, sourcePosition, SEEK_SET);
+    if (ok)
+        ok = copier.report(total);
+    if (!ok) {
+        result.status = copier.cancelled ? ChunkWriteStatus::Cancelled : ChunkWriteStatus::Failed;
+        result.error = copier.error;
+        return result;
+    }
+    result.status = ChunkWriteStatus::Ok;
+    result.written = planner.layout;
+    return result;
+}
+

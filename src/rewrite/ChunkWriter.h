@@ -1,0 +1,87 @@
+// Writes a new WAV/RF64/BW64/AIFF file from an existing one, changing only
+// the text metadata and the broadcast record at the chunk level. Every other
+// chunk keeps its bytes and its place; the audio bytes are copied with
+// copy_file_range, so file systems that can share extents do.
+//
+// Any thread; nothing here keeps state between calls. The caller owns both
+// descriptors and must not write the source while a call runs.
+#pragma once
+
+#include "rewrite/ChunkList.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <functional>
+#include <optional>
+
+struct ChunkEdits {
+    // Index: title, copyright, software, artist, comment, date (libsndfile
+    // string ids 1..6, minus 1). nullopt keeps what the file has; a value
+    // sets it, an empty value removes it. Stored as given; WAV adds a NUL.
+    std::array<std::optional<QByteArray>, 6> strings;
+    // nullopt keeps the bext chunk byte for byte; a value is the new complete
+    // payload, empty removes the chunk. WAV family only; AIFF ignores it.
+    std::optional<QByteArray> bext;
+};
+
+// done/total in bytes; returning false cancels.
+using ChunkProgress = std::function<bool(qint64 done, qint64 total)>;
+
+struct ChunkWriteOptions {
+    ChunkProgress progress; // called every few MiB and once at the end
+    // Hash the source's data payload after copying it (the copy has just
+    // brought it into the page cache), for the caller's read-back check.
+    bool hashSourceData = true;
+    // Off: copy through a buffer with pread/pwrite only.
+    bool useCopyFileRange = true;
+    // A WAV whose RIFF size or data size would reach this is written as
+    // RF64. Only tests lower it.
+    qint64 rf64Threshold = 0xffffffffLL;
+};
+
+enum class ChunkWriteStatus { Ok, Cancelled, Failed };
+
+struct ChunkWriteResult {
+    ChunkWriteStatus status = ChunkWriteStatus::Failed;
+    QString error; // translated; set when Failed
+    // The layout of the new file as written (reading it back must give the
+    // same list, notes aside).
+    ChunkList written;
+    // hashRange over the source's data payload, when asked for.
+    std::optional<quint64> sourceDataHash;
+};
+
+// The chunk that holds string `index` (see ChunkEdits) in this container:
+// the INFO sub-chunk id for the WAV family, the top-level chunk id for AIFF.
+// Empty when the container has none (AIFF date).
+//
+// AIFF, as libsndfile 1.2.0 writes and reads it (measured): title "NAME",
+// copyright "(c) ", software "APPL" whose payload starts with the
+// application signature "m3ga", artist "AUTH", comment "ANNO"; text without a
+// NUL. The date is neither written nor read (COMT is ignored too), so a date
+// edit is ignored for AIFF. libsndfile's APPL reader leaves the 4 bytes
+// after the text unterminated, so the software text is written with a NUL
+// (libsndfile itself writes none). When a
+// chunk id appears twice libsndfile reports the last one, and it takes the
+// text of any APPL chunk as the software string whatever its signature;
+// only "m3ga" APPL chunks are treated as the string here, so other programs'
+// APPL data survives.
+QByteArray stringChunkId(ChunkContainer container, int index);
+
+// Writes the whole new file to targetFd from offset 0 (truncating it first
+// and leaving holes where the source's data has holes). The caller names,
+// syncs and renames the file; on Cancelled or Failed it removes it.
+// The source's file size must still be source.fileSize. sourceFd's file
+// offset is restored afterwards (hole lookups move it).
+ChunkWriteResult writeChunks(int sourceFd, const ChunkList &source, const ChunkEdits &edits, int targetFd,
+                             const ChunkWriteOptions &options = {});
+
+// A 64-bit checksum for proving two byte ranges equal (not cryptographic).
+// hashRange reads with pread in 1 MiB blocks; it gives the same value as
+// hashBytes over the same bytes. nullopt with *error set on a read error,
+// nullopt with an empty *error when progress cancelled.
+quint64 hashBytes(const char *data, qint64 length);
+std::optional<quint64> hashRange(int fd, qint64 offset, qint64 length, QString *error = nullptr,
+                                 const ChunkProgress &progress = {});

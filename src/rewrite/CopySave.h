@@ -1,0 +1,31 @@
+// Saves that copy the file's bytes: Save As and Save a Copy of a document
+// with nothing edited (any container), and saves of FLAC, Ogg and MP3 files
+// whose tags changed, where only the tag fields are edited in the copy
+// through TagLib. Nothing is decoded or re-encoded. Built beside the target,
+// flushed, verified and renamed over it like every save.
+//
+// Main thread (progress runs event passes there); touches only files it
+// opens itself.
+#pragma once
+
+#include "rewrite/FileRewriter.h"
+#include "rewrite/TagWriter.h"
+
+#include <sndfile.h>
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+struct CopySaveJob {
+    QString sourcePath;
+    QString targetPath;
+    // What libsndfile reads from the source; the copy must read the same.
+    SF_INFO sourceInfo{};
+    // The tag edits to make in the copy; nullopt copies the bytes as they are.
+    std::optional<rewrite::TagEdits> tags;
+};
+
+RewriteResult saveCopy(const CopySaveJob &job, const std::function<bool(double)> &progress,
+                       const RewriteFaults &faults = {});

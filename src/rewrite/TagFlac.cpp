@@ -1,0 +1,167 @@
+// FLAC comment edits done on the metadata blocks directly: TagLib's FLAC save
+// moves the comment block, drops undecodable pictures and resets padding it
+// finds too large, while this keeps every other block byte for byte and only
+// resizes the last padding block.
+#include "rewrite/TagFormats.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+namespace rewrite::tags {
+
+namespace {
+
+constexpr qint64 kMaxBlockLength = 0xffffff;
+
+struct Block {
+    int type;
+    QByteArray data;
+};
+
+// The blocks rendered into exactly `room` bytes, the last padding block (or a
+// new one) taking up the slack; nullopt when they do not fit.
+std::optional<QByteArray> renderBlocks(QList<Block> blocks, qint64 room)
+{
+    int pad = -1;
+    for (int i = 0; i < blocks.size(); ++i)
+        if (blocks[i].type == kPadding)
+            pad = i;
+    qint64 fixed = 0;
+    for (int i = 0; i < blocks.size(); ++i)
+        fixed += 4 + (i == pad ? 0 : blocks[i].data.size());
+    if (pad < 0 && room != fixed) {
+        if (room - fixed < 4)
+            return std::nullopt;
+        blocks.append(Block{kPadding, {}});
+        pad = int(blocks.size()) - 1;
+        fixed += 4;
+    }
+    if (pad >= 0) {
+        const qint64 padLength = room - fixed;
+        if (padLength < 0 || padLength > kMaxBlockLength)
+            return std::nullopt;
+        blocks[pad].data = QByteArray(padLength, '\0');
+    }
+    QByteArray out;
+    for (int i = 0; i < blocks.size(); ++i) {
+        const qint64 length = blocks[i].data.size();
+        const bool last = i == blocks.size() - 1;
+        out.append(char(blocks[i].type | (last ? 0x80 : 0)));
+        out.append(char(length >> 16)).append(char(length >> 8)).append(char(length));
+        out.append(blocks[i].data);
+    }
+    return out;
+}
+
+// Moves everything from `from` to the end of the file so that it starts at `to`.
+bool shiftTail(QFile &file, qint64 from, qint64 to)
+{
+    constexpr qint64 kChunk = 1 << 20;
+    const qint64 length = file.size() - from;
+    if (to > from && !file.resize(to + length))
+        return false;
+    for (qint64 done = 0; done < length;) {
+        const qint64 n = std::min(kChunk, length - done);
+        // Growing copies from the end backwards so nothing is overwritten unread.
+        const qint64 offset = to > from ? length - done - n : done;
+        if (!file.seek(from + offset))
+            return false;
+        const QByteArray chunk = file.read(n);
+        if (chunk.size() != n || !file.seek(to + offset) || file.write(chunk) != n)
+            return false;
+        done += n;
+    }
+    return to > from || file.resize(to + length);
+}
+
+// Inserts whole file-system blocks at the start (ext4, XFS), so a grown head
+// does not move the audio; false where the file system cannot.
+bool insertAtStart(QFile &file, qint64 bytes)
+{
+    return fallocate(file.handle(), FALLOC_FL_INSERT_RANGE, 0, bytes) == 0;
+}
+
+qint64 fileSystemBlock(QFile &file)
+{
+    struct stat st = {};
+    return fstat(file.handle(), &st) == 0 && st.st_blksize > 0 ? st.st_blksize : 4096;
+}
+
+// Writes prefix + blocks over the old head, keeping the audio in place where
+// padding or block insertion allows, shifting it otherwise.
+bool placeHead(QFile &file, const FlacLayout &layout, const QList<Block> &blocks, QString *error)
+{
+    const qint64 oldRoom = layout.audioStart - layout.markerEnd;
+    if (auto head = renderBlocks(blocks, oldRoom))
+        return file.seek(layout.markerEnd) && file.write(*head) == head->size();
+
+    file.seek(0);
+    const QByteArray prefix = file.read(layout.markerEnd);
+    qint64 exact = 0;
+    for (const Block &block : blocks)
+        exact += 4 + block.data.size();
+    if (exact > oldRoom) {
+        const qint64 unit = fileSystemBlock(file);
+        const qint64 grow = (exact - oldRoom + 4 + unit - 1) / unit * unit;
+        auto head = renderBlocks(blocks, oldRoom + grow);
+        if (head && insertAtStart(file, grow))
+            return file.seek(0) && file.write(prefix + *head) == prefix.size() + head->size();
+    }
+    auto head = renderBlocks(blocks, exact);
+    if (!head || !shiftTail(file, layout.audioStart, layout.markerEnd + exact)) {
+        *error = QStringLiteral("cannot make room for the new comment: %1").arg(file.errorString());
+        return false;
+    }
+    return file.seek(layout.markerEnd) && file.write(*head) == head->size();
+}
+
+} // namespace
+
+bool writeFlacTags(const QString &path, const TagEdits &edits, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    }
+    const auto layout = readFlacLayout(file, error);
+    if (!layout)
+        return false;
+    QList<Block> blocks;
+    int commentIndex = -1;
+    for (const FlacBlock &block : layout->blocks) {
+        if (block.type == kVorbisComment && commentIndex < 0)
+            commentIndex = int(blocks.size());
+        blocks.append(Block{block.type, block.type == kPadding ? QByteArray(block.length, '\0')
+                                                          : readBlockData(file, block)});
+    }
+    std::optional<VorbisComment> comment = VorbisComment();
+    if (commentIndex >= 0)
+        comment = VorbisComment::parse(blocks[commentIndex].data);
+    if (!comment) {
+        *error = QStringLiteral("%1: the FLAC comment block is damaged").arg(path);
+        return false;
+    }
+    for (int i = 0; i < 6; ++i)
+        if (edits[size_t(i)])
+            comment->set(xiphKey(Kind::Flac, i), *edits[size_t(i)]);
+    const QByteArray rendered = comment->render();
+    if (rendered.size() > kMaxBlockLength) {
+        *error = QStringLiteral("the comments do not fit into a FLAC block (16 MiB)");
+        return false;
+    }
+    if (commentIndex < 0)
+        blocks.insert(1, Block{kVorbisComment, rendered});
+    else
+        blocks[commentIndex].data = rendered;
+    if (!placeHead(file, *layout, blocks, error)) {
+        if (error->isEmpty())
+            *error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+} // namespace rewrite::tags

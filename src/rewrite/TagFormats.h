@@ -1,0 +1,78 @@
+// Byte-level pieces shared by the tag writer and its verification: which
+// container a file is, Vorbis comments edited without reordering, and the
+// FLAC metadata layout. Internal to src/rewrite.
+//
+// Threads: plain functions on the caller's thread, no shared state.
+#pragma once
+
+#include "rewrite/TagWriter.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace rewrite::tags {
+
+enum class Kind { None, Flac, Vorbis, Opus, Mpeg };
+
+Kind kindOfFormat(int sfFormat);
+
+// Opens path with libsndfile to learn its format; None with a message when
+// libsndfile cannot open it.
+Kind probeKind(const QString &path, QString *error);
+
+// The Vorbis-comment key libsndfile reads for string index i (0..5).
+QByteArray xiphKey(Kind kind, int i);
+
+// A Vorbis comment as stored: entries keep their order and key spelling, and
+// whatever follows the last entry (Vorbis framing bit, Opus extra data) is
+// carried through untouched.
+struct VorbisComment {
+    QByteArray vendor;
+    QList<QByteArray> entries; // "KEY=value"
+    QByteArray tail;
+
+    static std::optional<VorbisComment> parse(const QByteArray &data);
+    QByteArray render() const;
+    // First or last value of key, compared without case.
+    std::optional<QByteArray> value(const QByteArray &key, bool last) const;
+    // Replaces the first entry of key in place and drops the others, or
+    // appends one; an empty value removes every entry of key.
+    void set(const QByteArray &key, const QByteArray &value);
+};
+
+// Key of a "KEY=value" entry, upper-cased.
+QByteArray entryKey(const QByteArray &entry);
+
+struct FlacBlock {
+    int type = 0;
+    qint64 offset = 0; // of the 4-byte block header
+    qint64 length = 0;
+};
+
+struct FlacLayout {
+    qint64 markerEnd = 0;  // just past "fLaC" (after any ID3v2 tag in front)
+    qint64 audioStart = 0; // just past the last metadata block
+    QList<FlacBlock> blocks;
+};
+
+enum FlacBlockType { kStreamInfo = 0, kPadding = 1, kVorbisComment = 4, kPicture = 6 };
+
+std::optional<FlacLayout> readFlacLayout(QFile &file, QString *error);
+QByteArray readBlockData(QFile &file, const FlacBlock &block);
+
+// Size of the ID3v2 tags at the start of the file (0 when none).
+qint64 leadingId3v2Size(QFile &file);
+
+// The comment of a FLAC (first VORBIS_COMMENT block) or Ogg file (second
+// packet, without its "\x03vorbis" / "OpusTags" magic).
+std::optional<VorbisComment> readComment(const QString &path, Kind kind);
+
+// writeTags for FLAC: replaces the comment block and keeps the audio where it
+// is by resizing padding, or by inserting file-system blocks in front.
+bool writeFlacTags(const QString &path, const TagEdits &edits, QString *error);
+
+} // namespace rewrite::tags

@@ -1,0 +1,270 @@
+// Checks after a tag save: the audio bytes are the ones the original had,
+// the strings read back as meant, and nothing else in the tags moved.
+#include "rewrite/TagWriter.h"
+
+#include "rewrite/TagFormats.h"
+
+#include <sndfile.h>
+
+#include <taglib/id3v1tag.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+
+#include <QtEndian>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+namespace rewrite {
+
+using namespace tags;
+
+namespace {
+
+bool fail(QString *error, const QString &message)
+{
+    *error = message;
+    return false;
+}
+
+std::optional<SF_INFO> soundInfo(const QString &path)
+{
+    SF_INFO info = {};
+    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (!file)
+        return std::nullopt;
+    sf_close(file);
+    return info;
+}
+
+TagEdits libsndfileStrings(const QString &path)
+{
+    TagEdits out;
+    SF_INFO info = {};
+    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    for (int i = 0; file && i < 6; ++i)
+        if (const char *text = sf_get_string(file, SF_STR_TITLE + i); text && *text)
+            out[size_t(i)] = QByteArray(text);
+    if (file)
+        sf_close(file);
+    return out;
+}
+
+// Chunks small enough to stay in the CPU cache: from the page cache this
+// runs several times faster than with multi-megabyte buffers or mappings.
+bool sameRange(QFile &a, qint64 aStart, qint64 aEnd, QFile &b, qint64 bStart, qint64 bEnd)
+{
+    constexpr qint64 kChunk = 256 << 10;
+    if (aEnd - aStart != bEnd - bStart)
+        return false;
+    QByteArray bufA(kChunk, Qt::Uninitialized), bufB(kChunk, Qt::Uninitialized);
+    for (qint64 done = 0, length = aEnd - aStart; done < length;) {
+        const qint64 n = std::min(kChunk, length - done);
+        if (pread(a.handle(), bufA.data(), size_t(n), aStart + done) != n
+            || pread(b.handle(), bufB.data(), size_t(n), bStart + done) != n
+            || std::memcmp(bufA.constData(), bufB.constData(), size_t(n)) != 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+struct Fnv64 {
+    quint64 h = 0xcbf29ce484222325ull;
+    void add(const char *p, qint64 n)
+    {
+        for (qint64 i = 0; i < n; ++i)
+            h = (h ^ uchar(p[i])) * 0x100000001b3ull;
+    }
+};
+
+// Every packet but the comment header, as lacing values and data. Lacing of
+// a packet depends only on its length, so page boundaries do not matter.
+std::optional<std::pair<quint64, quint64>> oggPacketHash(QFile &file)
+{
+    struct Stream {
+        qint64 packet = 0;
+    };
+    std::map<quint32, Stream> streams;
+    Fnv64 lacing, data;
+    for (;;) {
+        const QByteArray header = file.read(27);
+        if (header.isEmpty())
+            return std::make_pair(lacing.h, data.h);
+        if (header.size() < 27 || !header.startsWith("OggS"))
+            return std::nullopt;
+        const QByteArray table = file.read(uchar(header[26]));
+        qint64 bodySize = 0;
+        for (char v : table)
+            bodySize += uchar(v);
+        const QByteArray body = file.read(bodySize);
+        if (table.size() != uchar(header[26]) || body.size() != bodySize)
+            return std::nullopt;
+        Stream &stream = streams[qFromLittleEndian<quint32>(header.constData() + 14)];
+        qint64 offset = 0;
+        for (char v : table) {
+            const int length = uchar(v);
+            if (stream.packet != 1) {
+                lacing.add(&v, 1);
+                data.add(body.constData() + offset, length);
+            }
+            offset += length;
+            if (length < 255)
+                ++stream.packet;
+        }
+    }
+}
+
+bool sameFlacAudio(QFile &a, QFile &b, QString *error)
+{
+    const auto la = readFlacLayout(a, error);
+    const auto lb = la ? readFlacLayout(b, error) : std::nullopt;
+    if (!lb)
+        return false;
+    if (readBlockData(a, la->blocks[0]) != readBlockData(b, lb->blocks[0]))
+        return fail(error, QStringLiteral("STREAMINFO (and its MD5) differs"));
+    b.seek(lb->audioStart);
+    const QByteArray sync = b.read(2);
+    if (lb->audioStart < b.size() && (sync.size() < 2 || uchar(sync[0]) != 0xff || (uchar(sync[1]) & 0xfe) != 0xf8))
+        return fail(error, QStringLiteral("no FLAC frame follows the metadata"));
+    if (!sameRange(a, la->audioStart, a.size(), b, lb->audioStart, b.size()))
+        return fail(error, QStringLiteral("the FLAC frames differ"));
+    return true;
+}
+
+// The MPEG frames lie between the ID3v2 tags in front and an ID3v1 tag at the end.
+std::pair<qint64, qint64> mpegAudioRange(QFile &file)
+{
+    qint64 end = file.size();
+    if (end >= 128 && file.seek(end - 128) && file.read(3) == "TAG")
+        end -= 128;
+    return {leadingId3v2Size(file), end};
+}
+
+bool sameAudioBytes(Kind kind, QFile &a, QFile &b, QString *error)
+{
+    switch (kind) {
+    case Kind::Flac:
+        return sameFlacAudio(a, b, error);
+    case Kind::Mpeg: {
+        const auto [aStart, aEnd] = mpegAudioRange(a);
+        const auto [bStart, bEnd] = mpegAudioRange(b);
+        return sameRange(a, aStart, aEnd, b, bStart, bEnd) || fail(error, QStringLiteral("the MPEG frames differ"));
+    }
+    case Kind::Vorbis:
+    case Kind::Opus: {
+        const auto ha = oggPacketHash(a), hb = oggPacketHash(b);
+        if (!ha || !hb)
+            return fail(error, QStringLiteral("damaged Ogg page"));
+        return *ha == *hb || fail(error, QStringLiteral("the Ogg audio packets differ"));
+    }
+    case Kind::None:
+        break;
+    }
+    return fail(error, QStringLiteral("tags of this format are not edited in place"));
+}
+
+// Every Vorbis-comment entry the edits leave alone, vendor and tail included.
+QList<QByteArray> untouchedComment(const QString &path, Kind kind, const TagEdits &edits)
+{
+    const auto comment = readComment(path, kind);
+    if (!comment)
+        return {QByteArrayLiteral("damaged comment")};
+    QList<QByteArray> out{comment->vendor, comment->tail};
+    for (const QByteArray &entry : comment->entries) {
+        const QByteArray key = entryKey(entry);
+        bool edited = false;
+        for (int i = 0; i < 6; ++i)
+            edited = edited || (edits[size_t(i)] && key == xiphKey(kind, i));
+        if (!edited)
+            out << entry;
+    }
+    return out;
+}
+
+QList<QByteArray> untouchedFlacBlocks(const QString &path)
+{
+    QFile file(path);
+    QString error;
+    const auto layout = file.open(QIODevice::ReadOnly) ? readFlacLayout(file, &error) : std::nullopt;
+    QList<QByteArray> out;
+    for (int b = 0; layout && b < layout->blocks.size(); ++b) {
+        const FlacBlock &block = layout->blocks[b];
+        if (block.type != kPadding && block.type != kVorbisComment)
+            out << QByteArray::number(block.type) + ':' + readBlockData(file, block);
+    }
+    return out;
+}
+
+QList<QByteArray> untouchedId3(const QString &path, const TagEdits &edits)
+{
+    static const std::initializer_list<const char *> ids[6] = {
+        {"TIT2"}, {"TCOP"}, {"TSSE", "TENC"}, {"TPE1"}, {"COMM"}, {"TDRC", "TYER", "TDAT", "TIME"}};
+    TagLib::MPEG::File file(QFile::encodeName(path).constData(), false);
+    QList<QByteArray> out;
+    for (const TagLib::ID3v2::Frame *frame : file.ID3v2Tag()->frameList()) {
+        bool edited = false;
+        for (int i = 0; i < 6; ++i)
+            for (const char *id : ids[i])
+                edited = edited || (edits[size_t(i)] && frame->frameID() == id);
+        const TagLib::ByteVector bytes = frame->render();
+        if (!edited)
+            out << QByteArray(bytes.data(), int(bytes.size()));
+    }
+    const TagLib::ID3v1::Tag *v1 = file.ID3v1Tag();
+    out << QByteArray::fromStdString((v1->album() + "|" + v1->genre() + "|" + TagLib::String::number(int(v1->track()))).to8Bit(true));
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+QList<QByteArray> untouchedTags(const QString &path, Kind kind, const TagEdits &edits)
+{
+    if (kind == Kind::Mpeg)
+        return untouchedId3(path, edits);
+    QList<QByteArray> out = untouchedComment(path, kind, edits);
+    if (kind == Kind::Flac)
+        out << untouchedFlacBlocks(path);
+    return out;
+}
+
+} // namespace
+
+bool verifyAudioUnchanged(const QString &original, const QString &edited, QString *error)
+{
+    const auto a = soundInfo(original);
+    const auto b = soundInfo(edited);
+    if (!a || !b)
+        return fail(error, QStringLiteral("libsndfile cannot open %1").arg(a ? edited : original));
+    if (a->format != b->format || a->channels != b->channels || a->samplerate != b->samplerate || a->frames != b->frames)
+        return fail(error, QStringLiteral("libsndfile sees a different format, channel count, rate or length"));
+    QFile fa(original), fb(edited);
+    if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly))
+        return fail(error, QStringLiteral("cannot read %1").arg(fa.isOpen() ? edited : original));
+    return sameAudioBytes(kindOfFormat(a->format), fa, fb, error);
+}
+
+bool verifyTagsWritten(const QString &original, const QString &edited, const TagEdits &edits, QString *error)
+{
+    const Kind kind = probeKind(edited, error);
+    if (kind == Kind::None)
+        return false;
+    // libsndfile's own FLAC strings are what the window shows for FLAC.
+    const TagEdits before = kind == Kind::Flac ? libsndfileStrings(original) : readTags(original);
+    const TagEdits after = kind == Kind::Flac ? libsndfileStrings(edited) : readTags(edited);
+    static const char *const names[6] = {"title", "copyright", "software", "artist", "comment", "date"};
+    for (size_t i = 0; i < 6; ++i) {
+        const std::optional<QByteArray> wanted =
+            !edits[i] ? before[i] : edits[i]->isEmpty() ? std::nullopt : edits[i];
+        if (after[i] != wanted)
+            return fail(error, QStringLiteral("the %1 reads back as \"%2\"")
+                                   .arg(QLatin1String(names[i]), QString::fromUtf8(after[i].value_or("(none)"))));
+    }
+    if (untouchedTags(original, kind, edits) != untouchedTags(edited, kind, edits))
+        return fail(error, QStringLiteral("tags that were not edited changed"));
+    return true;
+}
+
+} // namespace rewrite

@@ -1,0 +1,62 @@
+// Tag saves for FLAC, Ogg Vorbis, Ogg Opus and MP3 that edit the six strings
+// in place instead of re-encoding through libsndfile: every other comment,
+// frame, picture, seek table, padding and the vendor string stay as they
+// were, and the audio bytes are not touched.
+//
+// A save is: copy the file beside the target, writeTags on the copy, flush,
+// verifyAudioUnchanged + verifyTagsWritten, rename over the target.
+//
+// Threads: every function runs on any one thread and shares no state, but
+// two calls must not work on the same file at once. All block on file I/O
+// (the verifications read whole files), so large files belong off the GUI
+// thread.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <optional>
+
+namespace rewrite {
+
+// Index = libsndfile string id - 1: title, copyright, software, artist,
+// comment, date. nullopt leaves a string as it is, a value sets it (UTF-8),
+// an empty value removes it.
+using TagEdits = std::array<std::optional<QByteArray>, 6>;
+
+// True for the formats writeTags handles: FLAC, Ogg Vorbis, Ogg Opus and
+// MPEG Layer III (libsndfile SF_FORMAT_* codes).
+bool tagFormatSupported(int sfFormat);
+
+// Edits only the given strings of the file at copyPath, in place (a copy
+// the caller made). MP3 keeps its ID3v2 version (2.2 is written as 2.3) and
+// an ID3v1 tag is updated only where one exists. False with a message in
+// *error when the file is read-only, not one of the formats above, or the
+// write fails; the copy is then to be thrown away.
+bool writeTags(const QString &copyPath, const TagEdits &edits, QString *error);
+
+// The six strings as libsndfile reads them, in UTF-8, read with the same
+// key mapping writeTags writes (libsndfile's MP3 strings are unreliable, so
+// the window shows these for Ogg and MP3). All nullopt for other formats.
+TagEdits readTags(const QString &path);
+
+// Proves that edited holds the same audio as original: libsndfile sees the
+// same format, channels, rate and frames; FLAC has the same STREAMINFO and
+// frame bytes, Ogg the same audio packets, MP3 the same bytes between the
+// tags. Reads each file once.
+bool verifyAudioUnchanged(const QString &original, const QString &edited, QString *error);
+
+// Checks that edited reads back the intended strings (libsndfile for FLAC,
+// readTags for the others) and that every other tag, picture and metadata
+// block is still there as in original.
+bool verifyTagsWritten(const QString &original, const QString &edited, const TagEdits &edits,
+                       QString *error);
+
+// Tags and pictures of a FLAC, Ogg or MP3 source that a libsndfile
+// conversion to targetFormat drops, in words ("picture", "ALBUM",
+// "REPLAYGAIN_TRACK_GAIN"). Empty for other sources.
+QStringList tagsNotCarried(const QString &path, int targetFormat);
+
+} // namespace rewrite
