@@ -5,6 +5,7 @@
 #include "filelogic/SoundFileOpen.h"
 #include "filelogic/Timecode.h"
 #include "playback/AudioRenderer.h"
+#include "rewrite/ChunkSave.h"
 #include "rewrite/FileRewriter.h"
 #include "rewrite/TagWriter.h"
 
@@ -75,6 +76,9 @@ void SoundFile::fillFromFile()
     if (rewrite::tagFormatSupported(m_sfinfo.format) && (m_sfinfo.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC)
         m_metadata.strings = rewrite::readTags(m_fileURL.toLocalFile());
     fillTexts();
+    m_chunkError.clear();
+    m_chunks = chunkSaveSupported(m_sfinfo.format) ? readChunksOf(m_fileURL.toLocalFile(), &m_chunkError) : std::nullopt;
+    m_chunkNames = chunksNotCarried(m_fileURL.toLocalFile(), m_sfinfo.format);
     m_convertMajor = majorFormatIndex(m_sfinfo.format);
     m_convertSubformats = writableSubformats(m_convertMajor);
     m_convertFormat = m_convertSubformats.isEmpty() ? 0 : m_convertSubformats.first().format;
@@ -155,6 +159,14 @@ std::vector<int> SoundFile::selectedChannels() const
         if (channelKept(c))
             channels.push_back(c);
     return channels;
+}
+
+QStringList SoundFile::conversionLoses() const
+{
+    const bool keepsBytes = m_convertFormat == m_sfinfo.format && int(selectedChannels().size()) == m_sfinfo.channels;
+    if (keepsBytes)
+        return {};
+    return m_chunkNames + rewrite::tagsNotCarried(m_fileURL.toLocalFile(), m_convertFormat);
 }
 
 SNDFILE *SoundFile::readingHandle()

@@ -14,6 +14,7 @@
 #include "filelogic/FormatList.h"
 #include "filelogic/MetadataField.h"
 #include "filelogic/PlayPosition.h"
+#include "rewrite/ChunkList.h"
 
 #include <sndfile.h>
 
@@ -79,6 +80,11 @@ public:
     const SF_INFO &info() const { return m_sfinfo; }
     qint64 fileSize() const { return m_fileSize; }
     const FileMetadata &metadataAsRead() const { return m_metadata; }
+    // The chunk structure of a WAV, RF64 or AIFF file; nullopt for other
+    // containers and for a structure the reader refused (chunkError() says
+    // why).
+    const std::optional<ChunkList> &chunks() const { return m_chunks; }
+    QString chunkError() const { return m_chunkError; }
 
     // --- the metadata as edited -------------------------------------------------
     QString text(MetadataField field) const { return m_texts[size_t(field)]; }
@@ -101,6 +107,10 @@ public:
     // The source channels a conversion keeps: the ticked ones among those
     // listed, and every channel beyond the list.
     std::vector<int> selectedChannels() const;
+    // What the chosen conversion would not carry over of the file's chunks
+    // and tags ("iXML", "cue", "picture"); empty when the save keeps the
+    // file's bytes.
+    QStringList conversionLoses() const;
 
     // --- saving and converting ------------------------------------------------
     // Writes a new file from the open one in the chosen conversion format
@@ -226,6 +236,9 @@ private:
     QUrl m_fileURL;
     QString m_fileType;
     FileMetadata m_metadata;
+    std::optional<ChunkList> m_chunks;
+    QString m_chunkError;
+    QStringList m_chunkNames; // chunks a libsndfile conversion drops
     std::array<QString, kMetadataFieldCount> m_texts;
     bool m_modified = false;
     bool m_closed = false;

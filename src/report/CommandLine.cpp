@@ -2,7 +2,9 @@
 
 #include "analysis/PeakScan.h"
 #include "filelogic/SoundFileOpen.h"
+#include "report/ChunkReport.h"
 #include "report/FileReport.h"
+#include "rewrite/ChunkSave.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -29,8 +31,11 @@ FileReport inspectFile(const QString &file, bool info, bool peak)
                                                             : error.localizedDescription;
         return report;
     }
-    if (info)
+    if (info) {
         report.sections = infoSections(handle, sfinfo, size);
+        if (chunkSaveSupported(sfinfo.format))
+            report.sections.append(chunksSection(QFileInfo(file).absoluteFilePath()));
+    }
     if (peak) {
         std::vector<double> peaks;
         scanPeaks(handle, sfinfo, peaks, {});

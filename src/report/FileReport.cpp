@@ -18,7 +18,7 @@ const char *const kOutletPrefixes[] = {"label", "string", "bext", "peak"};
 
 ReportField field(const char *outlet, const char *label, const QString &text)
 {
-    return ReportField{QString::fromLatin1(outlet), QString::fromLatin1(label), text};
+    return ReportField{QString::fromLatin1(outlet), QString::fromLatin1(label), text, -1, -1};
 }
 
 } // namespace
@@ -98,7 +98,7 @@ ReportSection peakSection(const std::vector<double> &peaks, int format)
 {
     ReportSection section{QStringLiteral("Peak"), {}};
     for (size_t c = 0; c < peaks.size(); ++c)
-        section.fields.append(ReportField{kPeakOutlet, channelName(int(c)), peakText(peaks[c], format)});
+        section.fields.append(ReportField{kPeakOutlet, channelName(int(c)), peakText(peaks[c], format), -1, -1});
     return section;
 }
 
@@ -148,7 +148,18 @@ QJsonObject reportJson(const FileReport &report)
         json.insert(QStringLiteral("error"), report.error);
     for (const ReportSection &section : report.sections) {
         const QString key = section.tab.toLower();
-        if (section.tab == QLatin1String("Peak")) {
+        if (section.tab == QLatin1String("Chunks")) {
+            QJsonArray rows;
+            for (const ReportField &f : section.fields) {
+                const int depth = int(f.label.size() - f.label.trimmed().size()) / 2;
+                rows.append(f.offset < 0 ? QJsonObject{{QStringLiteral("error"), f.text}}
+                                         : QJsonObject{{QStringLiteral("chunk"), f.label.trimmed()},
+                                                       {QStringLiteral("depth"), depth},
+                                                       {QStringLiteral("offset"), f.offset},
+                                                       {QStringLiteral("size"), f.size}});
+            }
+            json.insert(key, rows);
+        } else if (section.tab == QLatin1String("Peak")) {
             QJsonArray rows;
             for (const ReportField &f : section.fields)
                 rows.append(QJsonObject{{QStringLiteral("channel"), f.label}, {QStringLiteral("peak"), f.text}});

@@ -27,6 +27,9 @@ struct ReportField {
     QString label;
     // The text exactly as the control shows it.
     QString text;
+    // Chunk rows: where the chunk starts and its payload size, for JSON.
+    qint64 offset = -1;
+    qint64 size = -1;
 };
 
 struct ReportSection {

@@ -4,6 +4,7 @@
 #include "toolkit/DocumentController.h"
 #include "window/AccessibleNames.h"
 #include "window/ChannelTableSource.h"
+#include "window/ChunkTableModel.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,6 +24,9 @@ SoundFileWindow::SoundFileWindow(SoundFile *document, QWidget *parent)
     setAcceptDrops(true);
     m_stringsPage = ui.Strings;
     m_bextPage = ui.BEXT;
+    m_chunksPage = ui.Chunks;
+    m_chunkModel = new ChunkTableModel(this);
+    ui.chunkTable->setModel(m_chunkModel);
     m_convertModel = new ChannelTableSource(this);
     m_peakModel = new ChannelTableSource(this);
     m_peakModel->setType(ChannelTableTypePeak);
@@ -164,6 +168,11 @@ void SoundFileWindow::connectControls()
             doc->setChannelKept(row, m_convertModel->channelIsSelected(row));
     });
     connect(ui.convertKeepBEXT, &QCheckBox::toggled, doc, &SoundFile::setKeepBext);
+    // What a conversion would leave behind is said before it runs.
+    connect(ui.convertSubformat, &QComboBox::currentIndexChanged, this, &SoundFileWindow::showConversionLoses);
+    connect(m_convertModel, &QAbstractItemModel::dataChanged, this, &SoundFileWindow::showConversionLoses);
+    connect(ui.chunkTable->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &SoundFileWindow::showChunkContents);
     for (QTableView *table : {ui.convertTable, ui.peakTable})
         table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 8);
     connect(ui.peakCalculate, &QPushButton::clicked, doc, [this, doc] { doc->calculatePeak(ui.peakCalculate); });

@@ -15,6 +15,7 @@
 #include <QPointer>
 
 class ChannelTableSource;
+class ChunkTableModel;
 class QAction;
 class QFileDialog;
 class SoundFile;
@@ -78,6 +79,9 @@ private:
     void fillSubformats();
     void fillChannelModels();
     void fillTransport();
+    void fillChunks();
+    void showChunkContents();
+    void showConversionLoses();
     void showPosition(qint64 frame);
     void showPlaying(bool playing);
     void showPeakScanStarted();
@@ -96,6 +100,7 @@ private:
     QPointer<QMessageBox> m_failureAlert;
     ChannelTableSource *m_convertModel = nullptr;
     ChannelTableSource *m_peakModel = nullptr;
+    ChunkTableModel *m_chunkModel = nullptr;
     bool m_closeConfirmed = false;
     // Guards against handing texts back while the window fills its fields.
     bool m_filling = false;
@@ -103,4 +108,5 @@ private:
     // can hide or bring them back.
     QWidget *m_stringsPage = nullptr;
     QWidget *m_bextPage = nullptr;
+    QWidget *m_chunksPage = nullptr;
 };

@@ -8,7 +8,10 @@
 #include "filelogic/PropertyText.h"
 #include "report/FileReport.h"
 #include "window/ChannelTableSource.h"
+#include "window/ChunkTableModel.h"
+#include "report/ChunkReport.h"
 
+#include <QFile>
 #include <QHeaderView>
 
 namespace {
@@ -27,8 +30,10 @@ void SoundFileWindow::fillAll()
     fillFormatPopUps();
     fillChannelModels();
     fillTransport();
+    fillChunks();
     setWindowModified(m_document->isDocumentEdited());
     m_filling = false;
+    showConversionLoses();
 }
 
 void SoundFileWindow::fillProperties()
@@ -64,6 +69,8 @@ void SoundFileWindow::fillTabs()
     setTabPresent(m_stringsPage, kStringsTabPosition, formatOffersStrings(format));
     setTabPresent(m_bextPage, std::min(kBextTabPosition, ui.tabView->indexOf(m_stringsPage) + 1),
                   formatOffersBext(format));
+    const int last = ui.tabView->count();
+    setTabPresent(m_chunksPage, last, m_document->chunks().has_value() || !m_document->chunkError().isEmpty());
     // AIFF has no date string; the field shows that rather than take text
     // that a save would lose.
     const bool aiff = (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF;
@@ -109,6 +116,7 @@ void SoundFileWindow::fillSubformats()
     const int chosen = ui.convertSubformat->findData(m_document->convertFormat());
     ui.convertSubformat->setCurrentIndex(std::max(chosen, 0));
     m_filling = filling;
+    showConversionLoses();
 }
 
 void SoundFileWindow::fillChannelModels()
@@ -195,4 +203,36 @@ void SoundFileWindow::showPeaks()
     ui.peakTable->setModel(m_peakModel);
     ui.peakTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     ui.peakTable->show();
+}
+
+void SoundFileWindow::fillChunks()
+{
+    const auto &chunks = m_document->chunks();
+    if (chunks)
+        m_chunkModel->setChunks(*chunks);
+    else
+        m_chunkModel->clear();
+    ui.chunkTable->horizontalHeader()->setSectionResizeMode(ChunkTableModel::IdColumn, QHeaderView::ResizeToContents);
+    ui.chunkContents->setPlainText(chunks ? QString() : m_document->chunkError());
+}
+
+void SoundFileWindow::showChunkContents()
+{
+    const auto &chunks = m_document->chunks();
+    const int row = ui.chunkTable->currentIndex().row();
+    if (!chunks || row < 0)
+        return;
+    QFile file(m_document->fileURL().toLocalFile());
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    ui.chunkContents->setPlainText(chunkContentsText(FdByteSource(file.handle()), *chunks, row));
+}
+
+void SoundFileWindow::showConversionLoses()
+{
+    if (m_filling || !m_document)
+        return;
+    const QStringList lost = m_document->conversionLoses();
+    ui.convertNotCarried->setText(lost.isEmpty() ? QString() : tr("Not carried over: %1").arg(lost.join(QStringLiteral(", "))));
+    ui.convertNotCarried->setVisible(!lost.isEmpty());
 }

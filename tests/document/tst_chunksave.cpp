@@ -162,9 +162,10 @@ private slots:
     void longRf64()
     {
         const QString path = m_dir.filePath(QStringLiteral("long.rf64"));
-        const qint64 dataSize = (qint64(1) << 31) * 2 + 4;
+        // 8-bit mono keeps the bytes the save reads back to a minimum.
+        const qint64 dataSize = (qint64(1) << 31) + 2;
         B builder(ChunkContainer::Rf64);
-        builder.add("fmt ", B::pcmFormat(1, 48000, 16)).add("data", QByteArray(4, '\1'), dataSize);
+        builder.add("fmt ", B::pcmFormat(1, 48000, 8)).add("data", QByteArray(2, '\1'), dataSize);
         QVERIFY(docfix::writeFileBytes(path, builder.bytes()));
         QVERIFY(::truncate(QFile::encodeName(path).constData(), builder.totalSize()) == 0);
         auto doc = docfix::open(path);
@@ -172,7 +173,7 @@ private slots:
         QVERIFY(doc->info().frames > (qint64(1) << 31));
         doc->setText(MetadataField::Title, QStringLiteral("Long"));
         QVERIFY(docfix::save(*doc));
-        QCOMPARE(doc->info().frames, dataSize / 2);
+        QCOMPARE(doc->info().frames, dataSize);
         QCOMPARE(docfix::metadataOf(path).strings[0].value_or(QByteArray()), QByteArray("Long"));
     }
 
