@@ -5,6 +5,7 @@
 #include "filelogic/SoundFileOpen.h"
 #include "filelogic/Timecode.h"
 #include "playback/AudioRenderer.h"
+#include "playback/SdlVersion.h"
 #include "rewrite/ChunkSave.h"
 #include "rewrite/FileRewriter.h"
 #include "rewrite/TagWriter.h"
@@ -61,6 +62,11 @@ SoundFile *SoundFile::documentShowing(const QString &path)
             return doc;
     }
     return nullptr;
+}
+
+QString SoundFile::libraryVersions()
+{
+    return sdlVersionText();
 }
 
 void SoundFile::setWindowForSheet(QWidget *window, QObject *windowObject)

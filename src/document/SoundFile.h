@@ -61,6 +61,10 @@ public:
     // prompts; the window asks about unsaved edits first.
     void close();
     bool isClosed() const { return m_closed; }
+    // Reads the file again, dropping every edit.
+    bool revertToSaved(DocumentError *error);
+    // The engines' libraries and versions, one per line (About box).
+    static QString libraryVersions();
 
     QUrl fileURL() const { return m_fileURL; }
     QString fileType() const { return m_fileType; }
@@ -124,6 +128,13 @@ public:
     // Saves in the document's own format. A plain Save that succeeds clears
     // the edited mark; the others leave it. Fills *error on failure.
     bool saveToURL(const QUrl &url, const QString &typeName, SaveOperationType operation, DocumentError *error);
+    // Writes a copy in another format (all channels, the record kept where
+    // the format holds one) without opening it: a Save As whose name asks
+    // for another format, once the user agreed.
+    bool saveAsFormat(const QUrl &url, int format, DocumentError *error);
+    // The major format a target name's extension asks for when it is not
+    // the document's own, else 0.
+    int formatImpliedBy(const QUrl &url) const;
     // Hands an error to whoever shows it (the window); cancellations are
     // dropped.
     void presentError(const DocumentError &error);
@@ -251,6 +262,7 @@ private:
     int m_convertFormat = 0;
     std::vector<bool> m_channelKept;
     bool m_keepBext = false;
+    bool m_openConverted = true;
 
     bool m_busy = false;
     bool m_cancelRequested = false;

@@ -293,7 +293,7 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert, DocumentEr
     const SaveEngine engine = saveEngineFor(job, calledFromConvert, &notKept);
     if (!runRewrite(job, engine, inPlace, error))
         return false;
-    if (!inPlace && calledFromConvert)
+    if (!inPlace && calledFromConvert && m_openConverted)
         emit convertedFileWritten(QUrl::fromLocalFile(job.targetPath));
     if (!notKept.isEmpty())
         emit warningRaised(tr("The file's format cannot store everything that was entered."),
@@ -310,9 +310,42 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert)
     return ok;
 }
 
+int SoundFile::formatImpliedBy(const QUrl &url) const
+{
+    const QList<int> majors = majorFormatsForExtension(QFileInfo(url.toLocalFile()).suffix());
+    return majors.isEmpty() || majors.contains(m_sfinfo.format & SF_FORMAT_TYPEMASK) ? 0 : majors.first();
+}
+
+bool SoundFile::saveAsFormat(const QUrl &url, int format, DocumentError *error)
+{
+    const auto kept = m_channelKept;
+    const int chosen = m_convertFormat;
+    const bool keepBext = m_keepBext;
+    m_channelKept.assign(m_channelKept.size(), true);
+    m_convertFormat = format;
+    m_keepBext = m_metadata.hasBext || !text(MetadataField::Description).isEmpty();
+    m_openConverted = false;
+    const bool ok = convertToURL(url, true, error);
+    m_openConverted = true;
+    m_channelKept = kept;
+    m_convertFormat = chosen;
+    m_keepBext = keepBext;
+    return ok;
+}
+
 bool SoundFile::saveToURL(const QUrl &url, const QString &typeName, SaveOperationType operation, DocumentError *error)
 {
     Q_UNUSED(typeName);
+    // One format is never written under another's name without the user's
+    // say; the window asks and then calls saveAsFormat.
+    if (const int implied = formatImpliedBy(url)) {
+        if (error)
+            *error = writeError(tr("The name “%1” is for another format (%2); this document is %3.")
+                                    .arg(QFileInfo(url.toLocalFile()).fileName(),
+                                         majorFormats().value(majorFormatIndex(implied)).name,
+                                         majorFormats().value(majorFormatIndex(m_sfinfo.format)).name));
+        return false;
+    }
     const bool ok = convertToURL(url, false, error);
     if (ok && operation == SaveOperationType::Save)
         setModified(false);
@@ -361,5 +394,15 @@ bool SoundFile::reopenAfterReplace(const QString &path, DocumentError *error)
         emit fileURLChanged(url);
     }
     emit refilled();
+    return true;
+}
+
+bool SoundFile::revertToSaved(DocumentError *error)
+{
+    if (m_busy || !m_sndfile)
+        return false;
+    if (!reopenAfterReplace(m_fileURL.toLocalFile(), error))
+        return false;
+    setModified(false);
     return true;
 }

@@ -74,3 +74,49 @@ QList<FormatEntry> writableSubformats(int majorIndex)
     }
     return list;
 }
+
+QList<int> majorFormatsForExtension(const QString &extension)
+{
+    static const QList<QPair<QString, int>> aliases = {
+        {QStringLiteral("wave"), SF_FORMAT_WAV}, {QStringLiteral("bwf"), SF_FORMAT_WAV},
+        {QStringLiteral("aif"), SF_FORMAT_AIFF}, {QStringLiteral("aifc"), SF_FORMAT_AIFF},
+        {QStringLiteral("ogg"), SF_FORMAT_OGG},  {QStringLiteral("opus"), SF_FORMAT_OGG},
+        {QStringLiteral("snd"), SF_FORMAT_AU},
+    };
+    const QString ext = extension.toLower();
+    QList<int> majors;
+    for (const FormatEntry &entry : majorFormats())
+        if (!ext.isEmpty() && entry.extension.compare(ext, Qt::CaseInsensitive) == 0)
+            majors << (entry.format & SF_FORMAT_TYPEMASK);
+    for (const auto &[alias, major] : aliases)
+        if (alias == ext && !majors.contains(major))
+            majors << major;
+    return majors;
+}
+
+int closestFormat(int majorFormat, int sourceFormat)
+{
+    const int major = majorFormat & SF_FORMAT_TYPEMASK;
+    const QList<FormatEntry> subformats = writableSubformats(majorFormatIndex(major));
+    if (subformats.isEmpty() || (majorFormats().value(majorFormatIndex(major)).format & SF_FORMAT_TYPEMASK) != major)
+        return 0;
+    const int subtype = sourceFormat & SF_FORMAT_SUBMASK;
+    for (const FormatEntry &entry : subformats)
+        if ((entry.format & SF_FORMAT_SUBMASK) == subtype)
+            return entry.format;
+    // Same width: 24-bit PCM becomes 24-bit PCM, floats stay floats.
+    static const QList<QList<int>> families = {
+        {SF_FORMAT_PCM_16, SF_FORMAT_ALAC_16, SF_FORMAT_DPCM_16, SF_FORMAT_DWVW_16},
+        {SF_FORMAT_PCM_24, SF_FORMAT_ALAC_24, SF_FORMAT_DWVW_24},
+        {SF_FORMAT_PCM_32, SF_FORMAT_ALAC_32},
+        {SF_FORMAT_FLOAT, SF_FORMAT_DOUBLE},
+        {SF_FORMAT_PCM_S8, SF_FORMAT_PCM_U8, SF_FORMAT_DPCM_8},
+    };
+    for (const QList<int> &family : families)
+        if (family.contains(subtype))
+            for (int member : family)
+                for (const FormatEntry &entry : subformats)
+                    if ((entry.format & SF_FORMAT_SUBMASK) == member)
+                        return entry.format;
+    return subformats.first().format;
+}

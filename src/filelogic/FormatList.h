@@ -29,3 +29,13 @@ int majorFormatIndex(int format);
 // The check does not know per-rate or encoder limits, so a listed format can
 // still fail to open for writing.
 QList<FormatEntry> writableSubformats(int majorIndex);
+
+// The major formats a file name's extension stands for (case ignored;
+// common aliases such as "wave", "bwf", "aif", "aifc", "ogg", "opus", "snd"
+// included); empty for extensions no format claims.
+QList<int> majorFormatsForExtension(const QString &extension);
+
+// The encoding of majorFormat closest to sourceFormat's: the same subtype
+// when the major can write it, else the same sample width, else its first
+// writable one; 0 when it writes none. Returns a complete format word.
+int closestFormat(int majorFormat, int sourceFormat);

@@ -27,6 +27,13 @@ QString lengthText(qint64 frames, int samplerate)
     return QString::fromLatin1(buf);
 }
 
+QString framesText(qint64 frames)
+{
+    if (frames < 0 || frames == SF_COUNT_MAX)
+        return QStringLiteral("unknown");
+    return QString::number(frames);
+}
+
 QString sizeText(qint64 bytes)
 {
     static const char units[] = " KMGT";

@@ -11,6 +11,10 @@
 // libsndfile's answer for a stream whose length it cannot tell.
 QString lengthText(qint64 frames, int samplerate);
 
+// The frame count, or "unknown" for SF_COUNT_MAX (a stream whose length
+// libsndfile cannot tell) and for negative counts.
+QString framesText(qint64 frames);
+
 // "512.00  Bytes", "1.50 KB", ... from a byte count. The count is rounded to
 // single precision first, as the units are only ever approximate.
 QString sizeText(qint64 bytes);

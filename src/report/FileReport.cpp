@@ -42,7 +42,7 @@ ReportSection propertiesSection(SNDFILE *sndfile, const SF_INFO &sfinfo, qint64 
         field("labelBytesPerSample", "Bytes per sample", bytesPerSampleText(sfinfo.format)),
         field("labelChannels", "Channels", QString::number(sfinfo.channels)),
         // In full: files longer than 2^31 frames exist (RF64, W64, CAF).
-        field("labelFrames", "Frames", QString::number(qint64(sfinfo.frames))),
+        field("labelFrames", "Frames", framesText(sfinfo.frames)),
         field("labelLength", "Length", lengthText(sfinfo.frames, sfinfo.samplerate)),
         field("labelFilesize", "File size", sizeText(fileSize)),
         field("labelBytesPerSecond", "Bytes per second",

@@ -6,6 +6,7 @@
 #include "window/ChannelTableSource.h"
 #include "window/ChunkTableModel.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -15,6 +16,7 @@
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QSettings>
 
 SoundFileWindow::SoundFileWindow(SoundFile *document, QWidget *parent)
     : QMainWindow(parent), m_document(document)
@@ -41,6 +43,7 @@ SoundFileWindow::SoundFileWindow(SoundFile *document, QWidget *parent)
     connectControls();
     connectActions();
     fillAll();
+    restoreGeometry(QSettings().value(QStringLiteral("window/geometry")).toByteArray());
 }
 
 SoundFileWindow::~SoundFileWindow()
@@ -55,12 +58,15 @@ void SoundFileWindow::buildMenus()
     QMenu *file = menuBar()->addMenu(tr("&File"));
     QAction *open = file->addAction(tr("&Open…"), this, [this, &controller] { controller.runOpenPanel(this); });
     open->setShortcut(QKeySequence::Open);
+    buildRecentMenu(file->addMenu(tr("Open &Recent")));
     file->addSeparator();
     saveAction = file->addAction(tr("&Save"));
     saveAction->setShortcut(QKeySequence::Save);
     saveAsAction = file->addAction(tr("Save &As…"));
     saveAsAction->setShortcut(QKeySequence::SaveAs);
     saveCopyAction = file->addAction(tr("Save a &Copy…"));
+    revertAction = file->addAction(tr("Re&vert to Saved"), this, &SoundFileWindow::askToRevert);
+    connect(file, &QMenu::aboutToShow, this, [this] { revertAction->setEnabled(m_document && m_document->isDocumentEdited()); });
     file->addSeparator();
     convertAction = file->addAction(tr("Con&vert…"));
     convertAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E));
@@ -75,12 +81,28 @@ void SoundFileWindow::buildMenus()
                 w->close();
     });
     quit->setShortcut(QKeySequence::Quit);
+    buildEditMenu();
 
     QMenu *sound = menuBar()->addMenu(tr("&Sound"));
     playAction = sound->addAction(tr("&Play/Pause"));
     playAction->setShortcut(QKeySequence(Qt::Key_Space));
     peakAction = sound->addAction(tr("Calculate &Peak"));
     peakAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+    buildHelpMenu();
+    for (QWidget *w : findChildren<QWidget *>())
+        w->installEventFilter(this);
+}
+
+bool SoundFileWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // A check box, button, pop-up or table takes Space for itself; only
+    // elsewhere is it the Play/Pause shortcut.
+    if (event->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Space
+        && static_cast<QKeyEvent *>(event)->modifiers() == Qt::NoModifier
+        && (qobject_cast<QAbstractButton *>(watched) || qobject_cast<QComboBox *>(watched)
+            || qobject_cast<QAbstractItemView *>(watched)))
+        event->accept();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void SoundFileWindow::connectActions()
@@ -195,6 +217,7 @@ void SoundFileWindow::closeEvent(QCloseEvent *event)
         return;
     }
     event->accept();
+    QSettings().setValue(QStringLiteral("window/geometry"), saveGeometry());
     m_document->close();
 }
 

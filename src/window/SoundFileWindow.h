@@ -53,6 +53,7 @@ public:
     QAction *playAction = nullptr;
     QAction *convertAction = nullptr;
     QAction *peakAction = nullptr;
+    QAction *revertAction = nullptr;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -62,6 +63,12 @@ protected:
 private:
     // Building (SoundFileWindow.cpp).
     void buildMenus();
+    void buildRecentMenu(QMenu *recent);
+    void buildEditMenu();
+    void buildHelpMenu();
+    void askToRevert();
+    // Space toggles playback unless the focused control uses it.
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void connectActions();
     void connectDocument();
     void connectEditFields();
@@ -91,6 +98,7 @@ private:
     void setUpConvertSheet();
     void showRewriteStarted();
     void showRewriteFinished();
+    void askAboutExtension(const QUrl &url, SaveOperationType operation);
     void askForConvertTarget(const QString &folder, const QString &proposedName);
     void showError(const DocumentError &error);
     void showWarning(const QString &message, const QString &detail);
@@ -109,4 +117,6 @@ private:
     QWidget *m_stringsPage = nullptr;
     QWidget *m_bextPage = nullptr;
     QWidget *m_chunksPage = nullptr;
+    // Windows of other documents held still while this one saves.
+    QList<QPointer<QWidget>> m_heldWindows;
 };

@@ -5,6 +5,7 @@
 #include "document/SoundFile.h"
 #include "window/AccessibleNames.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 
@@ -30,11 +31,22 @@ void SoundFileWindow::showRewriteStarted()
 {
     ui.convertProgress->setValue(0);
     ui.convertSheet->open();
+    // The save runs event passes; no other document may start anything
+    // meanwhile. This window's own sheet keeps its Cancel.
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w != this && w->isEnabled() && qobject_cast<SoundFileWindow *>(w)) {
+            w->setEnabled(false);
+            m_heldWindows << w;
+        }
 }
 
 void SoundFileWindow::showRewriteFinished()
 {
     ui.convertSheet->hide();
+    for (const QPointer<QWidget> &w : std::as_const(m_heldWindows))
+        if (w)
+            w->setEnabled(true);
+    m_heldWindows.clear();
 }
 
 void SoundFileWindow::showError(const DocumentError &error)
@@ -101,7 +113,12 @@ void SoundFileWindow::runSavePanel(SaveOperationType operation)
             return;
         const QUrl url = panel->selectedUrls().first();
         // Saved once the panel has closed: the save runs event passes.
-        QMetaObject::invokeMethod(this, [this, url, operation] { saveTo(url, operation); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, url, operation] {
+            if (m_document && m_document->formatImpliedBy(url))
+                askAboutExtension(url, operation);
+            else
+                saveTo(url, operation);
+        }, Qt::QueuedConnection);
     });
     panel->open();
 }
@@ -133,4 +150,44 @@ void SoundFileWindow::convertFileNameChosen(QFileDialog *panel, int returnCode)
     if (returnCode == 0 || panel->selectedUrls().isEmpty())
         return;
     m_document->convertToURL(panel->selectedUrls().first(), true);
+}
+
+void SoundFileWindow::askAboutExtension(const QUrl &url, SaveOperationType operation)
+{
+    const int implied = m_document->formatImpliedBy(url);
+    const QString impliedName = majorFormats().value(majorFormatIndex(implied)).name;
+    const QFileInfo target(url.toLocalFile());
+    auto *box = new QMessageBox(QMessageBox::Question, tr("Another format"),
+                                tr("The name “%1” is for %2 files.").arg(target.fileName(), impliedName),
+                                QMessageBox::NoButton, this);
+    box->setObjectName(QStringLiteral("extensionPrompt"));
+    box->setInformativeText(tr("Convert the sound to %1, or keep its format and use the extension “.%2”?")
+                                .arg(impliedName, m_document->fileType()));
+    QPushButton *convert = box->addButton(tr("Convert to %1").arg(impliedName), QMessageBox::AcceptRole);
+    QPushButton *keep = box->addButton(tr("Use .%1").arg(m_document->fileType()), QMessageBox::AcceptRole);
+    box->addButton(QMessageBox::Cancel);
+    box->setWindowModality(Qt::WindowModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, [this, box, convert, keep, url, implied, operation] {
+        if (!m_document)
+            return;
+        const QFileInfo info(url.toLocalFile());
+        const bool toConvert = box->clickedButton() == convert;
+        const bool toKeep = box->clickedButton() == keep;
+        // The save runs event passes: it starts once the prompt has gone.
+        QMetaObject::invokeMethod(this, [this, toConvert, toKeep, info, url, implied, operation] {
+            DocumentError error;
+            if (!m_document)
+                return;
+            if (toConvert) {
+                const int format = closestFormat(implied, m_document->info().format);
+                if (!m_document->saveAsFormat(url, format, &error))
+                    m_document->presentError(error);
+            } else if (toKeep) {
+                saveTo(QUrl::fromLocalFile(info.path() + QLatin1Char('/') + info.completeBaseName() + QLatin1Char('.')
+                                           + m_document->fileType()), operation);
+            }
+        }, Qt::QueuedConnection);
+    });
+    box->open();
 }
