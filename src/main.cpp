@@ -17,6 +17,7 @@ namespace {
 void setApplicationNames()
 {
     QCoreApplication::setApplicationName(QStringLiteral("WavQuill"));
+    QCoreApplication::setOrganizationName(QStringLiteral("WavQuill"));
     QCoreApplication::setApplicationVersion(QStringLiteral(WAVQUILL_VERSION));
 }
 

@@ -1,6 +1,7 @@
 #include "toolkit/DocumentController.h"
 
 #include "document/SoundFile.h"
+#include "window/RecentFiles.h"
 #include "window/SoundFileWindow.h"
 
 #include <QApplication>
@@ -58,6 +59,7 @@ SoundFile *DocumentController::openDocumentWithContentsOfURL(const QUrl &url, bo
         return nullptr;
     }
     m_documents.append(doc);
+    RecentFiles::add(url.toLocalFile());
     connect(doc, &SoundFile::closed, this, [this, doc] { documentClosed(doc); });
     auto *window = new SoundFileWindow(doc);
     // A conversion to another file opens that file as a document of its own.
