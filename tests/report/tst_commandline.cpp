@@ -56,24 +56,21 @@ private slots:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<CommandLineMode>("mode");
-        QTest::addColumn<QString>("set"); // which of info, peak, json
+        QTest::addColumn<QString>("set"); // i: --info, p: --peak, j: --json
         QTest::addColumn<QStringList>("files");
         auto row = [](const char *name, const QStringList &args, CommandLineMode mode, const char *set,
                       const QStringList &files) { QTest::newRow(name) << args << mode << set << files; };
         using M = CommandLineMode;
         row("nothing", {}, M::Gui, "", {});
-        row("-h", {"-h", "a"}, M::Help, "", {"a"});
-        row("help wins", {"--version", "--info", "--help"}, M::Help, "info", {});
-        row("version", {"--info", "x", "--version"}, M::Version, "info", {"x"});
-        row("peak among files", {"a", "--peak", "b"}, M::Inspect, "peak", {"a", "b"});
-        row("all three", {"--json", "--peak", "--info", "a"}, M::Inspect, "info peak json", {"a"});
-        row("json alone", {"--json", "a"}, M::UsageError, "json", {"a"});
-        row("info without file", {"--info"}, M::UsageError, "info", {});
-        row("files only after --", {"--peak", "--"}, M::UsageError, "peak", {});
+        row("help wins", {"--version", "--info", "--help"}, M::Help, "i", {});
+        row("version", {"--info", "x", "--version"}, M::Version, "i", {"x"});
+        row("all three among files", {"a", "--json", "--peak", "--info", "b"}, M::Inspect, "ipj", {"a", "b"});
+        row("json alone", {"--json", "a"}, M::UsageError, "j", {"a"});
+        row("files only after --", {"--peak", "--"}, M::UsageError, "p", {});
         row("-- ends options", {"--", "--info", "--help"}, M::Gui, "", {"--info", "--help"});
-        row("second -- is a file", {"--info", "--", "--peak", "--"}, M::Inspect, "info", {"--peak", "--"});
+        row("second -- is a file", {"--info", "--", "--peak", "--"}, M::Inspect, "i", {"--peak", "--"});
         row("unknown option left to Qt", {"-x", "a"}, M::Gui, "", {"a"});
-        row("unknown option with --info", {"--info", "--infox", "a"}, M::UsageError, "info", {"a"});
+        row("unknown option with --info", {"--info", "--infox", "a"}, M::UsageError, "i", {"a"});
     }
     // Parsed, and carried out: the files named here do not exist.
     void options()
@@ -83,9 +80,7 @@ private slots:
         QFETCH(QString, set);
         const CommandLineOptions o = parseCommandLine(args);
         QCOMPARE(o.mode, mode);
-        QCOMPARE(o.info, set.contains("info"));
-        QCOMPARE(o.peak, set.contains("peak"));
-        QCOMPARE(o.json, set.contains("json"));
+        QCOMPARE(QString(o.info ? "i" : "") + (o.peak ? "p" : "") + (o.json ? "j" : ""), set);
         QTEST(o.files, "files");
         QCOMPARE(o.error.isEmpty(), mode != CommandLineMode::UsageError);
 
@@ -107,15 +102,11 @@ private slots:
                                          quint64(3600) * 48000 + 5, 1, "UMIDTEXT", "A=PCM,F=48000\r\n\r\nA=PCM\r\n");
         const QString bwf = makeFile("bwf.wav", spec);
         const QJsonObject report = json({"--info", bwf}).toObject();
-        QCOMPARE(report.keys().join(u' '), QStringLiteral("bext file properties strings"));
-        QCOMPARE(report["properties"]["length"].toString(), QStringLiteral("00:00:00.100"));
         QCOMPARE(report["strings"]["title"].toString(), QStringLiteral("Grüße"));
         QCOMPARE(report["strings"]["artist"].toString(), QString());
         QCOMPARE(report["bext"]["timecode"].toString(), QStringLiteral("001:00:00:5"));
-        QCOMPARE(report["bext"]["umid"].toString(), QStringLiteral("UMIDTEXT"));
         QVERIFY(report["bext"]["codingHistory"].toString().startsWith("A=PCM,F=48000\n\nA=PCM\n"));
-        const QString text = run({"--info", bwf}).out;
-        QVERIFY(text.contains("\n  Coding history: A=PCM,F=48000\n\n                  A=PCM\n"));
+        QVERIFY(run({"--info", bwf}).out.contains("\n  Coding history: A=PCM,F=48000\n\n                  A=PCM\n"));
 
         // A file without a record shows every field of it empty.
         spec.bext.reset();
@@ -130,24 +121,19 @@ private slots:
     // the built program started without a display. A FIFO must not block.
     void unreadableFiles_data()
     {
-        QTest::addColumn<QByteArray>("contents");
-        QTest::newRow("text") << QByteArray("This is not a sound file at all.\n");
-        QTest::newRow("missing") << QByteArray();
-        QTest::newRow("directory") << QByteArray("/");
-        QTest::newRow("fifo") << QByteArray("|");
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("missing") << "missing";
+        QTest::newRow("directory") << "directory";
+        QTest::newRow("fifo") << "fifo";
     }
     void unreadableFiles()
     {
-        QFETCH(QByteArray, contents);
-        const QString bad = m_dir.filePath(QStringLiteral("bad-") + QTest::currentDataTag());
-        QFile file(bad);
-        if (contents == "/")
+        QFETCH(QString, kind);
+        const QString bad = m_dir.filePath(kind);
+        if (kind == "directory")
             QCOMPARE(::mkdir(QFile::encodeName(bad).constData(), 0700), 0);
-        else if (contents == "|")
+        else if (kind == "fifo")
             QCOMPARE(::mkfifo(QFile::encodeName(bad).constData(), 0600), 0);
-        else if (!contents.isNull())
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
-        file.close();
         const QString good = makeFile("good.wav", fixtures::Spec());
         SF_INFO info;
         DocumentError expected;
@@ -158,14 +144,10 @@ private slots:
         QCOMPARE(r.err, QStringLiteral("wavquill: %1: %2\n").arg(bad, expected.localizedDescription));
         QVERIFY(r.out.startsWith(good + "\nProperties\n"));
         const QJsonArray reports = json({"--info", bad, good}).toArray();
-        QCOMPARE(reports[0]["error"].toString(), expected.localizedDescription);
-        QVERIFY(reports[1].toObject().contains("properties"));
+        QCOMPARE(reports[0]["error"].toString() + reports[1]["file"].toString(), expected.localizedDescription + good);
 
         QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(QString::fromLatin1(name));
-        program.setProcessEnvironment(env);
+        program.setProcessEnvironment(QProcessEnvironment()); // no display, no platform, nothing
         program.start(QStringLiteral(WAVQUILL_BINARY), {"--info", bad, good});
         QVERIFY(program.waitForFinished(120000));
         QCOMPARE(program.exitCode(), 1);
@@ -180,7 +162,6 @@ private slots:
                                       [](sf_count_t frame, int c) { return (frame % 2 ? 0.5 : -0.5) / (1 << c); });
         QString expected = path + "\nPeak";
         const QJsonArray rows = json({"--peak", path})["peak"].toArray();
-        QCOMPARE(rows.size(), 3);
         for (int c = 0; c < 3; ++c) {
             const QString line = QString::asprintf("Channel #%d: %.2f dB", c, 20 * std::log10(0.5 / (1 << c)));
             expected += "\n  " + line;

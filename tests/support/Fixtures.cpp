@@ -42,11 +42,10 @@ std::vector<T> readAll(const QString &path, SF_INFO *infoOut, sf_count_t (*read)
 {
     SF_INFO info{};
     SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
-    std::vector<T> out;
     if (!f)
-        return out;
+        return {};
     sf_command(f, SFC_SET_NORM_DOUBLE, nullptr, SF_FALSE); // doubles unscaled; ints are not affected
-    std::vector<T> block(size_t(info.channels) * 4096);
+    std::vector<T> out, block(size_t(info.channels) * 4096);
     for (sf_count_t n; (n = read(f, block.data(), sf_count_t(block.size()))) > 0;)
         out.insert(out.end(), block.begin(), block.begin() + n);
     sf_close(f);
