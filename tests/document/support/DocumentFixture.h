@@ -1,24 +1,49 @@
-// Opening documents in tests through the document controller, and closing
-// them all again without the unsaved-changes prompt.
+// Test files and documents for the document and window tests: one builder
+// for file descriptions, documents with and without a window, and looks at
+// what ended up on disk.
 #pragma once
 
+#include "Fixtures.h"
+
+#include "filelogic/DocumentError.h"
 #include "filelogic/FileMetadata.h"
 
-#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
 
 class SoundFile;
+class SoundFileWindow;
 
-namespace fixtures {
+namespace docfix {
 
-// Opens path as a shown document; null (with a warning) on failure. The
-// controller is told not to end the application when documents close.
-SoundFile *openDocument(const QString &path);
+// A file description in one call.
+fixtures::Spec spec(sf_count_t frames, int channels = 2, int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16, int rate = 44100);
+// Writes name into dir; its path, or empty when it could not be written.
+QString make(const QTemporaryDir &dir, const QString &name, const fixtures::Spec &s,
+             const fixtures::Generator &gen = fixtures::sineSample);
 
-// The strings and bext record of a file on disk, read the way a document
-// reads them (an empty result when the file cannot be opened).
-FileMetadata metadataOf(const QString &path);
-
-// Closes every open document, throwing away edits, and deletes them.
+// A document without any window; null (with a warning) when it does not open.
+std::unique_ptr<SoundFile> open(const QString &path);
+// A document opened as the program opens one: its window, shown; null (with
+// a warning) when it does not open.
+SoundFileWindow *openWindow(const QString &path);
+// Closes every document of the controller, edits dropped, and deletes the
+// documents, their windows and any alert left on screen.
 void closeAllDocuments();
 
-} // namespace fixtures
+// Chooses a conversion format as the window's pop-ups do; false when the
+// container does not list that encoding.
+bool chooseConvertFormat(SoundFile &doc, int format);
+// A plain Save over the document's own file.
+bool save(SoundFile &doc, DocumentError *error = nullptr);
+
+FileMetadata metadataOf(const QString &path);
+QByteArray fileBytes(const QString &path);
+bool writeFileBytes(const QString &path, const QByteArray &bytes);
+
+// A W64 file of `frames` 8-bit mono frames that costs nothing on disk: one
+// frame written, the data size patched, the file extended sparsely.
+bool writeSparseW64(const QString &path, qint64 frames);
+
+} // namespace docfix
