@@ -205,6 +205,15 @@ bool SoundFile::buildRewriteJob(const QUrl &url, bool calledFromConvert, Rewrite
 
 bool SoundFile::runRewrite(const RewriteJob &job, const SaveEngine &engine, bool inPlace, DocumentError *error)
 {
+    // The new file first: a target that cannot be written fails here,
+    // before any progress shows or playback stops.
+    ReplacementFile temp;
+    QString why;
+    if ((engine.chunks || engine.copy) && !temp.create(job.targetPath, &why)) {
+        releaseReadingHandle(job.source);
+        *error = writeError(why);
+        return false;
+    }
     const bool wasRunning = m_playing;
     if (m_renderer)
         m_renderer->pause();
@@ -219,8 +228,8 @@ bool SoundFile::runRewrite(const RewriteJob &job, const SaveEngine &engine, bool
         QCoreApplication::processEvents();
         return !m_cancelRequested;
     };
-    const RewriteResult result = engine.chunks ? saveChunks(*engine.chunks, progress)
-                                 : engine.copy ? saveCopy(*engine.copy, progress)
+    const RewriteResult result = engine.chunks ? saveChunks(*engine.chunks, temp, progress)
+                                 : engine.copy ? saveCopy(*engine.copy, temp, progress)
                                                : FileRewriter().run(job, progress);
 
     setBusy(false);

@@ -2,7 +2,6 @@
 
 #include "filelogic/FileMetadata.h"
 #include "rewrite/ChunkWriter.h"
-#include "rewrite/ReplacementFile.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -183,7 +182,7 @@ QByteArray bextPayloadWithEdits(const QByteArray &original, const BextRecord &wa
     return payload;
 }
 
-RewriteResult saveChunks(const ChunkSaveJob &job, const std::function<bool(double)> &progress,
+RewriteResult saveChunks(const ChunkSaveJob &job, ReplacementFile &temp, const std::function<bool(double)> &progress,
                          const RewriteFaults &faults)
 {
     QString error;
@@ -206,9 +205,6 @@ RewriteResult saveChunks(const ChunkSaveJob &job, const std::function<bool(doubl
             edits.bext = payload;
     }
 
-    ReplacementFile temp;
-    if (!temp.create(job.targetPath, &error))
-        return failed(error);
     ChunkWriteOptions options;
     options.progress = [&progress](qint64 done, qint64 total) {
         return !progress || progress(total > 0 ? 90.0 * double(done) / double(total) : 90.0);

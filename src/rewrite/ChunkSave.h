@@ -11,6 +11,7 @@
 #include "filelogic/ContainerTable.h"
 #include "rewrite/ChunkList.h"
 #include "rewrite/FileRewriter.h"
+#include "rewrite/ReplacementFile.h"
 
 #include <sndfile.h>
 
@@ -48,8 +49,10 @@ std::optional<ChunkList> readChunksOf(const QString &path, QString *error);
 // history gets CR LF line ends; nothing is appended to it.
 QByteArray bextPayloadWithEdits(const QByteArray &original, const BextRecord &wanted, const BextRecord &read);
 
-// Runs the save. progress(percent) as FileRewriter's; false cancels.
-RewriteResult saveChunks(const ChunkSaveJob &job, const std::function<bool(double)> &progress,
+// Runs the save into `temp`, created for job.targetPath by the caller (so a
+// target that cannot be written fails before anything else happens), and
+// commits it. progress(percent) as FileRewriter's; false cancels.
+RewriteResult saveChunks(const ChunkSaveJob &job, ReplacementFile &temp, const std::function<bool(double)> &progress,
                          const RewriteFaults &faults = {});
 
 // What a conversion through libsndfile would not carry of the file's chunks

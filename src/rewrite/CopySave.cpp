@@ -74,7 +74,7 @@ QString verifyCopy(const CopySaveJob &job, int sourceFd, qint64 size, const Repl
 
 } // namespace
 
-RewriteResult saveCopy(const CopySaveJob &job, const std::function<bool(double)> &progress,
+RewriteResult saveCopy(const CopySaveJob &job, ReplacementFile &temp, const std::function<bool(double)> &progress,
                        const RewriteFaults &faults)
 {
     Fd in;
@@ -83,9 +83,6 @@ RewriteResult saveCopy(const CopySaveJob &job, const std::function<bool(double)>
     if (in.fd < 0 || ::fstat(in.fd, &st) != 0)
         return failed(QString::fromLocal8Bit(std::strerror(errno)));
     QString error;
-    ReplacementFile temp;
-    if (!temp.create(job.targetPath, &error))
-        return failed(error);
 
     RewriteResult result;
     const ChunkProgress copyProgress = [&progress](qint64 done, qint64 total) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "rewrite/FileRewriter.h"
+#include "rewrite/ReplacementFile.h"
 #include "rewrite/TagWriter.h"
 
 #include <sndfile.h>
@@ -27,5 +28,7 @@ struct CopySaveJob {
     std::optional<rewrite::TagEdits> tags;
 };
 
-RewriteResult saveCopy(const CopySaveJob &job, const std::function<bool(double)> &progress,
+// Runs the save into `temp`, created for job.targetPath by the caller, and
+// commits it. progress(percent) as FileRewriter's; false cancels.
+RewriteResult saveCopy(const CopySaveJob &job, ReplacementFile &temp, const std::function<bool(double)> &progress,
                        const RewriteFaults &faults = {});

@@ -1,0 +1,71 @@
+// libFuzzer target for everything that reads untrusted bytes without a
+// window: opening a file, every property and metadata text, the report with
+// its chunk list, and the peak scan. Fast enough to run hundreds of inputs a
+// second; the document target (wavquill_fuzz) goes deeper, slowly.
+//
+// One thread; the input lives in a memory file for libsndfile to open.
+#include "analysis/PeakScan.h"
+#include "filelogic/SoundFileOpen.h"
+#include "report/ChunkReport.h"
+#include "report/FileReport.h"
+#include "rewrite/ChunkSave.h"
+
+#include <QCoreApplication>
+
+#include <cstddef>
+#include <cstdint>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+// Inputs decoding to more items than this are only opened and described: a
+// few bytes of FLAC can hold hours of audio.
+constexpr sf_count_t kMaxItems = sf_count_t(1) << 20;
+
+void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static bool ready = [] {
+        qInstallMessageHandler(quiet);
+        return true;
+    }();
+    (void)ready;
+
+    const int fd = ::memfd_create("wavquill-fuzz", MFD_CLOEXEC);
+    if (fd < 0 || ::write(fd, data, size) != ssize_t(size)) {
+        if (fd >= 0)
+            ::close(fd);
+        return 0;
+    }
+    const QString path = QStringLiteral("/proc/self/fd/%1").arg(fd);
+    SF_INFO info{};
+    qint64 fileSize = 0;
+    DocumentError error;
+    if (SNDFILE *handle = openSoundFile(path, &info, &fileSize, &error)) {
+        FileReport report;
+        report.file = path;
+        report.sections = infoSections(handle, info, fileSize);
+        if (chunkSaveSupported(info.format))
+            report.sections.append(chunksSection(path));
+        if (info.channels > 0 && info.frames < kMaxItems / info.channels) {
+            std::vector<double> peaks;
+            scanPeaks(handle, info, peaks, {});
+            report.sections.append(peakSection(peaks, info.format));
+        }
+        reportText(report);
+        reportJson(report);
+        sf_close(handle);
+    }
+    // The chunk reader and the contents texts on every input, sound file or not.
+    QString why;
+    if (const auto list = readChunkList(FdByteSource(fd), &why))
+        for (int i = 0; i < list->chunks.size(); ++i)
+            chunkContentsText(FdByteSource(fd), *list, i);
+    ::close(fd);
+    return 0;
+}
