@@ -4,10 +4,12 @@
 #include "rewrite/ChunkWriter.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QtEndian>
 
 #include <cstring>
+#include <future>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -209,8 +211,11 @@ RewriteResult saveChunks(const ChunkSaveJob &job, ReplacementFile &temp, const s
     options.progress = [&progress](qint64 done, qint64 total) {
         return !progress || progress(total > 0 ? 90.0 * double(done) / double(total) : 90.0);
     };
+    QElapsedTimer lap;
+    lap.start();
     const ChunkWriteResult written = writeChunks(in.fd, *source, edits, temp.fd(), options);
     RewriteResult result;
+    result.timings.copyMs = lap.nsecsElapsed() / 1e6;
     if (written.status == ChunkWriteStatus::Cancelled) {
         result.cancelled = true;
         return result;
@@ -221,17 +226,30 @@ RewriteResult saveChunks(const ChunkSaveJob &job, ReplacementFile &temp, const s
         result.cancelled = true;
         return result;
     }
+    lap.restart();
+    // The data goes to disk while it is read back: the check costs little
+    // more than the flush it hides behind.
+    std::future<int> flushed = std::async(std::launch::async, [fd = temp.fd()] { return ::fdatasync(fd) == 0 ? 0 : errno; });
     const QString problem = verifyWritten(temp, written, job, faults.corruptReadBack);
+    const int flushError = flushed.get();
+    result.timings.verifyMs = lap.nsecsElapsed() / 1e6;
+    if (problem.isEmpty() && flushError != 0)
+        return failed(tr("The new file could not be flushed to disk: %1").arg(QString::fromLocal8Bit(std::strerror(flushError))));
+    lap.restart();
     if (!problem.isEmpty())
         return failed(problem);
     bool replaced = false;
     result.ok = temp.commit(&error, &replaced, faults.fileSyncErrno, faults.folderSyncErrno);
     result.replaced = replaced;
+    result.timings.syncMs = lap.nsecsElapsed() / 1e6;
     if (!result.ok) {
         result.message = tr("Unable to write file");
         result.detail = error;
     }
     result.framesWritten = job.sourceInfo.frames;
+    if (qEnvironmentVariableIsSet("WAVQUILL_SAVE_TIMINGS"))
+        qInfo("copy %.0f ms, verify %.0f ms, sync %.0f ms", result.timings.copyMs, result.timings.verifyMs,
+              result.timings.syncMs);
     return result;
 }
 

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <future>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -99,7 +100,11 @@ RewriteResult saveCopy(const CopySaveJob &job, ReplacementFile &temp, const std:
         result.cancelled = true;
         return result;
     }
-    const QString problem = verifyCopy(job, in.fd, st.st_size, temp, faults.corruptReadBack);
+    // The copy goes to disk while it is checked.
+    std::future<int> flushed = std::async(std::launch::async, [fd = temp.fd()] { return ::fdatasync(fd) == 0 ? 0 : errno; });
+    QString problem = verifyCopy(job, in.fd, st.st_size, temp, faults.corruptReadBack);
+    if (const int flushError = flushed.get(); problem.isEmpty() && flushError != 0)
+        problem = tr("The new file could not be flushed to disk: %1").arg(QString::fromLocal8Bit(std::strerror(flushError)));
     if (!problem.isEmpty())
         return failed(problem);
     bool replaced = false;
