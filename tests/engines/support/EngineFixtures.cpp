@@ -1,0 +1,2 @@
+// The engine tests' helpers are inline; this gives their library a source.
+#include "EngineFixtures.h"
