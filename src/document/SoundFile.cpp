@@ -8,6 +8,7 @@
 #include "playback/SdlVersion.h"
 #include "rewrite/ChunkSave.h"
 #include "rewrite/FileRewriter.h"
+#include "rewrite/MetadataSave.h"
 #include "rewrite/TagWriter.h"
 
 #include <QFile>
@@ -77,10 +78,7 @@ void SoundFile::setWindowForSheet(QWidget *window, QObject *windowObject)
 
 void SoundFile::fillFromFile()
 {
-    m_metadata = readFileMetadata(m_sndfile);
-    // libsndfile does not read the tags of these; TagLib does.
-    if (rewrite::tagFormatSupported(m_sfinfo.format) && (m_sfinfo.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC)
-        m_metadata.strings = rewrite::readTags(m_fileURL.toLocalFile());
+    m_metadata = rewrite::readSavedMetadata(m_sndfile, m_sfinfo.format, m_fileURL.toLocalFile());
     fillTexts();
     m_chunkError.clear();
     m_chunks = chunkSaveSupported(m_sfinfo.format) ? readChunksOf(m_fileURL.toLocalFile(), &m_chunkError) : std::nullopt;
@@ -99,27 +97,7 @@ void SoundFile::fillTexts()
 {
     // Every field shows what the file holds now, empty where it holds
     // nothing: text of an earlier fill must never reach a later save.
-    for (int i = 0; i < kStringFieldCount; ++i) {
-        const auto &bytes = m_metadata.strings[size_t(i)];
-        m_texts[size_t(i)] = bytes ? decodeFileText(*bytes) : QString();
-    }
-    const BextRecord &b = m_metadata.bext;
-    const bool has = m_metadata.hasBext;
-    auto text = [&](BextField f) { return has ? bextFieldText(b, f) : QString(); };
-    using F = MetadataField;
-    m_texts[size_t(F::Description)] = text(BextField::Description);
-    m_texts[size_t(F::Originator)] = text(BextField::Originator);
-    m_texts[size_t(F::OriginatorRef)] = text(BextField::OriginatorRef);
-    m_texts[size_t(F::OriginationDate)] = text(BextField::OriginationDate);
-    m_texts[size_t(F::OriginationTime)] = text(BextField::OriginationTime);
-    m_texts[size_t(F::UMID)] = text(BextField::UMID);
-    // Line breaks as a text field shows them, so an untouched history
-    // compares equal to what was read.
-    m_texts[size_t(F::CodingHistory)] = plainTextAsShown(text(BextField::CodingHistory));
-    m_texts[size_t(F::Version)] = has ? QString::number(b.version) : QString();
-    m_texts[size_t(F::Timecode)].clear();
-    if (has)
-        bextUpdateTimecodeFromFile();
+    m_texts = rewrite::metadataTexts(m_metadata, m_sfinfo.samplerate);
 }
 
 void SoundFile::bextUpdateTimecodeFromFile()

@@ -4,48 +4,15 @@
 #include "document/SoundFile.h"
 
 #include "filelogic/ContainerTable.h"
-#include "filelogic/FileText.h"
 #include "filelogic/SoundFileOpen.h"
-#include "filelogic/Timecode.h"
 #include "playback/AudioRenderer.h"
-#include "document/SaveEngine.h"
-#include "rewrite/CopySave.h"
-#include "rewrite/FileRewriter.h"
+#include "rewrite/MetadataSave.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QVariant>
 
-#include <cstring>
-
 namespace {
-
-// What a field holds as bytes for the file: the bytes it was read from when
-// the user left it alone, otherwise its text as UTF-8.
-QByteArray fieldBytes(const QString &text, const QByteArray &original)
-{
-    return text == decodeFileText(original) ? original : text.toUtf8();
-}
-
-// Cuts UTF-8 text to at most `width` bytes without splitting a character.
-QByteArray cutUtf8(const QByteArray &bytes, int width)
-{
-    if (bytes.size() <= width)
-        return bytes;
-    int end = width;
-    while (end > 0 && (uchar(bytes[end]) & 0xC0) == 0x80)
-        --end;
-    return bytes.left(end);
-}
-
-void storeField(char *field, int width, const QString &text, const QByteArray &original)
-{
-    if (text == decodeFileText(original))
-        return; // untouched: the record keeps the bytes it was read with
-    const QByteArray bytes = cutUtf8(text.toUtf8(), width);
-    std::memset(field, 0, size_t(width));
-    std::memcpy(field, bytes.constData(), size_t(bytes.size()));
-}
 
 DocumentError writeError(const QString &reason)
 {
@@ -106,52 +73,8 @@ void SoundFile::convertCancel(QObject *)
 
 void SoundFile::fillJobMetadata(bool calledFromConvert, RewriteJob *job)
 {
-    using F = MetadataField;
-    for (int i = 0; i < kStringFieldCount; ++i) {
-        const QByteArray original = m_metadata.strings[size_t(i)].value_or(QByteArray());
-        const QByteArray bytes = fieldBytes(m_texts[size_t(i)], original);
-        if (!bytes.isEmpty())
-            job->strings[size_t(i)] = bytes;
-    }
-    bool writeBext = m_keepBext;
-    if (!calledFromConvert) {
-        writeBext = false;
-        for (F f : {F::Description, F::CodingHistory, F::OriginationDate, F::OriginationTime, F::Originator,
-                    F::OriginatorRef, F::UMID, F::Timecode})
-            writeBext = writeBext || !text(f).isEmpty();
-    }
-    if (!writeBext)
-        return;
-    BextRecord record = m_metadata.bext;
-    // The timecode text stands for the time reference only once edited: its
-    // text may be coarser than the reference read.
-    quint64 reference = 0;
-    const QString timecode = text(F::Timecode);
-    if (timecode != timecodeText(timeReference(m_metadata.bext), m_sfinfo.samplerate)
-        && parseTimecode(timecode, m_sfinfo.samplerate, &reference))
-        setTimeReference(record, reference);
-    // Edited fields go into the record; untouched ones keep their bytes,
-    // binary UMID included.
-    const BextRecord &read = m_metadata.bext;
-    storeField(record.description, 256, text(F::Description), bextFieldBytes(read, BextField::Description));
-    storeField(record.originator, 32, text(F::Originator), bextFieldBytes(read, BextField::Originator));
-    storeField(record.originator_reference, 32, text(F::OriginatorRef), bextFieldBytes(read, BextField::OriginatorRef));
-    storeField(record.origination_date, 10, text(F::OriginationDate), bextFieldBytes(read, BextField::OriginationDate));
-    storeField(record.origination_time, 8, text(F::OriginationTime), bextFieldBytes(read, BextField::OriginationTime));
-    storeField(record.umid, 64, text(F::UMID), bextFieldBytes(read, BextField::UMID));
-    // A text edit shows CR LF as one line break; compare what it shows.
-    const QString history = text(F::CodingHistory);
-    if (history != plainTextAsShown(decodeFileText(bextFieldBytes(read, BextField::CodingHistory)))) {
-        const QByteArray bytes = history.toUtf8().left(kBextCodingHistoryCapacity);
-        std::memset(record.coding_history, 0, sizeof record.coding_history);
-        std::memcpy(record.coding_history, bytes.constData(), size_t(bytes.size()));
-        record.coding_history_size = quint32(bytes.size());
-    }
-    bool versionOk = false;
-    const int version = text(F::Version).trimmed().toInt(&versionOk);
-    if (versionOk && version >= -32768 && version <= 32767)
-        record.version = short(version);
-    job->bext = record;
+    const bool withBext = calledFromConvert ? m_keepBext : rewrite::textsHoldBext(m_texts);
+    rewrite::fillJobMetadata(m_texts, m_metadata, m_sfinfo.samplerate, withBext, job);
 }
 
 bool SoundFile::buildRewriteJob(const QUrl &url, bool calledFromConvert, RewriteJob *job, bool *inPlace,
@@ -170,10 +93,7 @@ bool SoundFile::buildRewriteJob(const QUrl &url, bool calledFromConvert, Rewrite
         return false;
     }
     const QFileInfo targetInfo(*inPlace ? own : target);
-    // A file nobody may write to is kept as it is, even for a user the
-    // system would let replace it.
-    const QFileDevice::Permissions anyWrite = QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
-    if (targetInfo.exists() && (!targetInfo.isWritable() || !(targetInfo.permissions() & anyWrite))) {
+    if (rewrite::isReadOnlyFile(targetInfo.filePath())) {
         *error = writeError(tr("“%1” is read-only.").arg(targetInfo.fileName()));
         return false;
     }
@@ -209,7 +129,7 @@ bool SoundFile::runRewrite(const RewriteJob &job, const SaveEngine &engine, bool
     // before any progress shows or playback stops.
     ReplacementFile temp;
     QString why;
-    if ((engine.chunks || engine.copy) && !temp.create(job.targetPath, &why)) {
+    if (engine.writesReplacement() && !temp.create(job.targetPath, &why)) {
         releaseReadingHandle(job.source);
         *error = writeError(why);
         return false;
@@ -228,9 +148,7 @@ bool SoundFile::runRewrite(const RewriteJob &job, const SaveEngine &engine, bool
         QCoreApplication::processEvents();
         return !m_cancelRequested;
     };
-    const RewriteResult result = engine.chunks ? saveChunks(*engine.chunks, temp, progress)
-                                 : engine.copy ? saveCopy(*engine.copy, temp, progress)
-                                               : FileRewriter().run(job, progress);
+    const RewriteResult result = rewrite::runSave(job, engine, temp, progress);
 
     setBusy(false);
     emit rewriteFinished();
@@ -254,34 +172,8 @@ bool SoundFile::runRewrite(const RewriteJob &job, const SaveEngine &engine, bool
 
 SaveEngine SoundFile::saveEngineFor(const RewriteJob &job, bool calledFromConvert, QStringList *notKept) const
 {
-    SaveEngine engine;
-    // Only a save that keeps format and channels can keep the file's bytes.
-    if (job.targetInfo.format != m_sfinfo.format || !job.channels.empty()
-        || job.targetInfo.channels != m_sfinfo.channels)
-        return engine;
-    StringBytes strings;
-    for (size_t i = 0; i < strings.size(); ++i) {
-        const QByteArray want = job.strings[i].value_or(QByteArray());
-        if (want != m_metadata.strings[i].value_or(QByteArray()))
-            strings[i] = want;
-    }
-    const bool bextChanges = calledFromConvert ? m_keepBext != m_metadata.hasBext : false;
-    if (!m_modified && !bextChanges) {
-        engine.copy = CopySaveJob{job.sourcePath, job.targetPath, m_sfinfo, std::nullopt};
-    } else if (chunkSaveSupported(m_sfinfo.format)) {
-        QString why;
-        if (!readChunksOf(job.sourcePath, &why)) {
-            // Never edited on guesses: libsndfile writes the file anew.
-            *notKept << tr("the file's other chunks (its structure could not be read: %1)").arg(why);
-            return engine;
-        }
-        ChunkSaveJob chunks{job.sourcePath, job.targetPath, m_sfinfo, strings, m_metadata.bext, job.bext, false};
-        chunks.removeBext = !job.bext && m_metadata.hasBext;
-        engine.chunks = chunks;
-    } else if (rewrite::tagFormatSupported(m_sfinfo.format)) {
-        engine.copy = CopySaveJob{job.sourcePath, job.targetPath, m_sfinfo, strings};
-    }
-    return engine;
+    const bool bextChanges = calledFromConvert && m_keepBext != m_metadata.hasBext;
+    return rewrite::saveEngineFor(job, m_metadata, m_modified, bextChanges, notKept);
 }
 
 bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert, DocumentError *error)

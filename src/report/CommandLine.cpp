@@ -2,8 +2,11 @@
 
 #include "analysis/PeakScan.h"
 #include "filelogic/SoundFileOpen.h"
+#include "report/BatchConvert.h"
 #include "report/ChunkReport.h"
+#include "report/Csv.h"
 #include "report/FileReport.h"
+#include "report/MetadataCheck.h"
 #include "rewrite/ChunkSave.h"
 
 #include <QCommandLineParser>
@@ -47,43 +50,119 @@ FileReport inspectFile(const QString &file, bool info, bool peak)
 
 } // namespace
 
+namespace {
+
+// The options of one kind of work, and the other options each allows.
+struct Action {
+    CommandLineMode mode;
+    const char *option;
+    QStringList allows;
+};
+
+// Options that only some kinds of work take.
+const QStringList kModeOptions{"json", "dry-run", "format", "channels", "o", "keep-bext"};
+
+QString optionText(const QString &name)
+{
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+}
+
+// What the options ask for beyond the mode: files, values and the options
+// only some modes take. Empty when all is well, else the usage error.
+QString checkAction(const Action &action, const QCommandLineParser &parser, CommandLineOptions &options)
+{
+    for (const QString &name : kModeOptions)
+        if (parser.isSet(name) && !action.allows.contains(name))
+            return QStringLiteral("%1 does not go with --%2").arg(optionText(name), QLatin1String(action.option));
+    const QString need = QStringLiteral("--%1 needs at least one file").arg(QLatin1String(action.option));
+    switch (action.mode) {
+    case CommandLineMode::ImportCsv:
+        return options.files.isEmpty() ? QString() : QStringLiteral("--import-csv takes the files from the CSV");
+    case CommandLineMode::Convert:
+        if (options.format.isEmpty() || options.output.isEmpty())
+            return QStringLiteral("--convert needs --format and -o");
+        return options.files.size() == 1 ? QString() : QStringLiteral("--convert takes one file");
+    case CommandLineMode::Set:
+        for (const QString &text : parser.values(QStringLiteral("set"))) {
+            QString error;
+            const std::optional<FieldEdit> edit = parseFieldEdit(text, &error);
+            if (!edit)
+                return QStringLiteral("--set: ") + error;
+            for (const FieldEdit &earlier : options.edits)
+                if (earlier.field == edit->field)
+                    return QStringLiteral("--set names '%1' twice").arg(batchFieldKey(edit->field));
+            options.edits << *edit;
+        }
+        break;
+    default:
+        break;
+    }
+    return options.files.isEmpty() ? need : QString();
+}
+
+} // namespace
+
 CommandLineOptions parseCommandLine(const QStringList &args)
 {
     QCommandLineParser parser;
     // Unknown options in a window's command line are Qt's own (-platform,
-    // -style); without --info or --peak they are left to it.
+    // -style); without an option of ours they are left to it.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const QCommandLineOption version(QStringLiteral("version"));
-    const QCommandLineOption info(QStringLiteral("info"));
-    const QCommandLineOption peak(QStringLiteral("peak"));
-    const QCommandLineOption json(QStringLiteral("json"));
-    parser.addOptions({help, version, info, peak, json});
-    parser.parse(QStringList{kProgram} + args);
+    const QStringList flags{"version", "info", "peak", "json", "dry-run", "export-csv", "check", "convert", "keep-bext"};
+    for (const QString &flag : flags)
+        parser.addOption(QCommandLineOption(flag));
+    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
+    for (const char *valued : {"set", "import-csv", "format", "channels"})
+        parser.addOption(QCommandLineOption(QString::fromLatin1(valued), QString(), QStringLiteral("value")));
+    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("o"), QStringLiteral("output")}, QString(),
+                                        QStringLiteral("file")));
+    const bool parsed = parser.parse(QStringList{kProgram} + args);
 
     CommandLineOptions options;
-    options.info = parser.isSet(info);
-    options.peak = parser.isSet(peak);
-    options.json = parser.isSet(json);
+    options.info = parser.isSet(QStringLiteral("info"));
+    options.peak = parser.isSet(QStringLiteral("peak"));
+    options.json = parser.isSet(QStringLiteral("json"));
+    options.dryRun = parser.isSet(QStringLiteral("dry-run"));
+    options.csv = parser.value(QStringLiteral("import-csv"));
+    options.format = parser.value(QStringLiteral("format"));
+    options.channels = parser.value(QStringLiteral("channels"));
+    options.output = parser.value(QStringLiteral("o"));
+    options.keepBext = parser.isSet(QStringLiteral("keep-bext"));
     options.files = parser.positionalArguments();
-    if (parser.isSet(help)) {
+    if (parser.isSet(QStringLiteral("help"))) {
         options.mode = CommandLineMode::Help;
-    } else if (parser.isSet(version)) {
-        options.mode = CommandLineMode::Version;
-    } else if (options.info || options.peak) {
-        options.mode = CommandLineMode::Inspect;
-        if (!parser.unknownOptionNames().isEmpty()) {
-            options.mode = CommandLineMode::UsageError;
-            options.error = QStringLiteral("unknown option '%1'").arg(parser.unknownOptionNames().first());
-        } else if (options.files.isEmpty()) {
-            options.mode = CommandLineMode::UsageError;
-            options.error = options.info ? QStringLiteral("--info needs at least one file")
-                                         : QStringLiteral("--peak needs at least one file");
-        }
-    } else if (options.json) {
-        options.mode = CommandLineMode::UsageError;
-        options.error = QStringLiteral("--json goes with --info or --peak");
+        return options;
     }
+    if (parser.isSet(QStringLiteral("version"))) {
+        options.mode = CommandLineMode::Version;
+        return options;
+    }
+    using M = CommandLineMode;
+    const QList<Action> actions = {
+        {M::Inspect, options.info ? "info" : "peak", {"json"}}, {M::Set, "set", {"dry-run"}},
+        {M::ExportCsv, "export-csv", {}},                        {M::ImportCsv, "import-csv", {"dry-run"}},
+        {M::Check, "check", {}},                                 {M::Convert, "convert", {"format", "channels", "o", "keep-bext"}},
+    };
+    QList<Action> asked;
+    for (const Action &action : actions)
+        if (parser.isSet(QLatin1String(action.option)) || (action.mode == M::Inspect && options.peak))
+            asked << action;
+    if (!parsed && parser.unknownOptionNames().isEmpty()) {
+        options.error = parser.errorText(); // an option without its value
+    } else if (asked.size() > 1) {
+        options.error = QStringLiteral("--%1 and --%2 do not go together").arg(QLatin1String(asked[0].option), QLatin1String(asked[1].option));
+    } else if (asked.isEmpty()) {
+        for (const QString &name : kModeOptions)
+            if (options.error.isEmpty() && parser.isSet(name))
+                options.error = QStringLiteral("%1 goes with %2").arg(optionText(name),
+                    name == QLatin1String("json") ? QStringLiteral("--info or --peak")
+                    : name == QLatin1String("dry-run") ? QStringLiteral("--set or --import-csv") : QStringLiteral("--convert"));
+    } else if (!parser.unknownOptionNames().isEmpty()) {
+        options.error = QStringLiteral("unknown option '%1'").arg(parser.unknownOptionNames().first());
+    } else {
+        options.error = checkAction(asked.first(), parser, options);
+    }
+    options.mode = !options.error.isEmpty() ? M::UsageError : asked.isEmpty() ? M::Gui : asked.first().mode;
     return options;
 }
 
@@ -93,6 +172,11 @@ QString commandLineUsage()
         "Usage: wavquill [FILE...]\n"
         "       wavquill --info [--peak] [--json] FILE...\n"
         "       wavquill --peak [--json] FILE...\n"
+        "       wavquill --set FIELD=VALUE [--set ...] [--dry-run] FILE...\n"
+        "       wavquill --export-csv FILE... > list.csv\n"
+        "       wavquill --import-csv list.csv [--dry-run]\n"
+        "       wavquill --check FILE...\n"
+        "       wavquill --convert --format MAJOR[:SUBTYPE] [--channels 0,2,...] [--keep-bext] -o OUT FILE\n"
         "\n"
         "Opens each sound file in a window of its own, where its properties, text\n"
         "metadata and broadcast (BEXT) record can be read and edited, and the file\n"
@@ -104,15 +188,36 @@ QString commandLineUsage()
         "  --peak      print each channel's peak level, as the Peak tab shows it\n"
         "  --json      with --info or --peak: print JSON instead, one object per\n"
         "              file (an array of them when several files are named)\n"
+        "  --set FIELD=VALUE\n"
+        "              write a field into each file as the window's Save does;\n"
+        "              FIELD is a key of --json (title, artist, comment, copyright,\n"
+        "              software, date, description, originator, originatorRef,\n"
+        "              originationDate, originationTime, timecode, umid,\n"
+        "              codingHistory); FIELD= clears it. A file whose format\n"
+        "              cannot hold a field is left as it was and reported\n"
+        "  --dry-run   with --set or --import-csv: print what would change, write\n"
+        "              nothing\n"
+        "  --export-csv  print the files' fields as CSV, one row per file\n"
+        "  --import-csv CSV\n"
+        "              write back the cells of an (edited) CSV that differ from\n"
+        "              the files; relative paths are taken from the CSV's folder\n"
+        "  --check     report what does not follow EBU Tech 3285 and the INFO\n"
+        "              conventions (dates, times, ASCII, the coding history)\n"
+        "  --convert   convert FILE as the Convert tab does: --format names the\n"
+        "              format and encoding as the tab's pop-ups do or as libsndfile\n"
+        "              does (WAV:PCM_24), --channels the channels to keep (from 0),\n"
+        "              --keep-bext keeps the broadcast record, -o the new file\n"
         "  -h, --help  print this text and exit\n"
         "  --version   print the program's version and exit\n"
         "  --          every later argument is a file, even one starting with -\n"
         "\n"
-        "Without --info or --peak, Qt's own options (-platform, -style, ...) apply\n"
-        "to the windows.\n"
+        "Without any of these, Qt's own options (-platform, -style, ...) apply to\n"
+        "the windows. Batches show progress on standard error once they take more\n"
+        "than a second; Ctrl+C stops one after the current file.\n"
         "\n"
-        "Exit status: 0 when every file was read, 1 when one could not be read (the\n"
-        "others are still printed), 2 when the options are wrong.\n");
+        "Exit status: 0 when every file was read or written, 1 when one could not\n"
+        "be (the others are still done) or --check reported something, 2 when the\n"
+        "options are wrong, 130 when Ctrl+C stopped a batch.\n");
 }
 
 int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err)
@@ -136,6 +241,21 @@ int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err)
         return 2;
     case CommandLineMode::Inspect:
         break;
+    case CommandLineMode::Set: {
+        QList<QPair<QString, FieldEdits>> files;
+        for (const QString &file : options.files)
+            files << qMakePair(file, options.edits);
+        return runFieldEdits(files, options.dryRun, out, err);
+    }
+    case CommandLineMode::ExportCsv:
+        return runExportCsv(options.files, out, err);
+    case CommandLineMode::ImportCsv:
+        return runImportCsv(options.csv, options.dryRun, out, err);
+    case CommandLineMode::Check:
+        return runCheck(options.files, out, err);
+    case CommandLineMode::Convert:
+        return runConvert({options.files.first(), options.output, options.format, options.channels, options.keepBext},
+                          out, err);
     }
 
     int status = 0;

@@ -1,9 +1,12 @@
-// The program's command line: a few options that print something and end
-// without opening a window (--help, --version, --info, --peak, --json), and
-// otherwise files to open, each in its own window.
+// The program's command line: options that print or change something and
+// end without opening a window (--help, --version, --info, --peak, --json,
+// and the batch work: --set, --export-csv, --import-csv, --check,
+// --convert), and otherwise files to open, each in its own window.
 //
 // Main thread. Nothing here needs a display or a QGuiApplication.
 #pragma once
+
+#include "report/BatchEdit.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,6 +19,11 @@ enum class CommandLineMode {
     Version,    // print "WavQuill <version>"
     Inspect,    // --info and/or --peak on the files
     UsageError, // the options make no sense together; `error` says why
+    Set,        // --set FIELD=VALUE... on the files
+    ExportCsv,  // --export-csv: the files' fields as CSV
+    ImportCsv,  // --import-csv CSV: the CSV's fields back into its files
+    Check,      // --check: what does not follow the conventions
+    Convert,    // --convert --format F -o OUT FILE
 };
 
 struct CommandLineOptions {
@@ -23,6 +31,15 @@ struct CommandLineOptions {
     bool info = false;
     bool peak = false;
     bool json = false;
+    // --set, each FIELD=VALUE as parsed; --dry-run with --set or --import-csv.
+    QList<FieldEdit> edits;
+    bool dryRun = false;
+    QString csv; // --import-csv's file
+    // --convert's choices (source = the one file).
+    QString format;
+    QString channels;
+    QString output;
+    bool keepBext = false;
     // The files, in order: to open (Gui) or to inspect (Inspect). Every
     // argument that does not start with "-" is a file; so is every argument
     // after "--". Other options are an error with --info or --peak, and left
@@ -33,7 +50,9 @@ struct CommandLineOptions {
 
 // args are the arguments after the program's name. --help wins over
 // everything else, then --version. --json needs --info or --peak; those two
-// need at least one file.
+// need at least one file, as do --set, --export-csv and --check. One kind of
+// work at a time; an option of another kind, an unknown field in --set or a
+// field named twice is a usage error.
 CommandLineOptions parseCommandLine(const QStringList &args);
 
 // The text --help prints.
@@ -45,6 +64,7 @@ constexpr int kStartGui = -1;
 
 // Carries out the options that end without a window, writing what they print
 // to out and complaints to err. Returns the exit status: 0, 1 when a file could
-// not be read (the others are still reported), 2 for a usage error; or
+// not be read or written (the others are still done) or --check found
+// something, 2 for a usage error, 130 when Ctrl+C stopped a batch; or
 // kStartGui.
 int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err);

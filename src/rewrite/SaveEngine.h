@@ -1,4 +1,4 @@
-// Which engine writes a save: the document picks one per job.
+// Which engine writes a save: picked per job (see MetadataSave.h).
 #pragma once
 
 #include "rewrite/ChunkSave.h"
@@ -10,4 +10,8 @@ struct SaveEngine {
     std::optional<ChunkSaveJob> chunks; // WAV family and AIFF: chunks edited
     std::optional<CopySaveJob> copy;    // bytes copied, tags edited in the copy
     // Neither: libsndfile writes the file anew.
+
+    // The chunk and copy engines write into a ReplacementFile the caller
+    // creates first; libsndfile's rewrite makes its own.
+    bool writesReplacement() const { return chunks || copy; }
 };

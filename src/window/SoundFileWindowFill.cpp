@@ -9,6 +9,7 @@
 #include "report/FileReport.h"
 #include "window/ChannelTableSource.h"
 #include "window/ChunkTableModel.h"
+#include "window/MetadataWarnings.h"
 #include "report/ChunkReport.h"
 
 #include <QFile>
@@ -95,6 +96,7 @@ void SoundFileWindow::fillTexts()
     ui.bextUMID->setToolTip(read.hasBext ? hexBytes(bextFieldRawBytes(read.bext, BextField::UMID), 4) : QString());
     ui.convertKeepBEXT->setEnabled(read.hasBext);
     ui.convertKeepBEXT->setChecked(doc->keepBext());
+    showMetadataWarnings(this, checkMetadata(read, doc->info().format, doc->chunks()));
 }
 
 void SoundFileWindow::fillFormatPopUps()

@@ -1,0 +1,231 @@
+#include "report/BatchEdit.h"
+
+#include "filelogic/ContainerTable.h"
+#include "filelogic/FileText.h"
+#include "filelogic/SoundFileOpen.h"
+#include "filelogic/Timecode.h"
+#include "report/BatchProgress.h"
+#include "report/FileReport.h"
+#include "rewrite/RewriteMetadata.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <algorithm>
+
+namespace {
+
+using F = MetadataField;
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("BatchEdit", text);
+}
+
+bool isAscii(const QString &text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+// Quoted for a one-line change list: line breaks and quotes escaped.
+QString quoted(QString text)
+{
+    text.replace(u'\\', QLatin1String("\\\\")).replace(u'"', QLatin1String("\\\""));
+    text.replace(u'\r', QLatin1String("\\r")).replace(u'\n', QLatin1String("\\n"));
+    return u'"' + text + u'"';
+}
+
+// Why the file's container cannot hold the value as given; empty when it can.
+QString refusal(int format, int samplerate, F field, const QString &value)
+{
+    const ContainerFacts facts = containerFacts(format);
+    const qsizetype bytes = value.toUtf8().size();
+    if (isStringField(field)) {
+        if (facts.strings == StringStore::None)
+            return tr("this format keeps no text metadata");
+        if (facts.strings == StringStore::Info && bytes >= 2046)
+            return tr("text of 2046 bytes or more is not read back from this format");
+        if (facts.strings == StringStore::Aiff && field == F::Date)
+            return tr("AIFF files cannot store a date");
+        if (facts.strings == StringStore::Aiff && (field == F::Copyright || field == F::Software) && !isAscii(value))
+            return tr("AIFF keeps only ASCII text in this field");
+        return {};
+    }
+    if (!facts.bext)
+        return tr("this format has no broadcast (BEXT) record");
+    static const QList<QPair<F, int>> widths = {{F::Description, 256}, {F::Originator, 32}, {F::OriginatorRef, 32},
+                                                {F::OriginationDate, 10}, {F::OriginationTime, 8}, {F::UMID, 64}};
+    for (const auto &[f, width] : widths)
+        if (f == field && bytes > width)
+            return tr("longer than the field's %1 bytes").arg(width);
+    quint64 reference = 0;
+    if (field == F::Timecode && !value.isEmpty() && !parseTimecode(value, samplerate, &reference))
+        return tr("not a timecode (hhh:mm:ss:frames)");
+    // Written with CR LF line ends; libsndfile reads no longer record.
+    if (field == F::CodingHistory && bytes + value.count(u'\n') > rewrite::codingHistoryRoom())
+        return tr("longer than the %1 bytes a record can hold").arg(rewrite::codingHistoryRoom());
+    return {};
+}
+
+struct OpenFile {
+    SNDFILE *handle = nullptr;
+    SF_INFO info{};
+    FileMetadata read;
+    ~OpenFile()
+    {
+        if (handle)
+            sf_close(handle);
+    }
+    bool open(const QString &path, QString *error)
+    {
+        DocumentError why;
+        handle = openSoundFile(path, &info, nullptr, &why);
+        if (!handle) {
+            *error = why.localizedDescription.isEmpty() ? tr("Unable to open the file.") : why.localizedDescription;
+            return false;
+        }
+        read = rewrite::readSavedMetadata(handle, info.format, path);
+        return true;
+    }
+};
+
+// Saves the texts into the file in place, as the window's Save does.
+QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &texts, bool dryRun)
+{
+    if (rewrite::isReadOnlyFile(path))
+        return tr("the file is read-only");
+    RewriteJob job;
+    job.sourceInfo = file.info;
+    job.sourcePath = path;
+    job.targetPath = path;
+    job.targetInfo = file.info;
+    // Replacing the file must never shorten it.
+    job.requireAllFrames = true;
+    job.owner = &job;
+    rewrite::fillJobMetadata(texts, file.read, file.info.samplerate, rewrite::textsHoldBext(texts), &job);
+    QStringList notKept;
+    const SaveEngine engine = rewrite::saveEngineFor(job, file.read, true, false, &notKept);
+    if (!notKept.isEmpty())
+        return tr("nothing written, a save would lose %1").arg(notKept.join(QStringLiteral("; ")));
+    if (dryRun)
+        return {};
+    // A file libsndfile cannot seek in is read from its start through a
+    // handle of its own.
+    job.source = file.info.seekable ? file.handle : reopenSoundFile(path, file.info, false);
+    if (!job.source)
+        return tr("the file can no longer be read from its start");
+    ReplacementFile temp;
+    QString why;
+    RewriteResult result;
+    if (engine.writesReplacement() && !temp.create(path, &why))
+        result.detail = why;
+    else
+        result = rewrite::runSave(job, engine, temp, [](double) { return true; });
+    if (job.source != file.handle)
+        sf_close(job.source);
+    return result.ok ? QString() : result.detail.isEmpty() ? tr("Unable to write file") : result.detail;
+}
+
+} // namespace
+
+const QList<MetadataField> &batchFields()
+{
+    static const QList<MetadataField> fields = {
+        F::Title, F::Artist, F::Comment, F::Copyright, F::Software, F::Date,
+        F::Description, F::Originator, F::OriginatorRef, F::OriginationDate, F::OriginationTime,
+        F::Timecode, F::UMID, F::CodingHistory,
+    };
+    return fields;
+}
+
+QString batchFieldKey(MetadataField field)
+{
+    return reportJsonKey(metadataFieldOutlet(field));
+}
+
+std::optional<MetadataField> batchFieldNamed(const QString &key)
+{
+    for (MetadataField field : batchFields())
+        if (batchFieldKey(field) == key)
+            return field;
+    return std::nullopt;
+}
+
+std::optional<FieldEdit> parseFieldEdit(const QString &text, QString *error)
+{
+    const qsizetype eq = text.indexOf(u'=');
+    const auto field = batchFieldNamed(text.left(eq));
+    if (eq < 0)
+        *error = tr("'%1' is not FIELD=VALUE").arg(text);
+    else if (!field)
+        *error = tr("unknown field '%1'").arg(text.left(eq));
+    if (eq < 0 || !field)
+        return std::nullopt;
+    return FieldEdit{*field, text.mid(eq + 1)};
+}
+
+bool readFieldTexts(const QString &path, rewrite::MetadataTexts *texts, QString *error)
+{
+    OpenFile file;
+    if (!file.open(QFileInfo(path).absoluteFilePath(), error))
+        return false;
+    *texts = rewrite::metadataTexts(file.read, file.info.samplerate);
+    return true;
+}
+
+EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun)
+{
+    EditOutcome outcome;
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    OpenFile file;
+    if (!file.open(absolute, &outcome.error))
+        return outcome;
+    const int rate = file.info.samplerate;
+    const rewrite::MetadataTexts was = rewrite::metadataTexts(file.read, rate);
+    rewrite::MetadataTexts texts = was;
+    for (const FieldEdit &edit : edits) {
+        // The history as its multi-line field would hold it.
+        const QString value = edit.field == F::CodingHistory ? plainTextAsShown(edit.value) : edit.value;
+        const size_t i = size_t(edit.field);
+        if (value == was[i])
+            continue;
+        const QString why = refusal(file.info.format, rate, edit.field, value);
+        if (!why.isEmpty()) {
+            outcome.error = batchFieldKey(edit.field) + QStringLiteral(": ") + why;
+            return outcome;
+        }
+        texts[i] = value;
+        outcome.changes << QStringLiteral("%1: %2 -> %3").arg(batchFieldKey(edit.field), quoted(was[i]), quoted(value));
+    }
+    if (outcome.changes.isEmpty())
+        return outcome;
+    // An empty timecode would leave the reference as it was; cleared, it is
+    // midnight, unless the whole record goes.
+    if (texts[size_t(F::Timecode)].isEmpty() && rewrite::textsHoldBext(texts))
+        texts[size_t(F::Timecode)] = timecodeText(0, rate);
+    outcome.error = save(absolute, file, texts, dryRun);
+    outcome.written = outcome.error.isEmpty() && !dryRun;
+    return outcome;
+}
+
+int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, QTextStream &out, QTextStream &err)
+{
+    BatchRun batch(err, files.size());
+    int status = 0;
+    for (const auto &[file, edits] : files) {
+        if (!batch.next(file))
+            break;
+        const EditOutcome outcome = editFile(file, edits, dryRun);
+        if (!outcome.error.isEmpty()) {
+            status = 1;
+            batch.report(QStringLiteral("wavquill: %1: %2").arg(file, outcome.error));
+            continue;
+        }
+        for (const QString &change : outcome.changes)
+            if (dryRun)
+                out << file << ": " << change << '\n';
+        out.flush();
+    }
+    return batch.status(status);
+}

@@ -1,0 +1,54 @@
+// Writing fields into files from the command line (--set, and the rows of
+// --import-csv): each file is saved through the same engines and with the
+// same safety as a Save in the window, all or nothing. Fields are named by
+// the keys --json prints.
+//
+// Main thread; no display needed.
+#pragma once
+
+#include "filelogic/MetadataField.h"
+#include "rewrite/MetadataSave.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QTextStream;
+
+// The fields a batch reads and writes, in --json's order.
+const QList<MetadataField> &batchFields();
+// Its --json key ("title", "originatorRef", "umid").
+QString batchFieldKey(MetadataField field);
+std::optional<MetadataField> batchFieldNamed(const QString &key);
+
+struct FieldEdit {
+    MetadataField field;
+    QString value;
+};
+using FieldEdits = QList<FieldEdit>;
+
+// "KEY=VALUE", split at the first '='; nullopt and *error for a text
+// without '=' or an unknown key.
+std::optional<FieldEdit> parseFieldEdit(const QString &text, QString *error);
+
+// The texts the window's fields would show for the file.
+bool readFieldTexts(const QString &path, rewrite::MetadataTexts *texts, QString *error);
+
+struct EditOutcome {
+    QString error;       // why nothing was written; empty when all went well
+    QStringList changes; // 'title: "old" -> "new"', one per field that differs
+    bool written = false;
+};
+
+// Writes those edits that differ from what the file holds. A field the
+// file's container cannot hold as given is an error and nothing is written;
+// so is a read-only file. With dryRun only the checks run.
+EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun);
+
+// Runs editFile over the files, with progress and Ctrl+C (BatchRun): a dry
+// run prints each change as "FILE: change" on out, failures go to err as
+// "wavquill: FILE: reason". Returns 0, 1 when a file failed, 130 when
+// interrupted.
+int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, QTextStream &out, QTextStream &err);

@@ -1,0 +1,166 @@
+#include "report/Csv.h"
+
+#include "report/BatchEdit.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <algorithm>
+
+namespace {
+
+const QString kFileColumn = QStringLiteral("file");
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("Csv", text);
+}
+
+QString csvCell(const QString &cell)
+{
+    static const QString special = QStringLiteral(",\"\r\n");
+    if (std::none_of(cell.begin(), cell.end(), [](QChar c) { return special.contains(c); }))
+        return cell;
+    QString quoted = cell;
+    return u'"' + quoted.replace(u'"', QLatin1String("\"\"")) + u'"';
+}
+
+// The header's columns as fields; nullopt and *error when one is unknown,
+// repeated, or the first is not the file.
+std::optional<QList<MetadataField>> headerFields(const QStringList &header, QString *error)
+{
+    if (header.value(0) != kFileColumn) {
+        *error = tr("the first column must be '%1'").arg(kFileColumn);
+        return std::nullopt;
+    }
+    QList<MetadataField> fields;
+    for (const QString &name : header.mid(1)) {
+        const std::optional<MetadataField> field = batchFieldNamed(name);
+        if (!field || fields.contains(*field)) {
+            *error = field ? tr("column '%1' appears twice").arg(name) : tr("unknown column '%1'").arg(name);
+            return std::nullopt;
+        }
+        fields << *field;
+    }
+    return fields;
+}
+
+} // namespace
+
+QString csvRow(const QStringList &cells)
+{
+    QStringList out;
+    for (const QString &cell : cells)
+        out << csvCell(cell);
+    return out.join(u',') + QStringLiteral("\r\n");
+}
+
+std::optional<QList<QStringList>> parseCsv(const QString &text, QString *error)
+{
+    QList<QStringList> rows;
+    QStringList row;
+    QString cell;
+    bool quoted = false, wasQuoted = false;
+    const qsizetype start = text.startsWith(QChar(0xFEFF)) ? 1 : 0;
+    for (qsizetype i = start; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (quoted) {
+            if (c != u'"')
+                cell += c;
+            else if (i + 1 < text.size() && text.at(i + 1) == u'"')
+                cell += text.at(++i);
+            else
+                quoted = false;
+        } else if (c == u'"' && cell.isEmpty() && !wasQuoted) {
+            quoted = wasQuoted = true;
+        } else if (c == u',' || c == u'\n' || (c == u'\r' && text.mid(i + 1, 1) == QLatin1String("\n"))) {
+            row << cell;
+            cell.clear();
+            wasQuoted = false;
+            if (c == u'\r')
+                ++i;
+            if (c != u',') {
+                rows << row;
+                row.clear();
+            }
+        } else if (wasQuoted) {
+            *error = tr("text after a closing quote in record %1").arg(rows.size() + 1);
+            return std::nullopt;
+        } else {
+            cell += c;
+        }
+    }
+    if (quoted) {
+        *error = tr("a quote is left open in record %1").arg(rows.size() + 1);
+        return std::nullopt;
+    }
+    if (!cell.isEmpty() || wasQuoted || !row.isEmpty())
+        rows << (row << cell);
+    return rows;
+}
+
+int runExportCsv(const QStringList &files, QTextStream &out, QTextStream &err)
+{
+    QStringList header{kFileColumn};
+    for (MetadataField field : batchFields())
+        header << batchFieldKey(field);
+    out << csvRow(header);
+    int status = 0;
+    for (const QString &file : files) {
+        rewrite::MetadataTexts texts;
+        QString error;
+        if (!readFieldTexts(file, &texts, &error)) {
+            err << "wavquill: " << file << ": " << error << '\n';
+            err.flush();
+            status = 1;
+            continue;
+        }
+        QStringList row{file};
+        // The history's lines end with CR LF in the file and in the cell.
+        texts[size_t(MetadataField::CodingHistory)].replace(u'\n', QLatin1String("\r\n"));
+        for (MetadataField field : batchFields())
+            row << texts[size_t(field)];
+        out << csvRow(row);
+        out.flush();
+    }
+    return status;
+}
+
+int runImportCsv(const QString &csvPath, bool dryRun, QTextStream &out, QTextStream &err)
+{
+    QFile file(csvPath);
+    QString error;
+    std::optional<QList<QStringList>> rows;
+    if (!file.open(QIODevice::ReadOnly))
+        error = file.errorString();
+    else
+        rows = parseCsv(QString::fromUtf8(file.readAll()), &error);
+    const std::optional<QList<MetadataField>> fields = rows ? headerFields(rows->value(0), &error) : std::nullopt;
+    if (!fields) {
+        err << "wavquill: " << csvPath << ": " << error << tr("; nothing was written") << '\n';
+        err.flush();
+        return 1;
+    }
+    const QDir folder = QFileInfo(csvPath).absoluteDir();
+    QList<QPair<QString, FieldEdits>> edits;
+    int status = 0;
+    for (qsizetype r = 1; r < rows->size(); ++r) {
+        const QStringList &row = rows->at(r);
+        if (row.size() == 1 && row.first().isEmpty())
+            continue; // a blank line
+        if (row.size() != fields->size() + 1) {
+            err << "wavquill: " << csvPath << ": " << tr("record %1 has %2 cells, the header %3").arg(r + 1).arg(row.size()).arg(fields->size() + 1) << '\n';
+            status = 1;
+            continue;
+        }
+        FieldEdits fileEdits;
+        for (qsizetype c = 0; c < fields->size(); ++c)
+            fileEdits << FieldEdit{fields->at(c), row.at(c + 1)};
+        edits << qMakePair(QDir::cleanPath(folder.absoluteFilePath(row.first())), fileEdits);
+    }
+    err.flush();
+    return std::max(runFieldEdits(edits, dryRun, out, err), status);
+}

@@ -1,0 +1,67 @@
+// What a save of edited metadata writes, worked out from the texts as edited
+// and the metadata as read, and the engine that writes it. The window's saves
+// and the command line's batch edits both go through here, so untouched
+// bytes are kept the same way by both.
+//
+// Pure functions, except readSavedMetadata, isReadOnlyFile and runSave,
+// which touch files: the thread that owns the handle (the main thread), and
+// runSave on the main thread like the engines it runs.
+#pragma once
+
+#include "filelogic/FileMetadata.h"
+#include "filelogic/MetadataField.h"
+#include "rewrite/FileRewriter.h"
+#include "rewrite/ReplacementFile.h"
+#include "rewrite/SaveEngine.h"
+
+#include <sndfile.h>
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <functional>
+
+namespace rewrite {
+
+// One text per MetadataField, as the window's fields hold them.
+using MetadataTexts = std::array<QString, kMetadataFieldCount>;
+
+// The metadata a save starts from: libsndfile's strings and broadcast
+// record, with the strings of Ogg and MP3 files read from their tags
+// (libsndfile's are unreliable there).
+FileMetadata readSavedMetadata(SNDFILE *sndfile, int format, const QString &path);
+
+// The texts the window shows for what was read: empty where the file holds
+// nothing, the coding history with line breaks as a text field shows them.
+MetadataTexts metadataTexts(const FileMetadata &read, int samplerate);
+
+// True when one of the record's fields holds text: a save in the file's own
+// format then writes a record.
+bool textsHoldBext(const MetadataTexts &texts);
+
+// Fills job->strings and, when withBext, job->bext from the texts. Texts
+// equal to what was read keep the bytes they were read from (binary UMID,
+// Latin-1 text, a time reference finer than its timecode text).
+void fillJobMetadata(const MetadataTexts &texts, const FileMetadata &read, int samplerate, bool withBext,
+                     RewriteJob *job);
+
+// How a job for a file read as `read` is written: a byte copy when nothing
+// was edited and the record stays as it is (bextChanges false), the file's
+// chunks edited (WAV family, AIFF), its bytes copied with tags edited (FLAC,
+// Ogg, MP3), or else libsndfile's rewrite, noting in *notKept what that
+// loses when the chunks could not be read. Only a job that keeps the
+// source's format and channels can keep bytes.
+SaveEngine saveEngineFor(const RewriteJob &job, const FileMetadata &read, bool edited, bool bextChanges,
+                         QStringList *notKept);
+
+// Runs the engine. temp must have been created for job.targetPath when
+// engine.writesReplacement(). progress as FileRewriter's.
+RewriteResult runSave(const RewriteJob &job, const SaveEngine &engine, ReplacementFile &temp,
+                      const std::function<bool(double)> &progress);
+
+// True for an existing file nobody may write to: it is kept as it is, even
+// for a user (root) the system would let replace it.
+bool isReadOnlyFile(const QString &path);
+
+} // namespace rewrite

@@ -1,0 +1,17 @@
+// The findings of --check shown in the window: a warning mark beside each
+// field concerned, the finding as its tooltip.
+//
+// Main thread.
+#pragma once
+
+#include "report/MetadataCheck.h"
+
+#include <QList>
+
+class QWidget;
+
+// Marks the fields (found by their outlet names among window's children)
+// that the findings name; marks of an earlier call go first. Findings
+// without a field (a record in a container without one) mark nothing: the
+// window shows no BEXT tab there.
+void showMetadataWarnings(QWidget *window, const QList<MetadataFinding> &findings);

@@ -1,0 +1,312 @@
+// Batch work from the command line (--set, CSV export and import, --check,
+// --convert) against what the window writes and shows for the same files.
+#include "document/SoundFile.h"
+#include "report/BatchEdit.h"
+#include "report/CommandLine.h"
+#include "report/Csv.h"
+#include "rewrite/MetadataSave.h"
+#include "window/SoundFileWindow.h"
+
+#include "ChunkFileBuilder.h"
+#include "DocumentFixture.h"
+
+#include <QAction>
+#include <QDir>
+#include <QLabel>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextStream>
+
+#include <cmath>
+#include <signal.h>
+#include <sys/stat.h>
+
+using B = ChunkFileBuilder;
+using F = MetadataField;
+
+namespace {
+
+struct Run { int status = 0; QString out, err; };
+
+Run run(const QStringList &args)
+{
+    Run r;
+    QTextStream out(&r.out), err(&r.err);
+    r.status = runCommandLine(args, out, err);
+    return r;
+}
+
+rewrite::MetadataTexts textsOf(const QString &path)
+{
+    SF_INFO info{};
+    SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    const auto texts = rewrite::metadataTexts(rewrite::readSavedMetadata(f, info.format, path), info.samplerate);
+    sf_close(f);
+    return texts;
+}
+
+// Inode and modification time: a file that was written anew shows it.
+QString stamp(const QString &path)
+{
+    struct stat st{};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return QStringLiteral("%1:%2.%3").arg(st.st_ino).arg(st.st_mtim.tv_sec).arg(st.st_mtim.tv_nsec);
+}
+
+// A WAV (or AIFF) built chunk by chunk, its bext bytes exactly as given.
+QByteArray bwf(const QByteArray &date, const QByteArray &time, const QByteArray &text, const QByteArray &history,
+               bool aiff = false)
+{
+    const QByteArray bext = fixtures::bextRecord(text, "Orig", "Ref", date, time, 0, 1, "", "").left(602) + history;
+    if (aiff)
+        return B(ChunkContainer::Aiff).add("COMM", B::aiffCommon(1, 100, 16, 48000)).add("bext", bext)
+            .add("SSND", B::be32(0) + B::be32(0) + QByteArray(200, 1)).bytes();
+    return B().add("fmt ", B::pcmFormat(3, 48000, 16)).add("bext", bext).add("iXML", "<BWFXML/>")
+        .add("data", QByteArray(1200, 3)).bytes();
+}
+
+} // namespace
+
+class TestBatch : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+    // A file of the kind named by its extension, with a title, an artist and,
+    // for WAV, a broadcast record.
+    QString make(const QString &name)
+    {
+        const QString path = m_dir.filePath(name);
+        if (name.endsWith(".mp3")) {
+            QProcess::execute("ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "sine=duration=0.5", "-metadata",
+                                         "title=Old", "-metadata", "artist=Someone", "-c:a", "libmp3lame", path});
+            return path;
+        }
+        const int format = name.endsWith(".aiff") ? SF_FORMAT_AIFF | SF_FORMAT_PCM_16
+                         : name.endsWith(".flac") ? SF_FORMAT_FLAC | SF_FORMAT_PCM_16 : SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        fixtures::Spec spec = docfix::spec(name.startsWith("big") ? 4000000 : 4800, 2, format);
+        spec.strings[SF_STR_TITLE - 1] = "Old";
+        spec.strings[SF_STR_ARTIST - 1] = "Someone";
+        if (name.endsWith(".wav"))
+            spec.bext = fixtures::bextRecord("Desc", "Orig", "Ref", "2024-01-02", "03:04:05", 4410, 1, "", "A=PCM\r\n");
+        return fixtures::write(path, spec) ? path : QString();
+    }
+
+private slots:
+    void setWritesWhatTheWindowWrites_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("sets");
+        QTest::newRow("wav") << "s.wav" << QStringList{"title=New", "description=", "codingHistory=A=PCM,F=44100\n"};
+        QTest::newRow("aiff") << "s.aiff" << QStringList{"title=New", "comment=Hi"};
+        QTest::newRow("flac") << "s.flac" << QStringList{"artist=", "date=2024-05-06"};
+        QTest::newRow("mp3") << "s.mp3" << QStringList{"title=Grüße", "copyright=C"};
+    }
+    void setWritesWhatTheWindowWrites()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, sets);
+        if (name.endsWith(".mp3") && !fixtures::haveProgram("ffmpeg"))
+            QSKIP("ffmpeg is not installed");
+        const QString cli = make(name), window = m_dir.filePath("window-" + name);
+        QVERIFY(QFile::copy(cli, window));
+        rewrite::MetadataTexts expected = textsOf(cli);
+        auto doc = docfix::open(window);
+        QStringList args;
+        for (const QString &set : sets) {
+            QString error;
+            const FieldEdit edit = *parseFieldEdit(set, &error);
+            expected[size_t(edit.field)] = edit.value;
+            doc->setText(edit.field, edit.value);
+            args << "--set" << set;
+        }
+        QVERIFY(docfix::save(*doc));
+        const Run r = run(args << cli);
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.status, 0);
+        QVERIFY(textsOf(cli) == expected);
+        QCOMPARE(docfix::fileBytes(cli), docfix::fileBytes(window));
+    }
+
+    // Each file is all or nothing; the batch goes on past one that fails.
+    void failuresLeaveFilesAsTheyWere()
+    {
+        const QStringList files{make("a.wav"), make("ro.wav"), make("c.aiff"), make("b.wav")};
+        QFile::setPermissions(files[1], QFile::ReadOwner | QFile::ReadGroup);
+        QList<QByteArray> before;
+        for (const QString &f : files)
+            before << docfix::fileBytes(f);
+        const Run dry = run(QStringList{"--set", "description=X", "--dry-run"} + files);
+        QCOMPARE(dry.status, 1);
+        QCOMPARE(dry.out, files[0] + ": description: \"Desc\" -> \"X\"\n" + files[3] + ": description: \"Desc\" -> \"X\"\n");
+        QCOMPARE(run({"--set", "mood=calm", files[0]}).status, 2);
+        const Run r = run(QStringList{"--set", "description=X", "--set", "title=T"} + files);
+        QCOMPARE(r.status, 1);
+        QCOMPARE(r.err, "wavquill: " + files[1] + ": the file is read-only\nwavquill: " + files[2]
+                            + ": description: this format has no broadcast (BEXT) record\n");
+        for (int i : {0, 3})
+            QCOMPARE(textsOf(files[i])[size_t(F::Description)] + textsOf(files[i])[size_t(F::Title)], "XT");
+        for (int i : {1, 2})
+            QCOMPARE(docfix::fileBytes(files[i]), before[i]);
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Hidden | QDir::Files).filter(".wavquill"), QStringList());
+    }
+
+    // Through a spreadsheet and back: every cell quoted, LF row ends, CR LF
+    // inside cells, paths relative to the CSV.
+    void csvRoundTrip()
+    {
+        QDir::setCurrent(m_dir.path());
+        const QStringList files{make("c1.wav"), make("c2.flac")};
+        const QString history = "A=PCM,F=44100\r\nA=ANALOGUE,M=stereo\r\n";
+        QCOMPARE(run({"--set", "codingHistory=" + history, "c1.wav"}).status, 0);
+        const Run exported = run({"--export-csv", "c1.wav", "c2.flac"});
+        QDir::setCurrent(QDir::rootPath());
+        QString error;
+        const QList<QStringList> rows = *parseCsv(exported.out, &error);
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows[1].first() + rows[1].last(), "c1.wav" + history);
+        const QString csv = m_dir.filePath("list.csv");
+        const auto import = [&csv](const QList<QStringList> &table) {
+            QString text;
+            for (const QStringList &row : table)
+                text += '"' + QStringList(row).replaceInStrings("\"", "\"\"").join("\",\"") + "\"\n";
+            docfix::writeFileBytes(csv, text.toUtf8());
+            return run({"--import-csv", csv});
+        };
+        const QString first = stamp(files[0]), stamps = first + stamp(files[1]);
+        QCOMPARE(import(rows).status, 0);
+        QCOMPARE(stamp(files[0]) + stamp(files[1]), stamps);
+
+        QList<QStringList> edited = rows;
+        edited[2][rows[0].indexOf("title")] = "Edited";
+        rewrite::MetadataTexts expected = textsOf(files[1]);
+        expected[size_t(F::Title)] = "Edited";
+        const QList<QStringList> refused = QList<QStringList>{rows[0] + QStringList{"mood"}, edited[2] + QStringList{"x"}};
+        QVERIFY(import(refused).err.contains("unknown column 'mood'; nothing was written"));
+        QCOMPARE(stamp(files[0]) + stamp(files[1]), stamps);
+        const Run r = import(edited << (QStringList{"gone.wav"} + rows[1].mid(1)));
+        QCOMPARE(r.status, 1);
+        QVERIFY(r.err.contains(m_dir.filePath("gone.wav")));
+        QCOMPARE(stamp(files[0]), first);
+        QVERIFY(textsOf(files[1]) == expected);
+    }
+
+    void check_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("dateString");
+        QTest::addColumn<QStringList>("keys");
+        const QByteArray good = "A=PCM,F=48000,W=16,M=mono,T=ok\r\nA=ANALOGUE,B=x\r\n";
+        QTest::newRow("conforming") << bwf("2024_05.06", "07 08:09", "Take 1", good) << "2024-05-06" << QStringList{};
+        QTest::newRow("date") << bwf("06/05/2024", "07:08:09", "", good) << "May" << QStringList{"date", "originationDate"};
+        QTest::newRow("time") << bwf("2024-05-06", "25:00:00", "", good) << "" << QStringList{"originationTime"};
+        QTest::newRow("non-ASCII") << bwf("", "", "Gr\xc3\xbc\xc3\x9f" "e", "") << "" << QStringList{"description"};
+        QTest::newRow("history not A= first") << bwf("", "", "", "F=48000,A=PCM\r\n") << "" << QStringList{"codingHistory"};
+        QTest::newRow("history key") << bwf("", "", "", "A=PCM,X=1\r\n") << "" << QStringList{"codingHistory"};
+        QTest::newRow("history LF") << bwf("", "", "", "A=PCM\n") << "" << QStringList{"codingHistory"};
+        QTest::newRow("bext in AIFF") << bwf("", "", "", good, true) << "" << QStringList{"bext"};
+    }
+    // --check, and the window's marks for the same findings.
+    void check()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, dateString);
+        QFETCH(QStringList, keys);
+        const QString path = m_dir.filePath(keys.contains("bext") ? "check.aiff" : "check.wav");
+        QVERIFY(docfix::writeFileBytes(path, bytes));
+        if (!dateString.isEmpty())
+            QCOMPARE(run({"--set", "date=" + dateString, path}).status, 0);
+        const Run r = run({"--check", path});
+        QStringList found;
+        for (const QString &line : r.out.split('\n', Qt::SkipEmptyParts))
+            found << line.section(": ", 1, 1);
+        QCOMPARE(found, keys);
+        QCOMPARE(r.status, keys.isEmpty() ? 0 : 1);
+
+        SoundFileWindow *window = docfix::openWindow(path);
+        QStringList marked;
+        for (MetadataField field : batchFields())
+            if (auto *control = window->findChild<QWidget *>(metadataFieldOutlet(field)))
+                if (control->findChild<QAction *>("metadataWarning") || control->findChild<QLabel *>("metadataWarning"))
+                    marked << batchFieldKey(field);
+        docfix::closeAllDocuments();
+        keys.removeAll("bext");
+        QCOMPARE(marked, keys);
+    }
+
+    void convertWritesWhatTheTabWrites_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("channels");
+        QTest::addColumn<bool>("keepBext");
+        QTest::addColumn<bool>("popUpNames");
+        QTest::newRow("24-bit, two channels, record kept") << (SF_FORMAT_WAV | SF_FORMAT_PCM_24) << "2,0" << true << false;
+        QTest::newRow("FLAC by the pop-ups' names") << (SF_FORMAT_FLAC | SF_FORMAT_PCM_16) << "" << false << true;
+        QTest::newRow("same format, record dropped") << (SF_FORMAT_WAV | SF_FORMAT_PCM_16) << "" << false << false;
+        QTest::newRow("u-law of a signal beyond full scale") << (SF_FORMAT_WAV | SF_FORMAT_ULAW) << "1" << false << false;
+    }
+    void convertWritesWhatTheTabWrites()
+    {
+        QFETCH(int, format);
+        QFETCH(QString, channels);
+        QFETCH(bool, keepBext);
+        QFETCH(bool, popUpNames);
+        QString source = m_dir.filePath("convert.wav");
+        if (format & SF_FORMAT_ULAW)
+            QVERIFY(fixtures::write(source, docfix::spec(3000, 3, SF_FORMAT_WAV | SF_FORMAT_FLOAT),
+                                    [](sf_count_t f, int) { return f % 3 ? 1.7 : std::nan(""); }));
+        else
+            QVERIFY(docfix::writeFileBytes(source, bwf("2024-05-06", "07:08:09", "Take", "A=PCM\r\n")));
+        const QString tab = m_dir.filePath("tab.out"), cli = m_dir.filePath("cli.out");
+        auto doc = docfix::open(source);
+        QVERIFY(docfix::chooseConvertFormat(*doc, format));
+        for (int c = 0; c < 3; ++c)
+            doc->setChannelKept(c, channels.isEmpty() || channels.contains(QString::number(c)));
+        doc->setKeepBext(keepBext);
+        QVERIFY(doc->convertToURL(QUrl::fromLocalFile(tab), true, nullptr));
+
+        QString name = QStringLiteral("%1:%2").arg(format >> 16 == SF_FORMAT_WAV >> 16 ? "wav" : "FLAC")
+                           .arg(format & SF_FORMAT_ULAW ? "ULAW" : (format & 0xff) == 3 ? "pcm_24" : "PCM_16");
+        for (const FormatEntry &sub : writableSubformats(majorFormatIndex(format)))
+            if (popUpNames && sub.format == format)
+                name = majorFormats()[majorFormatIndex(format)].name + ":" + sub.name;
+        QStringList args{"--convert", "--format", name, "-o", cli, source};
+        if (keepBext)
+            args << "--keep-bext";
+        const Run r = run(args << (channels.isEmpty() ? QStringList() : QStringList{"--channels", channels}));
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.err.contains("not carried over: iXML"), format != (SF_FORMAT_WAV | SF_FORMAT_PCM_16) && !(format & SF_FORMAT_ULAW));
+        QCOMPARE(docfix::fileBytes(cli), docfix::fileBytes(tab));
+        QCOMPARE(run({"--convert", "--format", "WAV:VORBIS", "-o", cli, source}).status, 2);
+    }
+
+    // Ctrl+C during the first file: it is finished, the rest are untouched
+    // and no temporary file is left.
+    void ctrlCStopsAfterTheCurrentFile()
+    {
+        QStringList files{make("big.wav")};
+        for (int i = 0; i < 4; ++i)
+            files << make(QStringLiteral("small%1.wav").arg(i));
+        const QByteArray smallBefore = docfix::fileBytes(files[1]);
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("WAVQUILL_PROGRESS_AFTER_MS", "0");
+        program.setProcessEnvironment(env);
+        program.setReadChannel(QProcess::StandardError);
+        program.start(QStringLiteral(WAVQUILL_BINARY), QStringList{"--set", "title=New"} + files);
+        QByteArray progress;
+        while (!progress.contains("[1/5]") && program.waitForReadyRead(60000))
+            progress += program.readAllStandardError();
+        QVERIFY(progress.contains("[1/5] " + files[0].toUtf8()));
+        ::kill(pid_t(program.processId()), SIGINT);
+        QVERIFY(program.waitForFinished(60000));
+        QCOMPARE(program.exitCode(), 130);
+        QCOMPARE(textsOf(files[0])[size_t(F::Title)], "New");
+        for (const QString &file : files.mid(1))
+            QCOMPARE(docfix::fileBytes(file), smallBefore);
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Hidden | QDir::Files).filter(".wavquill"), QStringList());
+    }
+};
+
+QTEST_MAIN(TestBatch)
+#include "tst_batch.moc"
