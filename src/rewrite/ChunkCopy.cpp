@@ -34,31 +34,58 @@ inline quint64 mix(quint64 h, quint64 w)
     return h ^ (h >> 32);
 }
 
-// Four independent lanes so the multiplies overlap; the result depends only
+// Eight independent lanes so the multiplies overlap; the result depends only
 // on the bytes, not on how they were split into calls.
-struct Hasher {
-    quint64 lane[4] = {1, 2, 3, 4};
-    quint64 length = 0;
+constexpr int lanes = 8;
+constexpr qint64 stride = 8 * lanes;
 
-    void blocks(const char *p, qint64 n) // n is a multiple of 32
+struct ChunkHasher {
+    quint64 lane[lanes] = {1, 2, 3, 4, 5, 6, 7, 8};
+    quint64 length = 0;
+    char pending[stride];
+    qint64 pendingSize = 0;
+
+    void blocks(const char *p, qint64 n) // n is a multiple of stride
     {
-        for (qint64 i = 0; i < n; i += 32) {
-            quint64 w[4];
-            std::memcpy(w, p + i, 32);
-            for (int k = 0; k < 4; ++k)
-                lane[k] = mix(lane[k], w[k]);
+        // A local copy: stores through the char pointer could alias the
+        // members and force a reload every round.
+        quint64 a[lanes];
+        std::memcpy(a, lane, sizeof a);
+        for (qint64 i = 0; i < n; i += stride) {
+            quint64 w[lanes];
+            std::memcpy(w, p + i, sizeof w);
+            for (int k = 0; k < lanes; ++k)
+                a[k] = mix(a[k], w[k]);
         }
-        length += quint64(n);
+        std::memcpy(lane, a, sizeof a);
     }
-    quint64 finish(const char *tail, qint64 n) // n < 32
+    void update(const char *p, qint64 n)
     {
         length += quint64(n);
+        if (pendingSize > 0) {
+            const qint64 take = std::min(stride - pendingSize, n);
+            std::memcpy(pending + pendingSize, p, size_t(take));
+            pendingSize += take;
+            p += take;
+            n -= take;
+            if (pendingSize < stride)
+                return;
+            blocks(pending, stride);
+            pendingSize = 0;
+        }
+        const qint64 whole = n - n % stride;
+        blocks(p, whole);
+        pendingSize = n - whole;
+        std::memcpy(pending, p + whole, size_t(pendingSize));
+    }
+    quint64 finish() const
+    {
         quint64 h = length * mulB;
         for (quint64 l : lane)
             h = mix(h, l);
-        for (qint64 i = 0; i < n; i += 8) {
+        for (qint64 i = 0; i < pendingSize; i += 8) {
             quint64 w = 0;
-            std::memcpy(&w, tail + i, size_t(std::min<qint64>(8, n - i)));
+            std::memcpy(&w, pending + i, size_t(std::min<qint64>(8, pendingSize - i)));
             h = mix(h, w + 1);
         }
         h ^= h >> 33;
@@ -110,8 +137,10 @@ bool canFallBack(int error)
 
 } // namespace
 
-RangeCopier::RangeCopier(int in, int out, const ChunkProgress &progress, qint64 total, bool useCopyFileRange)
-    : m_in(in), m_out(out), m_progress(progress), m_total(total), m_useCopyRange(useCopyFileRange)
+RangeCopier::RangeCopier(int in, int out, const ChunkProgress &progress, qint64 total, bool useCopyFileRange,
+                         bool startWriteback)
+    : m_in(in), m_out(out), m_progress(progress), m_total(total), m_useCopyRange(useCopyFileRange),
+      m_writeback(startWriteback)
 {
 }
 
@@ -150,30 +179,35 @@ bool RangeCopier::report(qint64 done)
     return false;
 }
 
-bool RangeCopier::copy(qint64 from, qint64 to, qint64 length, bool skipHoles)
+// Where the source has a hole at from: its length (0 when there is data,
+// and then *span is cut to end where the data does).
+qint64 RangeCopier::holeAt(qint64 from, qint64 length, qint64 *span)
+{
+    const off_t data = ::lseek(m_in, from, SEEK_DATA);
+    if (data < 0)
+        return errno == ENXIO ? length : 0; // ENXIO: only a hole is left; else no hole support
+    if (data > from)
+        return std::min<qint64>(data - from, length);
+    const off_t hole = ::lseek(m_in, from, SEEK_HOLE);
+    if (hole > from)
+        *span = std::min<qint64>(*span, hole - from);
+    return 0;
+}
+
+bool RangeCopier::copy(qint64 from, qint64 to, qint64 length, bool audio)
 {
     while (length > 0) {
         qint64 n = std::min(length, copyBlock);
-        if (skipHoles) {
-            const off_t data = ::lseek(m_in, from, SEEK_DATA);
-            if (data < 0 && errno == ENXIO)
-                n = length;
-            else if (data > from)
-                n = std::min<qint64>(data - from, length);
-            if ((data < 0 && errno == ENXIO) || data > from) {
-                from += n;
-                to += n;
-                length -= n;
-                if (!report(m_done + n))
-                    return false;
-                continue;
-            }
-            const off_t hole = data == from ? ::lseek(m_in, from, SEEK_HOLE) : -1;
-            if (hole > from)
-                n = std::min<qint64>(n, hole - from);
+        const qint64 hole = audio ? holeAt(from, length, &n) : 0;
+        if (hole > 0) {
+            n = hole;
+        } else {
+            if (!copySpan(from, to, n))
+                return false;
+            // Start writing back now, so the caller's fsync finds little left.
+            if (audio && m_writeback)
+                ::sync_file_range(m_out, to, n, SYNC_FILE_RANGE_WRITE);
         }
-        if (!copySpan(from, to, n))
-            return false;
         from += n;
         to += n;
         length -= n;
@@ -181,6 +215,15 @@ bool RangeCopier::copy(qint64 from, qint64 to, qint64 length, bool skipHoles)
             return false;
     }
     return true;
+}
+
+bool RangeCopier::readSource(qint64 from, qint64 length)
+{
+    if (preadAll(m_in, m_buffer.get(), length, from))
+        return true;
+    if (errno == 0)
+        return fail(Text::tr("The file became shorter while it was being copied."));
+    return fail(Text::tr("The file could not be read: %1").arg(systemError(errno)));
 }
 
 bool RangeCopier::copySpan(qint64 from, qint64 to, qint64 length)
@@ -201,15 +244,14 @@ bool RangeCopier::copySpan(qint64 from, qint64 to, qint64 length)
         to += n;
         length -= n;
     }
-    if (length > 0 && !m_buffer)
-        m_buffer.reset(new char[readBlock]);
+    if (length > 0 && m_bufferSize < std::min(length, readBlock)) {
+        m_bufferSize = std::min(length, readBlock);
+        m_buffer.reset(new char[size_t(m_bufferSize)]);
+    }
     while (length > 0) {
-        const qint64 n = std::min(length, readBlock);
-        if (!preadAll(m_in, m_buffer.get(), n, from)) {
-            if (errno == 0)
-                return fail(Text::tr("The file became shorter while it was being copied."));
-            return fail(Text::tr("The file could not be read: %1").arg(systemError(errno)));
-        }
+        const qint64 n = std::min(length, m_bufferSize);
+        if (!readSource(from, n))
+            return false;
         if (!pwriteAll(m_out, m_buffer.get(), n, to))
             return writeFailed(errno);
         from += n;
@@ -219,32 +261,23 @@ bool RangeCopier::copySpan(qint64 from, qint64 to, qint64 length)
     return true;
 }
 
-std::optional<quint64> RangeCopier::hash(qint64 offset, qint64 length)
-{
-    const qint64 base = m_done;
-    const std::optional<quint64> value = hashRange(m_in, offset, length, &error,
-                                                   [&](qint64 done, qint64) { return report(base + done); });
-    if (!value && error.isEmpty())
-        cancelled = true;
-    return value;
-}
-
 quint64 hashBytes(const char *data, qint64 length)
 {
-    Hasher h;
-    const qint64 whole = length & ~qint64(31);
-    h.blocks(data, whole);
-    return h.finish(data + whole, length - whole);
+    ChunkHasher h;
+    h.update(data, length);
+    return h.finish();
 }
 
 std::optional<quint64> hashRange(int fd, qint64 offset, qint64 length, QString *error, const ChunkProgress &progress)
 {
     if (error)
         error->clear();
-    ::posix_fadvise(fd, offset, length, POSIX_FADV_SEQUENTIAL);
-    std::unique_ptr<char[]> buffer(new char[readBlock]);
-    Hasher h;
-    for (qint64 done = 0;;) {
+    if (length > readBlock)
+        ::posix_fadvise(fd, offset, length, POSIX_FADV_SEQUENTIAL);
+    // Small ranges (most chunks) need no full block.
+    std::unique_ptr<char[]> buffer(new char[size_t(std::clamp<qint64>(length, 1, readBlock))]);
+    ChunkHasher h;
+    for (qint64 done = 0; done < length;) {
         const qint64 n = std::min(readBlock, length - done);
         if (!preadAll(fd, buffer.get(), n, offset + done)) {
             if (error)
@@ -252,14 +285,10 @@ std::optional<quint64> hashRange(int fd, qint64 offset, qint64 length, QString *
                                : Text::tr("The file ended before the data did.");
             return std::nullopt;
         }
-        if (done + n == length) {
-            const qint64 whole = n & ~qint64(31);
-            h.blocks(buffer.get(), whole);
-            return h.finish(buffer.get() + whole, n - whole);
-        }
-        h.blocks(buffer.get(), n);
+        h.update(buffer.get(), n);
         done += n;
         if (progress && done % (4 * readBlock) == 0 && !progress(done, length))
             return std::nullopt;
     }
+    return h.finish();
 }

@@ -194,26 +194,20 @@ qint64 Reader::dataSize(qint64 pos, quint32 field, qint64 limit, bool *ok)
         toEnd = true;
     else if (declared == 0 && room > 0)
         toEnd = pos + 8 >= limit || !validHeaderAt(pos + 8, limit);
-    if (toEnd) {
+    if (toEnd)
         m_list.notes << Text::tr("The data size was not filled in; the data is taken to run to the end of the file.");
-        return room;
-    }
-    if (wide && declared > quint64(room)) {
+    else if (wide && declared > quint64(room))
         *ok = fail(Text::tr("The ds64 chunk does not match the file: %1.")
                        .arg(Text::tr("it gives the data %1 bytes, but only %2 follow").arg(declared).arg(room)));
-        return 0;
-    }
-    if (m_list.ds64Index == 0 && !wide && field != 0 && m_ds64.dataSize != 0 && m_ds64.dataSize != allOnes64
-        && m_ds64.dataSize != field) {
+    else if (m_list.ds64Index == 0 && !wide && field != 0 && m_ds64.dataSize != 0 && m_ds64.dataSize != allOnes64
+             && m_ds64.dataSize != field)
         *ok = fail(Text::tr("The ds64 chunk does not match the file: %1.")
                        .arg(Text::tr("its data size differs from the data chunk's")));
-        return 0;
-    }
-    if (m_list.isAiff() && declared < 8) {
-        *ok = fail(Text::tr("The SSND chunk is too small (%1 bytes).").arg(declared));
-        return 0;
-    }
-    return qint64(declared);
+    const qint64 size = toEnd ? room : qint64(qMin(declared, quint64(room) + 1));
+    // SSND starts with its offset and block size fields.
+    if (*ok && m_list.isAiff() && size < 8)
+        *ok = fail(Text::tr("The SSND chunk is too small (%1 bytes).").arg(size));
+    return *ok ? size : 0;
 }
 
 bool Reader::walkTop(qint64 limit)

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -16,7 +18,6 @@ struct Text {
 };
 
 constexpr qint64 max32 = 0xffffffffLL;
-
 
 // Bytes of the new file: a range of the source, or bytes made here.
 struct Piece {
@@ -472,22 +473,38 @@ ChunkWriteResult writeChunks(int sourceFd, const ChunkList &source, const ChunkE
     Planner planner(source, sourceFd, edits, options);
     if (!planner.plan(&result.error))
         return result;
+    RangeCopier copier(sourceFd, targetFd, options.progress, planner.layout.fileSize, options.useCopyFileRange,
+                       options.startWriteback);
+    // Large data is hashed on a second thread while the copy runs: the
+    // kernel does the copying, so the hash would otherwise add its time.
     const Chunk &data = source.chunks.at(source.dataIndex);
-    const qint64 total = planner.layout.fileSize + (options.hashSourceData ? data.size : 0);
-    RangeCopier copier(sourceFd, targetFd, options.progress, total, options.useCopyFileRange);
+    std::atomic<bool> stopHash{false};
+    QString hashError;
+    const auto hashSource = [&] {
+        result.sourceDataHash = hashRange(sourceFd, data.payloadOffset(), data.size, &hashError,
+                                          [&stopHash](qint64, qint64) { return !stopHash; });
+    };
+    const bool hashAside = options.hashSourceData && data.size > 8 * 1024 * 1024;
+    std::thread hasher;
+    if (hashAside)
+        hasher = std::thread(hashSource);
     const off_t sourcePosition = ::lseek(sourceFd, 0, SEEK_CUR);
     bool ok = writePlan(planner, source, copier);
-    if (ok && options.hashSourceData) {
-        result.sourceDataHash = copier.hash(data.payloadOffset(), data.size);
-        ok = result.sourceDataHash.has_value();
-    }
+    stopHash = !ok;
+    if (hashAside)
+        hasher.join();
+    else if (ok && options.hashSourceData)
+        hashSource();
     if (sourcePosition >= 0)
         ::lseek(sourceFd, sourcePosition, SEEK_SET);
-    if (ok)
-        ok = copier.report(total);
-    if (!ok) {
+    if (ok && options.hashSourceData && !result.sourceDataHash) {
+        copier.error = hashError;
+        ok = false;
+    }
+    if (!ok || !copier.report(planner.layout.fileSize)) {
         result.status = copier.cancelled ? ChunkWriteStatus::Cancelled : ChunkWriteStatus::Failed;
         result.error = copier.error;
+        result.sourceDataHash.reset();
         return result;
     }
     result.status = ChunkWriteStatus::Ok;

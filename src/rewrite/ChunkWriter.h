@@ -3,8 +3,9 @@
 // chunk keeps its bytes and its place; the audio bytes are copied with
 // copy_file_range, so file systems that can share extents do.
 //
-// Any thread; nothing here keeps state between calls. The caller owns both
-// descriptors and must not write the source while a call runs.
+// Any thread; nothing here keeps state between calls. writeChunks runs one
+// helper thread of its own while it copies. The caller owns both descriptors
+// and must not write the source while a call runs.
 #pragma once
 
 #include "rewrite/ChunkList.h"
@@ -30,10 +31,14 @@ struct ChunkEdits {
 using ChunkProgress = std::function<bool(qint64 done, qint64 total)>;
 
 struct ChunkWriteOptions {
-    ChunkProgress progress; // called every few MiB and once at the end
-    // Hash the source's data payload after copying it (the copy has just
-    // brought it into the page cache), for the caller's read-back check.
+    ChunkProgress progress; // on the calling thread, every few MiB and once at the end
+    // Hash the source's data payload (on a helper thread, while the copy
+    // runs) for the caller's read-back check: hashRange over the new file's
+    // data must give the same value.
     bool hashSourceData = true;
+    // Ask the kernel to start writing the new file's audio back as it is
+    // copied (sync_file_range), so the caller's fsync overlaps the copy.
+    bool startWriteback = true;
     // Off: copy through a buffer with pread/pwrite only.
     bool useCopyFileRange = true;
     // A WAV whose RIFF size or data size would reach this is written as

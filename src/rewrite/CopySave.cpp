@@ -89,8 +89,8 @@ RewriteResult saveCopy(const CopySaveJob &job, ReplacementFile &temp, const std:
     const ChunkProgress copyProgress = [&progress](qint64 done, qint64 total) {
         return !progress || progress(total > 0 ? 80.0 * double(done) / double(total) : 80.0);
     };
-    RangeCopier copier(in.fd, temp.fd(), copyProgress, st.st_size, true);
-    if (!copier.copy(0, 0, st.st_size, false)) {
+    RangeCopier copier(in.fd, temp.fd(), copyProgress, st.st_size, true, true);
+    if (!copier.copy(0, 0, st.st_size, true)) {
         result.cancelled = copier.cancelled;
         return copier.cancelled ? result : failed(copier.error);
     }

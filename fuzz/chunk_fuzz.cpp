@@ -1,0 +1,133 @@
+// libFuzzer target for the chunk engine. Bytes that parse are saved with a
+// few edits (new title, artist removed, new bext); the new file must read
+// back as the writer said, every chunk but the edited ones must keep its
+// bytes and order, the edits must be there, and saving the result again with
+// the same edits must change nothing. Any mismatch aborts.
+// No libsndfile and no event loop, so it runs thousands of inputs a second.
+#include "rewrite/ChunkWriter.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+const QByteArray title = "Fuzzed title";
+const QByteArray bextPayload = QByteArray(602, 'b') + "A=PCM,F=8000\r\n";
+
+void check(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
+
+int scratchFile(const char *name)
+{
+    const int fd = ::memfd_create(name, 0);
+    check(fd >= 0);
+    return fd;
+}
+
+QByteArray contents(int fd, qint64 size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    check(FdByteSource(fd).size() == size && FdByteSource(fd).read(0, bytes.data(), size));
+    return bytes;
+}
+
+bool isEdited(const ChunkList &list, const Chunk &c, const QByteArray &parentType)
+{
+    if (c.id == "ds64" || c.depth == 0 && c.id == "LIST" && c.listType == "INFO")
+        return true;
+    if (list.isAiff())
+        return c.depth == 0 && (c.id == "NAME" || c.id == "AUTH");
+    if (c.depth == 1)
+        return parentType == "INFO" && (c.id == "INAM" || c.id == "IART");
+    return c.id == "bext";
+}
+
+// The bytes of every chunk the edits leave alone (LISTs: header and type;
+// children without their pad, which a rebuilt list may add; the data chunk:
+// payload only, its header may be made new), and the edited chunks' ids with
+// their payloads.
+void split(const QByteArray &file, const ChunkList &list, QByteArrayList *kept, QByteArrayList *edited)
+{
+    QByteArray parentType;
+    for (int i = 0; i < list.chunks.size(); ++i) {
+        const Chunk &c = list.chunks.at(i);
+        if (c.depth == 0)
+            parentType = c.listType;
+        if (isEdited(list, c, parentType)) {
+            if (c.listType.isEmpty() && c.id != "ds64")
+                *edited << c.id + file.mid(c.payloadOffset(), c.size);
+        } else if (i == list.dataIndex) {
+            *kept << file.mid(c.payloadOffset(), c.size);
+        } else {
+            *kept << file.mid(c.offset, !c.listType.isEmpty() ? 12 : c.depth ? 8 + c.size : c.totalSize());
+        }
+    }
+    *kept << file.mid(list.formEnd);
+}
+
+ChunkWriteResult save(int in, const ChunkList &list, int out)
+{
+    ChunkEdits edits;
+    edits.strings[0] = title;
+    edits.strings[3] = QByteArray();
+    edits.bext = bextPayload;
+    return writeChunks(in, list, edits, out);
+}
+
+void decodeCues(const QByteArray &file, const ChunkList &list)
+{
+    const int cue = findChunk(list, "cue ");
+    const int adtl = findChunk(list, "LIST", "adtl");
+    if (cue < 0)
+        return;
+    const Chunk &c = list.chunks.at(cue);
+    const QByteArray labels = adtl < 0 ? QByteArray()
+                                       : file.mid(list.chunks.at(adtl).payloadOffset(), list.chunks.at(adtl).size);
+    const QList<CuePoint> points = parseCuePoints(file.mid(c.payloadOffset(), c.size), labels);
+    check(points.size() <= c.size / 24);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray input = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    const std::optional<ChunkList> list = readChunkList(MemoryByteSource(input), nullptr);
+    if (!list)
+        return 0;
+    decodeCues(input, *list);
+
+    static const int in = scratchFile("chunk-in");
+    static const int out = scratchFile("chunk-out");
+    static const int again = scratchFile("chunk-again");
+    check(::ftruncate(in, 0) == 0 && ::pwrite(in, data, size, 0) == ssize_t(size));
+    const std::optional<ChunkList> fromFd = readChunkList(FdByteSource(in), nullptr);
+    check(fromFd && fromFd->sameLayout(*list));
+
+    const ChunkWriteResult first = save(in, *list, out);
+    check(first.status == ChunkWriteStatus::Ok && first.sourceDataHash);
+    const QByteArray written = contents(out, first.written.fileSize);
+    const std::optional<ChunkList> back = readChunkList(MemoryByteSource(written), nullptr);
+    check(back && back->sameLayout(first.written));
+
+    QByteArrayList keptBefore, keptAfter, editedBefore, editedAfter;
+    split(input, *list, &keptBefore, &editedBefore);
+    split(written, *back, &keptAfter, &editedAfter);
+    check(keptBefore == keptAfter);
+    const Chunk &dataChunk = back->chunks.at(back->dataIndex);
+    check(hashRange(out, dataChunk.payloadOffset(), dataChunk.size) == first.sourceDataHash);
+    const QByteArrayList expected = list->isAiff() ? QByteArrayList{"NAME" + title}
+                                                   : QByteArrayList{"INAM" + title + '\0', "bext" + bextPayload};
+    std::sort(editedAfter.begin(), editedAfter.end());
+    check(editedAfter == expected);
+
+    const ChunkWriteResult second = save(out, *back, again);
+    check(second.status == ChunkWriteStatus::Ok && contents(again, second.written.fileSize) == written);
+    return 0;
+}
