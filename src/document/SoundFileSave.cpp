@@ -239,7 +239,10 @@ bool SoundFile::saveToURL(const QUrl &url, const QString &typeName, SaveOperatio
     Q_UNUSED(typeName);
     // One format is never written under another's name without the user's
     // say; the window asks and then calls saveAsFormat.
-    if (const int implied = formatImpliedBy(url)) {
+    // The document's own file keeps its name, whatever it says.
+    const bool ownFile = isSameFile(url.toLocalFile(), m_fileURL.toLocalFile())
+        || QFileInfo(url.toLocalFile()).absoluteFilePath() == QFileInfo(m_fileURL.toLocalFile()).absoluteFilePath();
+    if (const int implied = ownFile ? 0 : formatImpliedBy(url)) {
         if (error)
             *error = writeError(tr("The name “%1” is for another format (%2); this document is %3.")
                                     .arg(QFileInfo(url.toLocalFile()).fileName(),

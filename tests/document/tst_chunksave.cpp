@@ -150,7 +150,8 @@ private slots:
         auto doc = docfix::open(path);
         QVERIFY(doc);
         doc->setText(MetadataField::Artist, QStringLiteral("Someone"));
-        QVERIFY(docfix::save(*doc));
+        DocumentError error;
+        QVERIFY2(docfix::save(*doc, &error), qPrintable(error.localizedFailureReason));
         bool found = false;
         for (const QByteArray &chunk : topChunks(path))
             found = found || chunk == data;
