@@ -118,6 +118,7 @@ void measure(const QString &dir, const QString &source, int targetFormat, const 
         RewriteJob job;
         job.source = sf;
         job.sourceInfo = info;
+        job.sourcePath = source;
         job.targetPath = ours;
         job.targetInfo = info;
         job.targetInfo.format = targetFormat;
