@@ -122,7 +122,6 @@ void measure(const QString &dir, const QString &source, int targetFormat, const 
         job.targetPath = ours;
         job.targetInfo = info;
         job.targetInfo.format = targetFormat;
-        job.owner = &job;
         RewriteResult result;
         const double whole = seconds([&] {
             result = FileRewriter().run(job, {});

@@ -111,7 +111,6 @@ bool SoundFile::buildRewriteJob(const QUrl &url, bool calledFromConvert, Rewrite
     // link the caller used for it.
     job->targetPath = *inPlace ? own : target;
     job->targetInfo = m_sfinfo;
-    job->owner = this;
     if (calledFromConvert) {
         job->targetInfo.format = m_convertFormat;
         job->channels = selectedChannels();

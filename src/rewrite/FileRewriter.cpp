@@ -1,6 +1,7 @@
 #include "rewrite/FileRewriter.h"
 
 #include "filelogic/SoundFileOpen.h"
+#include "rewrite/ReplacementFile.h"
 #include "rewrite/RewriteMetadata.h"
 #include "rewrite/SampleCopy.h"
 
@@ -25,27 +26,14 @@ QString tr(const char *text)
     return QCoreApplication::translate("FileRewriter", text);
 }
 
-QString systemText(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// Owns the temporary file from its creation until it has been renamed over
-// the target; on every other way out it closes and removes it.
+// The libsndfile handle on the new file, closed on every way out; the file
+// itself belongs to a ReplacementFile.
 struct TemporaryFile {
-    QByteArray path;
-    int fd = -1;
     SNDFILE *sf = nullptr;
-    bool renamed = false;
-
     ~TemporaryFile()
     {
         if (sf)
             sf_close(sf);
-        if (fd >= 0)
-            ::close(fd);
-        if (!renamed && !path.isEmpty())
-            ::unlink(path.constData());
     }
 };
 
@@ -92,32 +80,6 @@ struct Lap {
     }
 };
 
-// A symbolic link is kept: the file it points to is the one replaced.
-QString resolvedTarget(const QString &path)
-{
-    const QFileInfo info(path);
-    if (info.isSymLink()) {
-        const QString real = info.canonicalFilePath();
-        if (!real.isEmpty())
-            return real;
-    }
-    return info.absoluteFilePath();
-}
-
-// Flushes the folder entry that the rename changed. File systems that cannot
-// flush a folder answer EINVAL; there is nothing more to do on them.
-int syncFolder(const QString &folder, int injectedError)
-{
-    if (injectedError != 0)
-        return injectedError;
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    const int error = ::fsync(fd) == 0 ? 0 : errno;
-    ::close(fd);
-    return error == EINVAL ? 0 : error;
-}
-
 // Why a copy that read less than the source reported must not replace it.
 QString shortenedText(sf_count_t read, sf_count_t reported)
 {
@@ -137,8 +99,9 @@ QString shortenedText(sf_count_t read, sf_count_t reported)
 // file is closed and removed (unless renamed), then the second source closed.
 class Run {
 public:
-    Run(const RewriteJob &job, const RewriteFaults &faults, const std::function<bool(double)> &progress)
-        : m_job(job), m_faults(faults), m_progress(progress)
+    Run(const RewriteJob &job, const RewriteFaults &faults, const std::function<bool(double)> &progress,
+        ReplacementFile &file)
+        : m_job(job), m_faults(faults), m_progress(progress), m_file(file)
     {
     }
 
@@ -169,11 +132,10 @@ private:
     const RewriteJob &m_job;
     const RewriteFaults &m_faults;
     const std::function<bool(double)> &m_progress;
+    ReplacementFile &m_file;
     std::vector<int> m_keep;
     int m_outputChannels = 0;
     SecondSource m_secondSource;
-    QString m_target;
-    QByteArray m_tempName;
     TemporaryFile m_temp;
     SF_INFO m_layout{};
     std::optional<SourceGuard> m_sourceGuard;
@@ -230,22 +192,14 @@ bool Run::openSecondSource()
 // only then.
 bool Run::createOutput()
 {
-    m_target = resolvedTarget(m_job.targetPath);
-    m_tempName = QFile::encodeName(temporaryPathFor(m_target, m_job.owner));
-    ::unlink(m_tempName.constData()); // left over from a run that did not finish
-    m_temp.fd = ::open(m_tempName.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (m_temp.fd < 0)
-        return fail(systemText(errno));
-    m_temp.path = m_tempName;
-    struct stat targetStat;
-    if (::stat(QFile::encodeName(m_target).constData(), &targetStat) == 0 && S_ISREG(targetStat.st_mode))
-        ::fchmod(m_temp.fd, targetStat.st_mode & 07777); // a replaced file keeps its permissions
-
+    QString error;
+    if (m_file.fd() < 0 && !m_file.create(m_job.targetPath, &error))
+        return fail(error);
     SF_INFO outputInfo{};
     outputInfo.format = m_job.targetInfo.format;
     outputInfo.channels = m_job.targetInfo.channels;
     outputInfo.samplerate = m_job.targetInfo.samplerate;
-    m_temp.sf = sf_open_fd(m_temp.fd, SFM_WRITE, &outputInfo, SF_FALSE);
+    m_temp.sf = sf_open_fd(m_file.fd(), SFM_WRITE, &outputInfo, SF_FALSE);
     if (!m_temp.sf)
         return fail(QString::fromLocal8Bit(sf_strerror(nullptr)));
     m_layout = outputInfo;
@@ -296,11 +250,11 @@ bool Run::closeAndCheck()
         return fail(QString::fromLocal8Bit(sf_error_number(closeError)));
     // Start writing the data out now, so the disk works while the file is
     // read back; the fsync then has little left to wait for.
-    ::sync_file_range(m_temp.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    ::sync_file_range(m_file.fd(), 0, 0, SYNC_FILE_RANGE_WRITE);
     result.timings.closeMs = m_lap.next();
 
     const rewrite::CheckOutcome check =
-        rewrite::checkWrittenFile(m_streams, m_plan, QFile::decodeName(m_tempName), m_layout, result.framesWritten,
+        rewrite::checkWrittenFile(m_streams, m_plan, m_file.readPath(), m_layout, result.framesWritten,
                                   m_progress, m_faults.corruptReadBack);
     result.timings.verifyMs = m_lap.next();
     if (check.status == rewrite::CheckOutcome::Cancelled)
@@ -313,38 +267,17 @@ bool Run::closeAndCheck()
 // Data on disk, then the name, then the folder entry.
 bool Run::replaceTarget()
 {
-    const int syncError = m_faults.fileSyncErrno != 0 ? m_faults.fileSyncErrno : (::fsync(m_temp.fd) == 0 ? 0 : errno);
-    if (syncError != 0)
-        return fail(tr("The new file could not be written to disk: %1").arg(systemText(syncError)));
-    const int fd = m_temp.fd;
-    m_temp.fd = -1;
-    if (::close(fd) != 0) {
-        const int error = errno; // before the translation looks anything up
-        return fail(tr("The new file could not be written to disk: %1").arg(systemText(error)));
-    }
-    const QByteArray targetName = QFile::encodeName(m_target);
-    if (::rename(m_tempName.constData(), targetName.constData()) != 0) {
-        const int error = errno;
-        return fail(tr("The new file could not take the place of %1: %2").arg(m_target, systemText(error)));
-    }
-    m_temp.renamed = true;
-    result.replaced = true;
-    const int folderError = syncFolder(QFileInfo(m_target).absolutePath(), m_faults.folderSyncErrno);
+    QString error;
+    bool replaced = false;
+    const bool ok = m_file.commit(&error, &replaced, m_faults.fileSyncErrno, m_faults.folderSyncErrno);
+    result.replaced = replaced;
     result.timings.syncMs = m_lap.next();
-    if (folderError != 0)
-        return fail(tr("The new file has replaced the old one, but its folder could not be written to disk: %1")
-                        .arg(systemText(folderError)));
-    return true;
+    if (!ok && replaced)
+        return fail(tr("The new file has replaced the old one, but its folder could not be written to disk: %1").arg(error));
+    return ok ? true : fail(error);
 }
 
 } // namespace
-
-QString temporaryPathFor(const QString &targetPath, const void *owner)
-{
-    const QFileInfo info(targetPath);
-    const quint32 hash = quint32(qHash(targetPath));
-    return info.absolutePath() + QStringLiteral("/.wavquill-") + QString::asprintf("%p-%08x", owner, hash);
-}
 
 bool isSameFile(const QString &a, const QString &b)
 {
@@ -357,7 +290,13 @@ bool isSameFile(const QString &a, const QString &b)
 
 RewriteResult FileRewriter::run(const RewriteJob &job, const std::function<bool(double)> &progress)
 {
-    Run run(job, m_faults, progress);
+    ReplacementFile file;
+    return run(job, file, progress);
+}
+
+RewriteResult FileRewriter::run(const RewriteJob &job, ReplacementFile &file, const std::function<bool(double)> &progress)
+{
+    Run run(job, m_faults, progress, file);
     run.result.ok = run.checkJob() && run.openSecondSource() && run.createOutput() && run.copy()
         && run.closeAndCheck() && run.replaceTarget();
     return run.result;

@@ -50,8 +50,6 @@ struct RewriteJob {
     std::array<std::optional<QByteArray>, 6> strings;
     // Broadcast record to write; formats without one refuse it silently.
     std::optional<BextRecord> bext;
-    // Identity used in the temporary file name (the document object).
-    const void *owner = nullptr;
 };
 
 // Where the time of a run went, for the benchmark and for diagnostics.
@@ -84,6 +82,8 @@ struct RewriteFaults {
     bool corruptReadBack = false; // alter one item read back from the new file
 };
 
+class ReplacementFile;
+
 class FileRewriter {
 public:
     // Main thread. progress(percent) is called once per copied block with
@@ -92,6 +92,10 @@ public:
     // false cancels: the run stops after the current block, removes the
     // partial file and reports cancelled.
     RewriteResult run(const RewriteJob &job, const std::function<bool(double)> &progress);
+    // The same into a new file the caller created beside the target first
+    // (see ReplacementFile), so a target that cannot be written fails before
+    // anything else.
+    RewriteResult run(const RewriteJob &job, ReplacementFile &file, const std::function<bool(double)> &progress);
 
     void setFaultsForTesting(const RewriteFaults &faults) { m_faults = faults; }
 
@@ -102,8 +106,3 @@ private:
 // True when both paths exist and name the same file (device and inode), as
 // with a hard link or a differently spelled path.
 bool isSameFile(const QString &a, const QString &b);
-
-// The hidden file a rewrite of targetPath writes first, in the target's own
-// folder so the final rename never crosses file systems:
-// "<dir>/.wavquill-<owner pointer>-<32-bit hash of the path, 8 hex digits>".
-QString temporaryPathFor(const QString &targetPath, const void *owner);

@@ -38,7 +38,6 @@ inline RewriteResult rewriteFile(const OpenSoundFile &in, const QString &target,
     job.sourceInfo = job.targetInfo = in.info;
     job.sourcePath = in.path;
     job.targetPath = target;
-    job.owner = &in;
     if (edit)
         edit(job);
     FileRewriter rewriter;
