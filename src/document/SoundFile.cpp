@@ -90,6 +90,7 @@ void SoundFile::fillFromFile()
     m_keepBext = m_metadata.hasBext;
     m_peaks.clear();
     m_peaksMeasured = false;
+    forgetLoudness();
     setUpTransport();
 }
 
@@ -177,6 +178,7 @@ void SoundFile::close()
         return;
     m_closed = true;
     openDocuments().removeAll(this);
+    stopLoudness();
     // The renderer goes first: releasing it stops the audio output, so no
     // callback can run while the file underneath it is closed.
     m_timer.stop();

@@ -8,6 +8,7 @@
 // renderer's notifications arrive here as signals emitted on the main thread.
 #pragma once
 
+#include "analysis/LoudnessScan.h"
 #include "filelogic/BextRecord.h"
 #include "filelogic/DocumentError.h"
 #include "filelogic/FileMetadata.h"
@@ -144,6 +145,12 @@ public:
     // Per listed channel, at the file's integer scale (see peakDecibels).
     const std::vector<double> &peaks() const { return m_peaks; }
 
+    // --- loudness ---------------------------------------------------------------
+    // The last complete loudness measurement (not ok before one, nor after a
+    // refill: the file may hold other sound then).
+    const LoudnessResult &loudness() const { return m_loudness; }
+    bool isMeasuringLoudness() const;
+
     // --- transport --------------------------------------------------------------
     bool isPlaying() const { return m_playing; }
     AudioRenderer *renderer() const { return m_renderer; }
@@ -176,6 +183,14 @@ public slots:
     void convertFormatSelected(QObject *sender);
     // Scans every sample once and keeps each channel's peak level.
     void calculatePeak(QObject *sender);
+    // Measures the file's loudness on worker threads that read it through
+    // handles of their own and never call into the document; their results
+    // arrive here on the main thread. Returns at once; nothing while a
+    // measurement runs.
+    void measureLoudness();
+    // Stops a running measurement; loudnessMeasured() follows, loudness()
+    // unchanged.
+    void cancelLoudness();
     // Proposes a name for the converted file and asks the window for one.
     void convert(QObject *sender);
     // Cancels a running rewrite after its current block, or takes the
@@ -209,6 +224,12 @@ signals:
     void peakProgress(int percent);
     void peaksCalculated();
 
+    void loudnessStarted();
+    void loudnessProgress(int percent);
+    // A measurement ended: complete (loudness() holds it), cancelled, or
+    // failed (errorPresented() said why first).
+    void loudnessMeasured();
+
     void rewriteStarted();
     void rewriteProgress(int percent);
     void rewriteFinished();
@@ -240,6 +261,11 @@ private:
     // re-reads from the position it plays; running playback goes on.
     void resumePlaybackAfterFileUse(bool resume);
     void setBusy(bool busy);
+    void loudnessFinished(const LoudnessResult &result);
+    // A refill cancels a running measurement and drops the last result.
+    void forgetLoudness();
+    // close(): cancels and joins the workers.
+    void stopLoudness();
 
     SNDFILE *m_sndfile = nullptr;
     SF_INFO m_sfinfo{};
@@ -269,6 +295,8 @@ private:
 
     std::vector<double> m_peaks;
     bool m_peaksMeasured = false;
+    LoudnessScan *m_loudnessScan = nullptr;
+    LoudnessResult m_loudness;
 
     AudioRenderer *m_renderer = nullptr;
     QTimer m_timer;

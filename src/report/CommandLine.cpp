@@ -6,6 +6,7 @@
 #include "report/ChunkReport.h"
 #include "report/Csv.h"
 #include "report/FileReport.h"
+#include "report/LoudnessReport.h"
 #include "report/MetadataCheck.h"
 #include "rewrite/ChunkSave.h"
 
@@ -108,7 +109,7 @@ CommandLineOptions parseCommandLine(const QStringList &args)
     // Unknown options in a window's command line are Qt's own (-platform,
     // -style); without an option of ours they are left to it.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QStringList flags{"version", "info", "peak", "json", "dry-run", "export-csv", "check", "convert", "keep-bext"};
+    const QStringList flags{"version", "info", "peak", "loudness", "json", "dry-run", "export-csv", "check", "convert", "keep-bext"};
     for (const QString &flag : flags)
         parser.addOption(QCommandLineOption(flag));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
@@ -121,6 +122,7 @@ CommandLineOptions parseCommandLine(const QStringList &args)
     CommandLineOptions options;
     options.info = parser.isSet(QStringLiteral("info"));
     options.peak = parser.isSet(QStringLiteral("peak"));
+    options.loudness = parser.isSet(QStringLiteral("loudness"));
     options.json = parser.isSet(QStringLiteral("json"));
     options.dryRun = parser.isSet(QStringLiteral("dry-run"));
     options.csv = parser.value(QStringLiteral("import-csv"));
@@ -139,13 +141,13 @@ CommandLineOptions parseCommandLine(const QStringList &args)
     }
     using M = CommandLineMode;
     const QList<Action> actions = {
-        {M::Inspect, options.info ? "info" : "peak", {"json"}}, {M::Set, "set", {"dry-run"}},
+        {M::Inspect, options.info ? "info" : options.peak ? "peak" : "loudness", {"json"}}, {M::Set, "set", {"dry-run"}},
         {M::ExportCsv, "export-csv", {}},                        {M::ImportCsv, "import-csv", {"dry-run"}},
         {M::Check, "check", {}},                                 {M::Convert, "convert", {"format", "channels", "o", "keep-bext"}},
     };
     QList<Action> asked;
     for (const Action &action : actions)
-        if (parser.isSet(QLatin1String(action.option)) || (action.mode == M::Inspect && options.peak))
+        if (parser.isSet(QLatin1String(action.option)) || (action.mode == M::Inspect && (options.peak || options.loudness)))
             asked << action;
     if (!parsed && parser.unknownOptionNames().isEmpty()) {
         options.error = parser.errorText(); // an option without its value
@@ -155,7 +157,7 @@ CommandLineOptions parseCommandLine(const QStringList &args)
         for (const QString &name : kModeOptions)
             if (options.error.isEmpty() && parser.isSet(name))
                 options.error = QStringLiteral("%1 goes with %2").arg(optionText(name),
-                    name == QLatin1String("json") ? QStringLiteral("--info or --peak")
+                    name == QLatin1String("json") ? QStringLiteral("--info, --peak or --loudness")
                     : name == QLatin1String("dry-run") ? QStringLiteral("--set or --import-csv") : QStringLiteral("--convert"));
     } else if (!parser.unknownOptionNames().isEmpty()) {
         options.error = QStringLiteral("unknown option '%1'").arg(parser.unknownOptionNames().first());
@@ -172,6 +174,7 @@ QString commandLineUsage()
         "Usage: wavquill [FILE...]\n"
         "       wavquill --info [--peak] [--json] FILE...\n"
         "       wavquill --peak [--json] FILE...\n"
+        "       wavquill --loudness [--json] FILE...\n"
         "       wavquill --set FIELD=VALUE [--set ...] [--dry-run] FILE...\n"
         "       wavquill --export-csv FILE... > list.csv\n"
         "       wavquill --import-csv list.csv [--dry-run]\n"
@@ -186,8 +189,9 @@ QString commandLineUsage()
         "  --info      print what the window's Properties, Strings and BEXT tabs show\n"
         "              for each file, without opening a window\n"
         "  --peak      print each channel's peak level, as the Peak tab shows it\n"
-        "  --json      with --info or --peak: print JSON instead, one object per\n"
-        "              file (an array of them when several files are named)\n"
+        "  --loudness  print each file's loudness (EBU R128), as the Peak tab shows it\n"
+        "  --json      with --info, --peak or --loudness: print JSON instead, one\n"
+        "              object per file (an array of them when several files are named)\n"
         "  --set FIELD=VALUE\n"
         "              write a field into each file as the window's Save does;\n"
         "              FIELD is a key of --json (title, artist, comment, copyright,\n"
@@ -262,7 +266,9 @@ int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err)
     QJsonArray json;
     bool printedOne = false;
     for (const QString &file : options.files) {
-        const FileReport report = inspectFile(file, options.info, options.peak);
+        FileReport report = inspectFile(file, options.info, options.peak);
+        if (options.loudness)
+            addLoudnessSection(report);
         if (!report.error.isEmpty()) {
             status = 1;
             err << kProgram << ": " << file << ": " << report.error << '\n';

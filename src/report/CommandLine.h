@@ -17,7 +17,7 @@ enum class CommandLineMode {
     Gui,        // open the files in windows
     Help,       // print the usage text
     Version,    // print "WavQuill <version>"
-    Inspect,    // --info and/or --peak on the files
+    Inspect,    // --info, --peak and/or --loudness on the files
     UsageError, // the options make no sense together; `error` says why
     Set,        // --set FIELD=VALUE... on the files
     ExportCsv,  // --export-csv: the files' fields as CSV
@@ -30,6 +30,7 @@ struct CommandLineOptions {
     CommandLineMode mode = CommandLineMode::Gui;
     bool info = false;
     bool peak = false;
+    bool loudness = false;
     bool json = false;
     // --set, each FIELD=VALUE as parsed; --dry-run with --set or --import-csv.
     QList<FieldEdit> edits;

@@ -14,7 +14,7 @@ namespace {
 const QString kPeakOutlet = QStringLiteral("peakTable");
 
 // The group prefixes of the window's control names.
-const char *const kOutletPrefixes[] = {"label", "string", "bext", "peak"};
+const char *const kOutletPrefixes[] = {"label", "string", "bext", "peak", "loudness"};
 
 ReportField field(const char *outlet, const char *label, const QString &text)
 {
@@ -167,7 +167,7 @@ QJsonObject reportJson(const FileReport &report)
         } else {
             QJsonObject fields;
             for (const ReportField &f : section.fields)
-                fields.insert(reportJsonKey(f.outlet), f.text);
+                fields.insert(reportJsonKey(f.outlet), f.number.isUndefined() ? QJsonValue(f.text) : f.number);
             json.insert(key, fields);
         }
     }

@@ -30,6 +30,9 @@ struct ReportField {
     // Chunk rows: where the chunk starts and its payload size, for JSON.
     qint64 offset = -1;
     qint64 size = -1;
+    // Loudness rows: the level as a JSON number (null for -inf). Undefined
+    // elsewhere: JSON then carries the text.
+    QJsonValue number = QJsonValue(QJsonValue::Undefined);
 };
 
 struct ReportSection {
@@ -75,7 +78,8 @@ QString reportText(const FileReport &report);
 
 // The report for a program: {"file": ..., "properties": {"format": ...},
 // "strings": {...}, "bext": {...}, "peak": [{"channel": ..., "peak": ...}]}
-// with the texts as the window shows them, or {"file": ..., "error": ...}.
+// with the texts as the window shows them (loudness as numbers:
+// "loudness": {"integrated": -23.0, ...}), or {"file": ..., "error": ...}.
 QJsonObject reportJson(const FileReport &report);
 
 // The JSON key of a control: its name without the group prefix, in lower

@@ -35,6 +35,13 @@ const QHash<QString, QString> &overrides()
         {QStringLiteral("peakTable"), QStringLiteral("Peak levels")},
         {QStringLiteral("peakChannelsNote"), QStringLiteral("Peak channel note")},
         {QStringLiteral("peakCalculate"), QStringLiteral("Calculate peak")},
+        {QStringLiteral("loudnessGroup"), QStringLiteral("Loudness")},
+        {QStringLiteral("loudnessIntegrated"), QStringLiteral("Integrated loudness")},
+        {QStringLiteral("loudnessTruePeak"), QStringLiteral("True peak")},
+        {QStringLiteral("loudnessMaxMomentary"), QStringLiteral("Maximum momentary loudness")},
+        {QStringLiteral("loudnessMaxShortTerm"), QStringLiteral("Maximum short-term loudness")},
+        {QStringLiteral("loudnessMeasure"), QStringLiteral("Measure loudness")},
+        {QStringLiteral("loudnessProgress"), QStringLiteral("Loudness measurement progress")},
         // The button's text switches between "play" and "pause".
         {QStringLiteral("playButton"), QStringLiteral("Play or pause")},
         {QStringLiteral("playSlider"), QStringLiteral("Play position")},

@@ -5,6 +5,7 @@
 #include "window/AccessibleNames.h"
 #include "window/ChannelTableSource.h"
 #include "window/ChunkTableModel.h"
+#include "window/LoudnessPanel.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -42,6 +43,7 @@ SoundFileWindow::SoundFileWindow(SoundFile *document, QWidget *parent)
     connectEditFields();
     connectControls();
     connectActions();
+    connectLoudnessPanel(ui, document, this);
     fillAll();
     restoreGeometry(QSettings().value(QStringLiteral("window/geometry")).toByteArray());
 }

@@ -1,0 +1,63 @@
+#include "window/LoudnessPanel.h"
+
+#include "document/SoundFile.h"
+#include "report/LoudnessReport.h"
+#include "ui_SoundFile.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("LoudnessPanel", text);
+}
+
+void showValues(Ui::SoundFile &ui, const SoundFile *doc)
+{
+    // The outlets come from the section even before a measurement, which
+    // would read -inf: an em dash says there is nothing yet.
+    const LoudnessResult &result = doc->loudness();
+    for (const ReportField &field : loudnessSection(result).fields) {
+        auto *label = ui.loudnessGroup->findChild<QLabel *>(field.outlet);
+        if (!label)
+            continue;
+        const QString text = result.ok ? field.text : QStringLiteral("—");
+        label->setText(text);
+        label->setAccessibleDescription(result.ok ? text : tr("Not measured"));
+    }
+}
+
+void showRunning(Ui::SoundFile &ui, bool running)
+{
+    ui.loudnessMeasure->setText(running ? tr("Cancel") : tr("Measure Loudness"));
+    // The screen reader hears what a click on it does now.
+    ui.loudnessMeasure->setAccessibleName(running ? tr("Cancel loudness measurement") : tr("Measure loudness"));
+    ui.loudnessProgress->setVisible(running);
+}
+
+} // namespace
+
+void connectLoudnessPanel(Ui::SoundFile &ui, SoundFile *doc, QObject *context)
+{
+    ui.loudnessProgress->setRange(0, 100);
+    QObject::connect(ui.loudnessMeasure, &QPushButton::clicked, context, [doc] {
+        if (doc->isMeasuringLoudness())
+            doc->cancelLoudness();
+        else
+            doc->measureLoudness();
+    });
+    QObject::connect(doc, &SoundFile::loudnessStarted, context, [&ui] {
+        ui.loudnessProgress->setValue(0);
+        showRunning(ui, true);
+    });
+    QObject::connect(doc, &SoundFile::loudnessProgress, ui.loudnessProgress, &QProgressBar::setValue);
+    const auto showAll = [&ui, doc] {
+        showRunning(ui, doc->isMeasuringLoudness());
+        showValues(ui, doc);
+    };
+    QObject::connect(doc, &SoundFile::loudnessMeasured, context, showAll);
+    // A refill has dropped the last result.
+    QObject::connect(doc, &SoundFile::refilled, context, showAll);
+    showAll();
+}
