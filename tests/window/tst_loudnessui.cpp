@@ -61,7 +61,7 @@ private slots:
     {
         QFETCH(double, dbfs);
         const QString path = docfix::make(m_dir, QStringLiteral("%1.wav").arg(QTest::currentDataTag()),
-                                          docfix::spec(5 * 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000),
+                                          {SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, 48000, 5 * 48000, {}, {}},
                                           [a = std::pow(10.0, dbfs / 20)](sf_count_t n, int) { return a * std::sin(n * 2 * M_PI / 48); });
         SoundFileWindow *w = docfix::openWindow(path);
         QSignalSpy measured(w->document(), &SoundFile::loudnessMeasured);
@@ -89,7 +89,7 @@ private slots:
     // libebur128 takes up to 64 channels: the file is named, and why.
     void refusedOnTheCommandLine()
     {
-        const QString path = docfix::make(m_dir, QStringLiteral("wide.wav"), docfix::spec(100, 65));
+        const QString path = docfix::make(m_dir, QStringLiteral("wide.wav"), {SF_FORMAT_WAV | SF_FORMAT_PCM_16, 65, 44100, 100, {}, {}});
         QVERIFY2(run({"--loudness", path}).startsWith("wavquill: " + path + ": Loudness is measured for up to 64"), qPrintable(path));
     }
 
