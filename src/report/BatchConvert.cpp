@@ -87,7 +87,6 @@ RewriteJob convertJob(SNDFILE *handle, const SF_INFO &info, const QString &sourc
     job.targetInfo.channels = int(channels.size());
     if (job.targetInfo.channels != info.channels)
         job.channels = channels;
-    job.owner = &job;
     return job;
 }
 

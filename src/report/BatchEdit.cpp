@@ -102,7 +102,6 @@ QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &
     job.targetInfo = file.info;
     // Replacing the file must never shorten it.
     job.requireAllFrames = true;
-    job.owner = &job;
     rewrite::fillJobMetadata(texts, file.read, file.info.samplerate, rewrite::textsHoldBext(texts), &job);
     QStringList notKept;
     const SaveEngine engine = rewrite::saveEngineFor(job, file.read, true, false, &notKept);
