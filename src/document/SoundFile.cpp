@@ -179,6 +179,7 @@ void SoundFile::close()
     m_closed = true;
     openDocuments().removeAll(this);
     stopLoudness();
+    stopWaveform();
     // The renderer goes first: releasing it stops the audio output, so no
     // callback can run while the file underneath it is closed.
     m_timer.stop();

@@ -3,9 +3,9 @@
 // No widgets: the window fills itself from the document, hands edits back
 // through the setters and slots, and follows the signals.
 //
-// Every method runs on the main thread. The only other thread is the audio
-// thread inside AudioRenderer, which never calls into the document: the
-// renderer's notifications arrive here as signals emitted on the main thread.
+// Every method runs on the main thread. The other threads (the audio thread
+// inside AudioRenderer, the loudness and waveform overview workers) never
+// call into the document: what they report arrives on the main thread.
 #pragma once
 
 #include "analysis/LoudnessScan.h"
@@ -35,6 +35,7 @@ class AudioRenderer;
 class QWidget;
 struct RewriteJob;
 struct SaveEngine;
+class WaveformOverview;
 
 // The name a conversion proposes: the document's file name with its last
 // extension replaced by the target format's.
@@ -144,6 +145,11 @@ public:
     bool peaksMeasured() const { return m_peaksMeasured; }
     // Per listed channel, at the file's integer scale (see peakDecibels).
     const std::vector<double> &peaks() const { return m_peaks; }
+
+    // The file's waveform overview, read on a worker thread through a handle
+    // of its own. The first call starts it; a refill restarts it, close()
+    // cancels it.
+    WaveformOverview *waveform();
 
     // --- loudness ---------------------------------------------------------------
     // The last complete loudness measurement (not ok before one, nor after a
@@ -261,6 +267,7 @@ private:
     // re-reads from the position it plays; running playback goes on.
     void resumePlaybackAfterFileUse(bool resume);
     void setBusy(bool busy);
+    void stopWaveform();
     void loudnessFinished(const LoudnessResult &result);
     // A refill cancels a running measurement and drops the last result.
     void forgetLoudness();
@@ -295,6 +302,7 @@ private:
 
     std::vector<double> m_peaks;
     bool m_peaksMeasured = false;
+    WaveformOverview *m_waveform = nullptr;
     LoudnessScan *m_loudnessScan = nullptr;
     LoudnessResult m_loudness;
 

@@ -48,6 +48,7 @@ const QHash<QString, QString> &overrides()
         {QStringLiteral("playPos"), QStringLiteral("Playback time")},
         {QStringLiteral("leftChannel"), QStringLiteral("Left output channel")},
         {QStringLiteral("rightChannel"), QStringLiteral("Right output channel")},
+        {QStringLiteral("waveformView"), QStringLiteral("Waveform")},
     };
     return table;
 }

@@ -44,6 +44,7 @@ SoundFileWindow::SoundFileWindow(SoundFile *document, QWidget *parent)
     connectControls();
     connectActions();
     connectLoudnessPanel(ui, document, this);
+    ui.waveformView->setDocument(document);
     fillAll();
     restoreGeometry(QSettings().value(QStringLiteral("window/geometry")).toByteArray());
 }
@@ -178,6 +179,7 @@ void SoundFileWindow::connectControls()
         connect(popUp, &QComboBox::currentIndexChanged, this, [this, doc, popUp] {
             if (!m_filling)
                 doc->setOutputMapping(popUp);
+            ui.waveformView->update(); // it draws the routed pair of a wide file
         });
     connect(ui.convertFormat, &QComboBox::currentIndexChanged, this, [this, doc] {
         if (!m_filling)
