@@ -91,6 +91,54 @@ private slots:
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("big.wav")});
     }
 
+    // Every way a chunk save can fail leaves the original and no file.
+    void failuresLeaveOriginal_data()
+    {
+        QTest::addColumn<int>("failure");
+        QTest::newRow("cancel") << 0;
+        QTest::newRow("read-back differs") << 1;
+        QTest::newRow("flush fails") << 2;
+        QTest::newRow("unwritable folder") << 3;
+    }
+    void failuresLeaveOriginal()
+    {
+        QFETCH(int, failure);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("take.wav"));
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(ChunkFileBuilder().add("fmt ", ChunkFileBuilder::pcmFormat(1, 8000, 16)).add("data", QByteArray(8000, '\2')).bytes());
+        out.close();
+        const QByteArray before = digest(path);
+        ChunkSaveJob job;
+        job.sourcePath = job.targetPath = path;
+        SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &job.sourceInfo);
+        QVERIFY(f);
+        sf_close(f);
+        job.strings[0] = QByteArray("new");
+        RewriteFaults faults;
+        faults.corruptReadBack = failure == 1;
+        faults.fileSyncErrno = failure == 2 ? EIO : 0;
+        if (failure == 3)
+            QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        {
+            ReplacementFile temp;
+            QString error;
+            if (!temp.create(path, &error)) {
+                QCOMPARE(failure, 3);
+            } else {
+                if (failure == 3)
+                    QSKIP("root may write to a read-only folder");
+                const RewriteResult r = saveChunks(job, temp, [failure](double) { return failure != 0; }, faults);
+                QVERIFY(!r.ok && !r.replaced);
+                QCOMPARE(r.cancelled, failure == 0);
+            }
+        }
+        QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QCOMPARE(digest(path), before);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("take.wav")});
+    }
+
     void staleNamedTemporaryIsRemovedNextTime()
     {
         const QString path = bigWav();
