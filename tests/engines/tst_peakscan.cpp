@@ -81,9 +81,9 @@ private slots:
         }
     }
 
-    // Three channels at a quarter of full scale and one loud sample on
-    // channel 0, in the second of five blocks of 65535 items: a block that
-    // split a frame would give channels each other's peaks.
+    // Three channels at a quarter, an eighth and a sixteenth of full scale
+    // and one loud sample on channel 0, in the second of five blocks of 65535
+    // items: a block that split a frame would give channels each other's peaks.
     void decoderScales_data()
     {
         QTest::addColumn<int>("format");
@@ -109,7 +109,7 @@ private slots:
         QFETCH(QString, text);
         std::vector<double> items(300000);
         for (size_t i = 0; i < items.size(); ++i)
-            items[i] = (i / 3) % 2 ? fullScale / 4 : -fullScale / 4;
+            items[i] = ((i / 3) % 2 ? fullScale : -fullScale) / double(4 << i % 3);
         items[3 * 77777] = loudest;
         QVERIFY(writeRawDoubles(path("loudest"), Spec{format, 3}, items));
         OpenSoundFile f{path("loudest")};
@@ -122,7 +122,7 @@ private slots:
         QStringList texts;
         for (double peak : peaks)
             texts << peakText(peak, format);
-        QCOMPARE(texts, QStringList({text, "-12.04 dB", "-12.04 dB"}));
+        QCOMPARE(texts, QStringList({text, "-18.06 dB", "-24.08 dB"}));
     }
 
     // Normalisation is restored, peaks already there are never lowered, and
