@@ -13,6 +13,8 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <deque>
+#include <future>
 
 namespace {
 
@@ -210,21 +212,43 @@ EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun)
 
 int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, QTextStream &out, QTextStream &err)
 {
+    // Several files are saved at once: their flushes to disk then share the
+    // file system's journal commits instead of waiting one after another.
+    constexpr size_t kFilesAtOnce = 8;
+    struct Running {
+        QString file;
+        QString identity;
+        std::future<EditOutcome> outcome;
+    };
+    std::deque<Running> running;
     BatchRun batch(err, files.size());
     int status = 0;
-    for (const auto &[file, edits] : files) {
-        if (!batch.next(file))
-            break;
-        const EditOutcome outcome = editFile(file, edits, dryRun);
+    // Reported in the batch's order, whatever order the saves end in.
+    const auto finishOldest = [&] {
+        const QString file = running.front().file;
+        const EditOutcome outcome = running.front().outcome.get();
+        running.pop_front();
         if (!outcome.error.isEmpty()) {
             status = 1;
             batch.report(QStringLiteral("wavquill: %1: %2").arg(file, outcome.error));
-            continue;
+            return;
         }
         for (const QString &change : outcome.changes)
             if (dryRun)
                 out << file << ": " << change << '\n';
         out.flush();
+    };
+    for (const auto &[file, edits] : files) {
+        // A file named twice is saved the second time only after the first.
+        const QString identity = QFileInfo(file).canonicalFilePath();
+        while (!running.empty() && (running.size() >= kFilesAtOnce
+               || std::any_of(running.begin(), running.end(), [&](const Running &r) { return r.identity == identity && !identity.isEmpty(); })))
+            finishOldest();
+        if (!batch.next(file))
+            break;
+        running.push_back({file, identity, std::async(std::launch::async, editFile, file, edits, dryRun)});
     }
+    while (!running.empty())
+        finishOldest();
     return batch.status(status);
 }

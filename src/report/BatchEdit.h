@@ -44,11 +44,14 @@ struct EditOutcome {
 
 // Writes those edits that differ from what the file holds. A field the
 // file's container cannot hold as given is an error and nothing is written;
-// so is a read-only file. With dryRun only the checks run.
+// so is a read-only file. With dryRun only the checks run. Any thread: it
+// touches only the file and handles it opens itself.
 EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun);
 
 // Runs editFile over the files, with progress and Ctrl+C (BatchRun): a dry
 // run prints each change as "FILE: change" on out, failures go to err as
-// "wavquill: FILE: reason". Returns 0, 1 when a file failed, 130 when
-// interrupted.
+// "wavquill: FILE: reason", both in the files' order. Up to eight files are
+// saved at once, each on a thread of its own (editFile touches only files
+// it opens itself); Ctrl+C lets those finish and starts no other. Returns
+// 0, 1 when a file failed, 130 when interrupted.
 int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, QTextStream &out, QTextStream &err);

@@ -1,7 +1,7 @@
 // Progress and Ctrl+C for the command line's batches (--set, --import-csv,
 // --convert): once a batch has run for a second, each file is announced on
 // standard error as it starts (a bar when standard error is a terminal),
-// and Ctrl+C lets the current file finish and stops before the next.
+// and Ctrl+C lets the files being written finish and starts no other.
 //
 // Main thread. One BatchRun at a time: it owns the SIGINT handler while it
 // lives and gives the previous one back when it ends.

@@ -280,12 +280,12 @@ private slots:
         QCOMPARE(run({"--convert", "--format", "WAV:VORBIS", "-o", cli, source}).status, 2);
     }
 
-    // Ctrl+C during the first file: it is finished, the rest are untouched
-    // and no temporary file is left.
-    void ctrlCStopsAfterTheCurrentFile()
+    // Ctrl+C while the first files are written: those announced are
+    // finished, no other is started and no temporary file is left.
+    void ctrlCStopsAfterTheCurrentFiles()
     {
         QStringList files{make("big.wav")};
-        for (int i = 0; i < 4; ++i)
+        for (int i = 0; i < 11; ++i)
             files << make(QStringLiteral("small%1.wav").arg(i));
         const QByteArray smallBefore = docfix::fileBytes(files[1]);
         QProcess program;
@@ -295,15 +295,19 @@ private slots:
         program.setReadChannel(QProcess::StandardError);
         program.start(QStringLiteral(WAVQUILL_BINARY), QStringList{"--set", "title=New"} + files);
         QByteArray progress;
-        while (!progress.contains("[1/5]") && program.waitForReadyRead(60000))
+        while (!progress.contains("[1/12] " + files[0].toUtf8()) && program.waitForReadyRead(60000))
             progress += program.readAllStandardError();
-        QVERIFY(progress.contains("[1/5] " + files[0].toUtf8()));
         ::kill(pid_t(program.processId()), SIGINT);
         QVERIFY(program.waitForFinished(60000));
+        progress += program.readAllStandardError();
         QCOMPARE(program.exitCode(), 130);
-        QCOMPARE(textsOf(files[0])[size_t(F::Title)], "New");
-        for (const QString &file : files.mid(1))
-            QCOMPARE(docfix::fileBytes(file), smallBefore);
+        QVERIFY(!progress.contains(files.last().toUtf8()));
+        for (const QString &file : files) {
+            const bool announced = progress.contains("] " + file.toUtf8() + '\n');
+            QCOMPARE(textsOf(file)[size_t(F::Title)], announced ? "New" : "Old");
+            if (!announced)
+                QCOMPARE(docfix::fileBytes(file), smallBefore);
+        }
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Hidden | QDir::Files).filter(".wavquill"), QStringList());
     }
 };

@@ -1,0 +1,111 @@
+// `wavquill --set description=...` on a batch of generated WAV files against
+// `cp` + `sync` of the same files, both measured in this run (median of 3).
+// Goal: at most 1.2x the copy.
+//   bench_batch [--files N] [--mb N] [--dir DIR]
+#include "report/CommandLine.h"
+
+#include <sndfile.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+int option(const QStringList &args, const char *name, int fallback)
+{
+    const qsizetype at = args.indexOf(QLatin1String(name));
+    return at > 0 && at + 1 < args.size() ? args[at + 1].toInt() : fallback;
+}
+
+// A broadcast WAV of noise (16-bit stereo) of about the given size.
+bool makeWav(const QString &path, int megabytes)
+{
+    SF_INFO info = {0, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
+    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!file)
+        return false;
+    SF_BROADCAST_INFO bext{};
+    std::snprintf(bext.description, sizeof bext.description, "Generated");
+    sf_command(file, SFC_SET_BROADCAST_INFO, &bext, sizeof bext);
+    std::vector<short> block(2 * 65536);
+    const qint64 frames = qint64(megabytes) * 1024 * 1024 / 4;
+    for (qint64 done = 0; done < frames; done += 65536) {
+        for (short &v : block)
+            v = short(QRandomGenerator::global()->bounded(-20000, 20000));
+        sf_writef_short(file, block.data(), std::min<qint64>(65536, frames - done));
+    }
+    sf_close(file);
+    return true;
+}
+
+bool runProgram(const QString &program, const QStringList &args)
+{
+    return QProcess::execute(program, args) == 0;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int count = option(args, "--files", 200);
+    const int megabytes = option(args, "--mb", 5);
+    const qsizetype dirAt = args.indexOf("--dir");
+    QTemporaryDir dir(dirAt > 0 && dirAt + 1 < args.size() ? args[dirAt + 1] + "/bench_batch-XXXXXX" : QString());
+    QDir(dir.path()).mkdir("copies");
+    QStringList files;
+    const QString first = dir.filePath("take000.wav");
+    if (!makeWav(first, megabytes)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(first));
+        return 1;
+    }
+    files << first;
+    for (int i = 1; i < count; ++i) {
+        files << dir.filePath(QStringLiteral("take%1.wav").arg(i, 3, 10, QLatin1Char('0')));
+        QFile::copy(first, files.last());
+    }
+    std::printf("%d files of %d MB\n", count, megabytes);
+
+    std::vector<double> copyTimes, setTimes;
+    for (int run = 0; run < 3; ++run) {
+        runProgram("sync", {});
+        QElapsedTimer clock;
+        clock.start();
+        const bool copied = runProgram("cp", files + QStringList{dir.filePath("copies")}) && runProgram("sync", {});
+        copyTimes.push_back(clock.nsecsElapsed() / 1e9);
+        QDir(dir.filePath("copies")).removeRecursively();
+        QDir(dir.path()).mkdir("copies");
+        runProgram("sync", {});
+
+        QString out, err;
+        QTextStream outStream(&out), errStream(&err);
+        clock.restart();
+        const int status = runCommandLine(QStringList{"--set", QStringLiteral("description=Batch run %1").arg(run)} + files,
+                                          outStream, errStream);
+        setTimes.push_back(clock.nsecsElapsed() / 1e9);
+        if (!copied || status != 0) {
+            std::fprintf(stderr, "run %d failed: %s\n", run, qPrintable(err));
+            return 1;
+        }
+        std::printf("run %d: cp + sync %.2f s, --set %.2f s\n", run, copyTimes.back(), setTimes.back());
+    }
+    const double copy = median(copyTimes), set = median(setTimes);
+    std::printf("median: cp + sync %.2f s, --set %.2f s, ratio %.2fx (goal at most 1.20x)\n", copy, set, set / copy);
+    return 0;
+}
