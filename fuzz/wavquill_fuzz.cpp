@@ -1,20 +1,20 @@
 // libFuzzer target: every input is taken as a sound file and driven through
-// the document the way a user would: open it (which fills the window), pull
-// some audio through the renderer, scan the peaks, edit a string and save in
-// place, convert it to another format, then close everything. Whatever the bytes are, nothing may crash, leak,
-// hit undefined behaviour or hang.
+// the document and its window the way a user would: open it (which fills the
+// window), pull some audio through the renderer, scan the peaks, type a new
+// title and save in place, convert to another format, then close
+// everything. Whatever the bytes are, nothing may crash, leak, hit undefined
+// behaviour or hang.
 //
 // Runs on the main thread only; one QApplication lives for the whole process.
 #include "document/SoundFile.h"
-#include "window/SoundFileWindow.h"
 #include "playback/AudioRenderer.h"
 #include "toolkit/DocumentController.h"
+#include "window/SoundFileWindow.h"
 
 #include <QApplication>
 #include <QFile>
-#include <QLineEdit>
+#include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QWidget>
 
 #include <cstddef>
 #include <cstdint>
@@ -30,7 +30,6 @@ namespace {
 // claims SF_COUNT_MAX) and those are exactly the ones worth driving further.
 constexpr sf_count_t kMaxItemsToProcess = sf_count_t(1) << 22;
 
-// True when path decodes to at most kMaxItemsToProcess values.
 bool smallEnoughToProcess(const QString &path)
 {
     SF_INFO info{};
@@ -59,24 +58,18 @@ void quietMessages(QtMsgType type, const QMessageLogContext &, const QString &te
         std::fprintf(stderr, "%s\n", qPrintable(text));
 }
 
-void closeAllDocuments()
+// Every document closed (edits dropped: the document goes first, so its
+// window closes without asking), then whatever is left on screen, so memory
+// stays flat over millions of runs.
+void closeEverything()
 {
     for (SoundFile *doc : DocumentController::sharedDocumentController().documents()) {
-        doc->modified = false;
-        if (doc->documentWindow())
-            doc->documentWindow()->close();
-        else
-            doc->close();
+        SoundFileWindow *window = DocumentController::windowFor(doc);
+        doc->close();
+        if (window)
+            window->close();
     }
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-// Alerts without a parent, panels and anything else left on screen: gone
-// before the next input, so memory stays flat over millions of runs.
-void deleteLeftoverWidgets()
-{
-    const QWidgetList widgets = QApplication::topLevelWidgets();
-    for (QWidget *w : widgets)
+    for (QWidget *w : QApplication::topLevelWidgets())
         w->deleteLater();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
@@ -85,18 +78,12 @@ void deleteLeftoverWidgets()
 // most channel counts and rates: FLAC for WAV input, 32-bit float WAV
 // otherwise (FLAC refusing a rate or channel count is fine too: that is the
 // "Unable to write file" alert).
-SF_INFO conversionFor(const SF_INFO &info, QString *extension)
+int conversionFor(int format, QString *extension)
 {
-    SF_INFO out = info;
-    const int major = info.format & SF_FORMAT_TYPEMASK;
-    if (major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX || major == SF_FORMAT_RF64) {
-        out.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
-        *extension = QStringLiteral("flac");
-    } else {
-        out.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-        *extension = QStringLiteral("wav");
-    }
-    return out;
+    const int major = format & SF_FORMAT_TYPEMASK;
+    const bool wav = major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX || major == SF_FORMAT_RF64;
+    *extension = wav ? QStringLiteral("flac") : QStringLiteral("wav");
+    return wav ? SF_FORMAT_FLAC | SF_FORMAT_PCM_16 : SF_FORMAT_WAV | SF_FORMAT_FLOAT;
 }
 
 void exercise(const QString &folder, const QString &path)
@@ -109,33 +96,38 @@ void exercise(const QString &folder, const QString &path)
         controller.presentError(err, nullptr);
         return;
     }
-
-    if (!smallEnoughToProcess(path))
+    SoundFileWindow *window = DocumentController::windowFor(doc);
+    if (!window || !smallEnoughToProcess(path))
         return;
 
     // Playback without a running output: this thread stands in for the
     // audio thread, which is allowed while the output is stopped.
-    if (AudioRenderer *renderer = doc->audioRenderer) {
+    if (AudioRenderer *renderer = doc->renderer()) {
         static float out[2 * 1024];
         for (int block = 0; block < 4; ++block) {
             AudioRenderer::sf_coreaudio_render_proc(renderer, out, 1024);
             renderer->update_buffer();
         }
-        renderer->seek(doc->sfinfo.frames / 2);
+        doc->seekToFrame(doc->info().frames / 2);
         AudioRenderer::sf_coreaudio_render_proc(renderer, out, 1024);
-        renderer->seek(0);
+        doc->seekToFrame(0);
     }
 
-    doc->calculatePeak(nullptr);
+    window->peakAction->trigger();
 
-    doc->stringTitle->setText(QStringLiteral("fuzzed \u00e9"));
-    doc->saveToURL(doc->fileURL(), doc->fileType(), SaveOperationType::Save, &err);
+    // Typed into the window, saved in place: a failure shows its alert.
+    window->ui.stringTitle->setText(QStringLiteral("fuzzed \u00e9"));
+    window->saveDocument();
 
     // The save may have reopened the file with a different description.
-    if (!doc->sndfile)
+    if (doc->isClosed() || !doc->handle())
         return;
     QString extension;
-    doc->convertSFInfo = conversionFor(doc->sfinfo, &extension);
+    const int format = conversionFor(doc->info().format, &extension);
+    QObject popUp;
+    popUp.setProperty("currentIndex", majorFormatIndex(format));
+    doc->convertFormatSelected(&popUp);
+    doc->setConvertFormat(format);
     doc->convertToURL(QUrl::fromLocalFile(folder + QStringLiteral("/converted.") + extension), true);
 }
 
@@ -149,6 +141,9 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
         qputenv("SDL_AUDIODRIVER", "dummy");
     verbose = qEnvironmentVariableIsSet("WAVQUILL_FUZZ_VERBOSE");
     qInstallMessageHandler(quietMessages);
+    // Every input is opened as a document and goes to the recent files: into
+    // settings of the tests' own, never the user's.
+    QStandardPaths::setTestModeEnabled(true);
     // QApplication keeps references to argc and argv: both must outlive it.
     static int appArgc = 1;
     static char *appArgv[] = {(*argv)[0], nullptr};
@@ -171,7 +166,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             std::abort();
     }
     exercise(dir.path(), path);
-    closeAllDocuments();
-    deleteLeftoverWidgets();
+    closeEverything();
     return 0;
 }

@@ -5,11 +5,7 @@
 // the file as it was, a successful one keeps every frame that could be read.
 #include "DocumentFixture.h"
 
-#include "document/SoundFile.h"
-#include "playback/AudioRenderer.h"
-
 #include <QtEndian>
-#include <QtTest>
 
 #include <cmath>
 
@@ -20,7 +16,7 @@ enum Damage {
     Intact, CutAt, CutFromData, CutFromEnd, KeepPercent, ChannelCount, SampleRate, DataSize, ShortBext,
     VorbisFlip, VorbisCutSetup, VorbisCutId,
     // Once the document has the file open:
-    Deleted, RenamedOver, RewrittenShorter, RewrittenMono, RewrittenText,
+    Deleted, RenamedOver, RewrittenText,
 };
 struct Case {
     int format, channels, frames;
@@ -60,30 +56,13 @@ QByteArray damaged(QByteArray bytes, Damage damage, qint64 amount)
 
 bool changeWhileOpen(const QString &path, Damage damage)
 {
-    const auto constant = [](sf_count_t, int) { return 0.25; };
-    switch (damage) {
-    case Deleted: return QFile::remove(path);
-    case RenamedOver:
-        return fixtures::write(path + QStringLiteral(".new"), docfix::spec(1000), constant)
-            && ::rename(QFile::encodeName(path + QStringLiteral(".new")).constData(), QFile::encodeName(path).constData()) == 0;
-    // The same file, new contents: libsndfile truncates and rewrites it.
-    case RewrittenShorter: return fixtures::write(path, docfix::spec(1000), constant);
-    case RewrittenMono: return fixtures::write(path, docfix::spec(1000, 1), constant);
-    case RewrittenText: return docfix::writeFileBytes(path, "This is not a sound file any more.\n");
-    default: return true;
-    }
-}
-
-QString openError(const QString &path)
-{
-    SF_INFO info{};
-    SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
-    return f && sf_close(f) == 0 ? QString() : QString::fromLocal8Bit(sf_strerror(nullptr));
+    const QByteArray name = QFile::encodeName(path);
+    if (damage == RenamedOver)
+        return fixtures::write(path + QStringLiteral(".new"), docfix::spec(1000)) && ::rename(name + ".new", name) == 0;
+    return damage == Deleted ? QFile::remove(path) : damage != RewrittenText || docfix::writeFileBytes(path, "Not sound now.\n");
 }
 
 } // namespace
-
-Q_DECLARE_METATYPE(Case)
 
 class TestBadInput : public QObject
 {
@@ -108,10 +87,8 @@ private slots:
             for (int at : {0, 1, 6, 2000})
                 row(name + QStringLiteral("%1 bytes into the samples").arg(at), format, CutFromData, at, Saves);
         }
-        for (int at : {4, 20})
-            row(QStringLiteral("flac cut at %1").arg(at), flac, CutAt, at, Fails);
-        for (int at : {42, 600})
-            row(QStringLiteral("flac cut at %1").arg(at), flac, CutAt, at, MayOpen);
+        for (int at : {4, 20, 42, 600})
+            row(QStringLiteral("flac cut at %1").arg(at), flac, CutAt, at, at < 42 ? Fails : MayOpen);
         row("flac half", flac, KeepPercent, 50, MayOpen);
         row("flac last byte missing", flac, CutFromEnd, 1, MayOpen);
         // libsndfile cannot tell the length and reports SF_COUNT_MAX frames.
@@ -125,26 +102,24 @@ private slots:
         for (int n : {0, 1025, 65535})
             row(QStringLiteral("%1 channels").arg(n), wav, ChannelCount, n, Fails);
         row("1024 channels", wav, Intact, 0, Saves, 1024, 600);
-        for (qint64 rate : {0LL, 2147483648LL})
-            row(QStringLiteral("rate %1").arg(rate), wav, SampleRate, rate, Fails);
-        for (qint64 rate : {1LL, 2147483647LL})
-            row(QStringLiteral("rate %1").arg(rate), wav, SampleRate, rate, Opens);
+        for (qint64 rate : {0LL, 1LL, 2147483647LL, 2147483648LL})
+            row(QStringLiteral("rate %1").arg(rate), wav, SampleRate, rate, rate % 2147483648LL ? Opens : Fails);
         // Too short to be a record: shown as a file without one.
         for (int size : {0, 1, 346, 601})
             row(QStringLiteral("bext chunk of %1 bytes").arg(size), wav, ShortBext, size, Saves);
         row("deleted while open", wav, Deleted, 0, Opens);
         row("replaced by a rename while open", wav, RenamedOver, 0, Opens);
-        row("rewritten shorter while open", wav, RewrittenShorter, 0, Opens);
-        row("rewritten mono while open", wav, RewrittenMono, 0, Opens);
         row("rewritten as text while open", wav, RewrittenText, 0, Opens);
     }
     void damagedFiles()
     {
         QFETCH(Case, c);
         const QString path = docfix::make(m_dir, QString::fromLatin1(QTest::currentDataTag()), docfix::spec(c.frames, c.channels, c.format));
-        QVERIFY(docfix::writeFileBytes(path, damaged(docfix::fileBytes(path), c.damage, c.amount)));
-        const QString failure = openError(path);
-        const QByteArray bytes = docfix::fileBytes(path);
+        const QByteArray bytes = damaged(docfix::fileBytes(path), c.damage, c.amount);
+        QVERIFY(docfix::writeFileBytes(path, bytes));
+        SF_INFO before{};
+        const std::unique_ptr<SNDFILE, int (*)(SNDFILE *)> f(sf_open(QFile::encodeName(path), SFM_READ, &before), sf_close);
+        const QString failure = f ? QString() : QString::fromLocal8Bit(sf_strerror(nullptr));
         SoundFile doc;
         DocumentError err;
         if (c.expect == Fails || (c.expect == MayOpen && !failure.isEmpty())) {
@@ -155,8 +130,7 @@ private slots:
             return;
         }
         // All a save can keep: what a fresh handle reads, in whole frames.
-        SF_INFO before{};
-        std::vector<int> readable = fixtures::readInts(path, &before);
+        std::vector<int> readable = fixtures::readInts(path);
         readable.resize(readable.size() - readable.size() % size_t(before.channels));
         QVERIFY2(doc.readFromURL(QUrl::fromLocalFile(path), QString(), &err), qPrintable(err.localizedDescription));
         QVERIFY(changeWhileOpen(path, c.damage));
@@ -181,16 +155,15 @@ private slots:
         doc.setText(MetadataField::Title, QStringLiteral("edited"));
         if (!docfix::save(doc, &err)) {
             QVERIFY2(c.expect != Saves, qPrintable(err.localizedFailureReason));
-            QVERIFY(!err.localizedFailureReason.isEmpty() && doc.isDocumentEdited());
-            QCOMPARE(docfix::fileBytes(path), theirs);
+            QVERIFY(!err.localizedFailureReason.isEmpty() && doc.isDocumentEdited() && docfix::fileBytes(path) == theirs);
             return;
         }
         SF_INFO now{};
         const std::vector<int> saved = fixtures::readInts(path, &now);
-        QVERIFY(!doc.isDocumentEdited() && doc.info().frames == now.frames);
-        QVERIFY(now.format == before.format && now.channels == before.channels && now.samplerate == before.samplerate);
+        QVERIFY(!doc.isDocumentEdited() && doc.info().frames == now.frames && now.format == before.format
+                && now.channels == before.channels && now.samplerate == before.samplerate);
         // What another program wrote under the open handle cannot be foretold.
-        QVERIFY(c.damage >= RewrittenShorter || saved == readable);
+        QVERIFY(c.damage >= RewrittenText || saved == readable);
     }
 };
 

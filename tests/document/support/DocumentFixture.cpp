@@ -1,13 +1,9 @@
 #include "DocumentFixture.h"
 
-#include "document/SoundFile.h"
 #include "toolkit/DocumentController.h"
 #include "window/SoundFileWindow.h"
 
 #include <QApplication>
-#include <QtEndian>
-
-#include <unistd.h>
 
 namespace docfix {
 
@@ -18,18 +14,16 @@ fixtures::Spec spec(sf_count_t frames, int channels, int format, int rate)
 
 QString make(const QTemporaryDir &dir, const QString &name, const fixtures::Spec &s, const fixtures::Generator &gen)
 {
-    const QString path = dir.filePath(name);
-    return fixtures::write(path, s, gen) ? path : QString();
+    return fixtures::write(dir.filePath(name), s, gen) ? dir.filePath(name) : QString();
 }
 
 std::unique_ptr<SoundFile> open(const QString &path)
 {
     auto doc = std::make_unique<SoundFile>();
     DocumentError err;
-    if (doc->readFromURL(QUrl::fromLocalFile(path), QString(), &err))
-        return doc;
-    qWarning("open %s: %s", qPrintable(path), qPrintable(err.localizedDescription));
-    return nullptr;
+    if (!doc->readFromURL(QUrl::fromLocalFile(path), QString(), &err))
+        qFatal("open %s: %s", qPrintable(path), qPrintable(err.localizedDescription));
+    return doc;
 }
 
 SoundFileWindow *openWindow(const QString &path)
@@ -39,8 +33,13 @@ SoundFileWindow *openWindow(const QString &path)
     DocumentError err;
     SoundFile *doc = controller.openDocumentWithContentsOfURL(QUrl::fromLocalFile(path), true, &err);
     if (!doc)
-        qWarning("open %s: %s", qPrintable(path), qPrintable(err.localizedDescription));
+        qFatal("open %s: %s", qPrintable(path), qPrintable(err.localizedDescription));
     return DocumentController::windowFor(doc);
+}
+
+SoundFileWindow *openWindow(const QTemporaryDir &dir, const QString &name, const fixtures::Spec &s)
+{
+    return openWindow(make(dir, name, s));
 }
 
 void closeAllDocuments()
@@ -63,10 +62,8 @@ bool chooseConvertFormat(SoundFile &doc, int format)
     popUp.setProperty("currentIndex", majorFormatIndex(format));
     doc.convertFormatSelected(&popUp);
     doc.setConvertFormat(format);
-    for (const FormatEntry &entry : doc.convertSubformats())
-        if (entry.format == format)
-            return true;
-    return false;
+    const QList<FormatEntry> &listed = doc.convertSubformats();
+    return std::any_of(listed.begin(), listed.end(), [format](const FormatEntry &e) { return e.format == format; });
 }
 
 bool save(SoundFile &doc, DocumentError *error)
@@ -78,11 +75,8 @@ bool save(SoundFile &doc, DocumentError *error)
 FileMetadata metadataOf(const QString &path)
 {
     SF_INFO info{};
-    SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
-    FileMetadata m = readFileMetadata(f);
-    if (f)
-        sf_close(f);
-    return m;
+    const std::unique_ptr<SNDFILE, int (*)(SNDFILE *)> f(sf_open(QFile::encodeName(path), SFM_READ, &info), sf_close);
+    return readFileMetadata(f.get());
 }
 
 QByteArray fileBytes(const QString &path)
@@ -95,20 +89,6 @@ bool writeFileBytes(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-bool writeSparseW64(const QString &path, qint64 frames)
-{
-    if (!fixtures::write(path, spec(1, 1, SF_FORMAT_W64 | SF_FORMAT_PCM_U8)))
-        return false;
-    QByteArray bytes = fileBytes(path);
-    // The data chunk's GUID starts with "data"; its 64-bit size follows it.
-    const qsizetype at = bytes.indexOf(QByteArray("data\xf3\xac\xd3\x11", 8));
-    if (at < 0)
-        return false;
-    qToLittleEndian<quint64>(24 + quint64(frames), bytes.data() + at + 16);
-    return writeFileBytes(path, bytes.left(at + 24))
-        && ::truncate(QFile::encodeName(path).constData(), off_t(at + 24 + frames)) == 0;
 }
 
 } // namespace docfix

@@ -1,18 +1,19 @@
 // Test files and documents for the document and window tests: one builder
 // for file descriptions, documents with and without a window, and looks at
-// what ended up on disk.
+// what ended up on disk. Brings what every such test uses.
 #pragma once
 
 #include "Fixtures.h"
 
-#include "filelogic/DocumentError.h"
+#include "document/SoundFile.h"
 #include "filelogic/FileMetadata.h"
+#include "playback/AudioRenderer.h"
 
 #include <QTemporaryDir>
+#include <QtTest>
 
 #include <memory>
 
-class SoundFile;
 class SoundFileWindow;
 
 namespace docfix {
@@ -23,11 +24,12 @@ fixtures::Spec spec(sf_count_t frames, int channels = 2, int format = SF_FORMAT_
 QString make(const QTemporaryDir &dir, const QString &name, const fixtures::Spec &s,
              const fixtures::Generator &gen = fixtures::sineSample);
 
-// A document without any window; null (with a warning) when it does not open.
+// A document without any window. Files the tests make always open: a
+// failure ends the test program, naming the file and the reason.
 std::unique_ptr<SoundFile> open(const QString &path);
-// A document opened as the program opens one: its window, shown; null (with
-// a warning) when it does not open.
+// A document opened as the program opens one, and its window, shown.
 SoundFileWindow *openWindow(const QString &path);
+SoundFileWindow *openWindow(const QTemporaryDir &dir, const QString &name, const fixtures::Spec &s);
 // Closes every document of the controller, edits dropped, and deletes the
 // documents, their windows and any alert left on screen.
 void closeAllDocuments();
@@ -41,9 +43,5 @@ bool save(SoundFile &doc, DocumentError *error = nullptr);
 FileMetadata metadataOf(const QString &path);
 QByteArray fileBytes(const QString &path);
 bool writeFileBytes(const QString &path, const QByteArray &bytes);
-
-// A W64 file of `frames` 8-bit mono frames that costs nothing on disk: one
-// frame written, the data size patched, the file extended sparsely.
-bool writeSparseW64(const QString &path, qint64 frames);
 
 } // namespace docfix
