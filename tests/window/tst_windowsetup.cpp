@@ -89,8 +89,8 @@ private slots:
             const QString text = edit ? edit->toPlainText() : qobject_cast<QLineEdit *>(control)->text();
             QVERIFY(text == w->document()->text(MetadataField(i)) && text.isEmpty() == (!withBext && i >= kStringFieldCount));
         }
-        QVERIFY(w->ui.convertKeepBEXT->isEnabled() == withBext && w->ui.convertKeepBEXT->isChecked() == withBext);
-        QVERIFY(!w->isWindowModified() && !w->document()->isDocumentEdited());
+        QVERIFY(w->ui.convertKeepBEXT->isEnabled() == withBext && w->ui.convertKeepBEXT->isChecked() == withBext
+                && !w->isWindowModified() && !w->document()->isDocumentEdited());
         if (!withBext)
             return;
         QVERIFY(w->ui.bextDescription->text().size() == 256 && w->ui.bextTimecode->text() == "001:00:00:1234");
