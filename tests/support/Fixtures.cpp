@@ -18,7 +18,7 @@ double sineSample(sf_count_t frame, int channel)
 
 namespace {
 
-// Opens a file for writing with the spec's strings and record; body writes
+// Opens a file for writing with the description's strings and record; body writes
 // the samples. False (libsndfile's text printed) when any step fails.
 bool writeFile(const QString &path, const Spec &spec, const std::function<bool(SNDFILE *)> &body)
 {
