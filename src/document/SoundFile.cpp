@@ -185,6 +185,7 @@ void SoundFile::close()
     m_timer.stop();
     delete m_renderer;
     m_renderer = nullptr;
+    m_playing = false;
     if (m_sndfile) {
         sf_close(m_sndfile);
         m_sndfile = nullptr;

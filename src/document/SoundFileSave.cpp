@@ -4,6 +4,7 @@
 #include "document/SoundFile.h"
 
 #include "filelogic/ContainerTable.h"
+#include "filelogic/HandleCloser.h"
 #include "filelogic/SoundFileOpen.h"
 #include "playback/AudioRenderer.h"
 #include "rewrite/MetadataSave.h"
@@ -280,11 +281,14 @@ bool SoundFile::reopenAfterReplace(const QString &path, DocumentError *error)
                                openError.localizedDescription};
         return false;
     }
-    // The renderer reads through the old handle: it goes before the handle.
+    // The renderer reads through the old handle: it stops before the handle
+    // goes, and reads the new one from the refill on.
     stopTransport();
-    delete m_renderer;
-    m_renderer = nullptr;
-    sf_close(m_sndfile);
+    if (m_renderer)
+        m_renderer->pause();
+    // The old handle may be the replaced file's last: closing it frees that
+    // file, which the save need not wait for.
+    HandleCloser::closeLater(m_sndfile);
     m_sndfile = reopened;
     m_sfinfo = info;
     m_fileSize = size;

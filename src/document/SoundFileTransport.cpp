@@ -25,13 +25,16 @@ void SoundFile::setUpTransport()
 
 void SoundFile::createRenderer()
 {
-    delete m_renderer;
-    m_renderer = new AudioRenderer(this);
+    // A refill after a save keeps its renderer: it has tried the output at
+    // this rate already, and trying again costs as much as the save's copy.
+    if (!m_renderer) {
+        m_renderer = new AudioRenderer(this);
+        connect(m_renderer, &AudioRenderer::filePositionChanged, this, &SoundFile::filePositionChanged);
+        connect(m_renderer, &AudioRenderer::eof, this, &SoundFile::eof);
+    }
     m_renderer->set_sndfile(m_sndfile, &m_sfinfo);
     m_renderer->setLeftOutputMapping(m_leftChannel);
     m_renderer->setRightOutputMapping(m_rightChannel);
-    connect(m_renderer, &AudioRenderer::filePositionChanged, this, &SoundFile::filePositionChanged);
-    connect(m_renderer, &AudioRenderer::eof, this, &SoundFile::eof);
 }
 
 void SoundFile::rewindUnseekable()

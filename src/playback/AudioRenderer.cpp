@@ -71,12 +71,17 @@ void AudioRenderer::set_sndfile(SNDFILE *sndfile, const SF_INFO *sfinfo)
                      std::memory_order_release);
 
     // Tell the user now if this file cannot be played here, but hold no
-    // device: some drivers give out only one at a time.
-    const SdlAudio::DeviceId probe = openDevice();
-    m_outputFailed = probe == 0;
-    if (m_outputFailed)
-        std::puts("Unable to find a usable audio output unit component");
-    SdlAudio::closeOutput(probe);
+    // device: some drivers give out only one at a time. A handle of the
+    // same rate (the file again after a save) was checked already; the
+    // check costs as long as closing a device, tens of milliseconds.
+    if (m_channels <= 0 || m_sfinfo.samplerate != m_checkedRate) {
+        const SdlAudio::DeviceId probe = openDevice();
+        m_outputFailed = probe == 0;
+        if (m_outputFailed)
+            std::puts("Unable to find a usable audio output unit component");
+        SdlAudio::closeOutput(probe);
+        m_checkedRate = m_channels > 0 ? m_sfinfo.samplerate : 0;
+    }
 
     // Filled even without a device, so positions and seeks behave the same.
     if (m_channels > 0)

@@ -38,10 +38,10 @@ public:
     ~AudioRenderer() override;
 
     // Main thread. Borrows `sndfile` (never closed here), copies `sfinfo`,
-    // checks once that an output can be opened at the file's rate ("Unable
-    // to find a usable audio output unit component" on stdout when not) and
-    // closes it again, then fills the buffer from the handle's current
-    // position. No output stays open: with drivers that allow one device at
+    // checks once per rate that an output can be opened at the file's rate
+    // ("Unable to find a usable audio output unit component" on stdout when
+    // not) and closes it again, then fills the buffer from the handle's
+    // current position. May be called again with another handle. No output stays open: with drivers that allow one device at
     // a time, every open document can play in turn.
     void set_sndfile(SNDFILE *sndfile, const SF_INFO *sfinfo);
 
@@ -127,6 +127,7 @@ private:
     // is closed there is no audio thread at all.
     SdlAudio::DeviceId m_device = 0;
     bool m_outputFailed = false;   // the last attempt to open the output failed
+    int m_checkedRate = 0;         // the rate set_sndfile last tried an output at
     bool m_running = false;
     bool m_exhausted = false;      // the file delivered its last frame
     qint64 m_writeFrame = 0;       // file frame of the next item written

@@ -2,6 +2,7 @@
 
 #include "filelogic/ContainerTable.h"
 #include "filelogic/FileText.h"
+#include "filelogic/HandleCloser.h"
 #include "filelogic/SoundFileOpen.h"
 #include "filelogic/Timecode.h"
 #include "report/BatchProgress.h"
@@ -76,8 +77,8 @@ struct OpenFile {
     FileMetadata read;
     ~OpenFile()
     {
-        if (handle)
-            sf_close(handle);
+        // After a save this is the replaced file's last handle.
+        HandleCloser::closeLater(handle);
     }
     bool open(const QString &path, QString *error)
     {
@@ -250,5 +251,6 @@ int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, Q
     }
     while (!running.empty())
         finishOldest();
+    HandleCloser::drain();
     return batch.status(status);
 }

@@ -25,6 +25,13 @@ private slots:
         AudioRenderer::sf_coreaudio_render_proc(doc->renderer(), out, 1);
         const std::vector<double> items = fixtures::readRawDoubles(path);
         QVERIFY(out[0] == float(items[402] / 32768) && out[1] == float(items[400] / 32768) && out[0] != out[1]);
+        // After a save in place the renderer reads the new file's handle
+        // (the old one is closed behind it), with the mapping set anew.
+        doc->setText(MetadataField::Title, QStringLiteral("again"));
+        QVERIFY(docfix::save(*doc));
+        doc->seekToFrame(100);
+        AudioRenderer::sf_coreaudio_render_proc(doc->renderer(), out, 1);
+        QVERIFY(out[0] == float(items[400] / 32768) && out[1] == float(items[401] / 32768));
 
         QObject slider;
         slider.setProperty("value", 100000);

@@ -1,0 +1,92 @@
+#include "filelogic/HandleCloser.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+class Closer
+{
+public:
+    ~Closer()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    void add(SNDFILE *file)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_queue.push_back(file);
+            ++m_given;
+            if (!m_thread.joinable())
+                m_thread = std::thread(&Closer::run, this);
+        }
+        m_wake.notify_all();
+    }
+
+    void drain()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        const unsigned long long target = m_given;
+        m_done.wait(lock, [&] { return m_closed >= target; });
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [&] { return m_stopping || !m_queue.empty(); });
+            if (m_queue.empty())
+                return;
+            SNDFILE *file = m_queue.front();
+            m_queue.pop_front();
+            lock.unlock();
+            sf_close(file);
+            lock.lock();
+            ++m_closed;
+            m_done.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_done;
+    std::deque<SNDFILE *> m_queue;
+    unsigned long long m_given = 0;
+    unsigned long long m_closed = 0;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
+
+Closer &closer()
+{
+    static Closer instance;
+    return instance;
+}
+
+} // namespace
+
+namespace HandleCloser {
+
+void closeLater(SNDFILE *file)
+{
+    if (file)
+        closer().add(file);
+}
+
+void drain()
+{
+    closer().drain();
+}
+
+} // namespace HandleCloser
