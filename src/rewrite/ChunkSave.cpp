@@ -229,7 +229,7 @@ RewriteResult saveChunks(const ChunkSaveJob &job, ReplacementFile &temp, const s
     lap.restart();
     // The data goes to disk while it is read back: the check costs little
     // more than the flush it hides behind.
-    std::future<int> flushed = std::async(std::launch::async, [fd = temp.fd()] { return ::fdatasync(fd) == 0 ? 0 : errno; });
+    std::future<int> flushed = std::async(std::launch::async, [&temp] { return temp.flush(); });
     const QString problem = verifyWritten(temp, written, job, faults.corruptReadBack);
     const int flushError = flushed.get();
     result.timings.verifyMs = lap.nsecsElapsed() / 1e6;

@@ -101,7 +101,7 @@ RewriteResult saveCopy(const CopySaveJob &job, ReplacementFile &temp, const std:
         return result;
     }
     // The copy goes to disk while it is checked.
-    std::future<int> flushed = std::async(std::launch::async, [fd = temp.fd()] { return ::fdatasync(fd) == 0 ? 0 : errno; });
+    std::future<int> flushed = std::async(std::launch::async, [&temp] { return temp.flush(); });
     QString problem = verifyCopy(job, in.fd, st.st_size, temp, faults.corruptReadBack);
     if (const int flushError = flushed.get(); problem.isEmpty() && flushError != 0)
         problem = tr("The new file could not be flushed to disk: %1").arg(QString::fromLocal8Bit(std::strerror(flushError)));

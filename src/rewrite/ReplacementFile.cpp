@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <cerrno>
 #include <cstring>
@@ -86,12 +87,14 @@ bool ReplacementFile::create(const QString &targetPath, QString *error, bool all
     const bool targetExists = ::stat(QFile::encodeName(m_target).constData(), &st) == 0 && S_ISREG(st.st_mode);
     const mode_t mode = targetExists ? (st.st_mode & 07777) : 0666;
     const QString prefix = temporaryPrefix(m_target);
-    removeStale(folder, prefix);
 
     if (allowUnnamed)
         m_fd = ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
     m_unnamed = m_fd >= 0;
     if (!m_unnamed) {
+        // Only this fallback leaves files behind when killed; listing the
+        // folder on every save would make a batch over a big folder slow.
+        removeStale(folder, prefix);
         QByteArray name = QFile::encodeName(folder + QLatin1Char('/') + prefix + QStringLiteral("XXXXXX"));
         m_fd = ::mkostemp(name.data(), O_CLOEXEC);
         if (m_fd < 0) {
@@ -113,29 +116,43 @@ QString ReplacementFile::readPath() const
     return m_unnamed ? QStringLiteral("/proc/self/fd/%1").arg(m_fd) : m_namedPath;
 }
 
+int ReplacementFile::flush()
+{
+    // fsync, not fdatasync: the inode's times would otherwise cost a second
+    // journal commit in commit().
+    if (::fsync(m_fd) != 0)
+        return errno;
+    m_flushed = true;
+    return 0;
+}
+
 bool ReplacementFile::commit(QString *error, bool *replaced, int fsyncError, int folderError)
 {
     *replaced = false;
-    const int syncError = fsyncError != 0 ? fsyncError : (::fsync(m_fd) == 0 ? 0 : errno);
+    const int syncError = fsyncError != 0 ? fsyncError : m_flushed ? 0 : flush();
     if (syncError != 0) {
         *error = tr("The new file could not be flushed to disk: %1").arg(systemText(syncError));
         return false;
     }
     const QString folder = QFileInfo(m_target).absolutePath();
     if (m_unnamed) {
-        // The name exists only for the moment between link and rename.
-        QByteArray name = QFile::encodeName(folder + QLatin1Char('/') + temporaryPrefix(m_target) + QStringLiteral("XXXXXX"));
-        const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-        if (fd >= 0) {
-            ::close(fd);
-            ::unlink(name.constData());
-        }
+        // The name exists only for the moment between link and rename. A
+        // random one is tried directly: reserving it with a file of its own
+        // would cost an inode made and freed on every save.
         const QByteArray procPath = QFile::encodeName(readPath());
-        if (fd < 0 || ::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) != 0) {
-            *error = systemText(errno);
+        const QString stem = folder + QLatin1Char('/') + temporaryPrefix(m_target);
+        int linkError = EEXIST;
+        for (int attempt = 0; attempt < 100 && linkError == EEXIST; ++attempt) {
+            const QString name = stem + QString::number(QRandomGenerator::global()->generate64(), 36);
+            linkError = ::linkat(AT_FDCWD, procPath.constData(), AT_FDCWD, QFile::encodeName(name).constData(),
+                                 AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+            if (linkError == 0)
+                m_namedPath = name;
+        }
+        if (linkError != 0) {
+            *error = systemText(linkError);
             return false;
         }
-        m_namedPath = QFile::decodeName(name);
     }
     if (::rename(QFile::encodeName(m_namedPath).constData(), QFile::encodeName(m_target).constData()) != 0) {
         *error = systemText(errno);
@@ -160,5 +177,6 @@ void ReplacementFile::discard()
     m_fd = -1;
     m_unnamed = false;
     m_committed = false;
+    m_flushed = false;
     m_namedPath.clear();
 }

@@ -33,7 +33,13 @@ public:
     QString readPath() const;
     bool isUnnamed() const { return m_unnamed; }
 
-    // Flushes the data (fsyncError > 0 simulates a failing fsync), names the
+    // Writes the file's data and inode to disk; 0 or errno. May run on
+    // another thread while this one reads the file; commit then need not
+    // flush again.
+    int flush();
+
+    // Flushes the data unless flush() did (fsyncError > 0 simulates a
+    // failing fsync either way), names the
     // file, renames it over the target and flushes the folder (folderError
     // likewise). On a folder flush failure the target has been replaced
     // already: *replaced tells the caller.
@@ -48,6 +54,7 @@ private:
     int m_fd = -1;
     bool m_unnamed = false;
     bool m_committed = false;
+    bool m_flushed = false;
     QString m_target;
     QString m_namedPath;
 };
