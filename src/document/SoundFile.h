@@ -197,6 +197,10 @@ public slots:
     // Stops a running measurement; loudnessMeasured() follows, loudness()
     // unchanged.
     void cancelLoudness();
+    // Puts the last measurement into the record's five loudness fields (two
+    // decimals; empty where the value is -inf or beyond what a field holds)
+    // and emits textsReplaced(). Nothing without a complete measurement.
+    void copyLoudnessToBext(QObject *sender);
     // Proposes a name for the converted file and asks the window for one.
     void convert(QObject *sender);
     // Cancels a running rewrite after its current block, or takes the
@@ -210,6 +214,8 @@ signals:
     // may have changed.
     void refilled();
     void fileURLChanged(const QUrl &url);
+    // Texts were set by the document itself, not typed: the window shows them.
+    void textsReplaced();
     // close() has run; the controller forgets the document.
     void closed();
     void errorPresented(const DocumentError &error);

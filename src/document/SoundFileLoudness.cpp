@@ -4,6 +4,8 @@
 // joins them, after cancelling, which takes one read of each worker.
 #include "document/SoundFile.h"
 
+#include "filelogic/BextLoudness.h"
+
 bool SoundFile::isMeasuringLoudness() const
 {
     return m_loudnessScan && m_loudnessScan->isRunning();
@@ -36,6 +38,19 @@ void SoundFile::loudnessFinished(const LoudnessResult &result)
         presentError(DocumentError{QStringLiteral("loudnessError"), -1, tr("The loudness could not be measured"),
                                    result.error});
     emit loudnessMeasured();
+}
+
+void SoundFile::copyLoudnessToBext(QObject *)
+{
+    if (!m_loudness.ok)
+        return;
+    using F = MetadataField;
+    setText(F::LoudnessValue, bextLoudnessTextFor(m_loudness.integrated));
+    setText(F::LoudnessRange, bextLoudnessTextFor(m_loudness.range));
+    setText(F::MaxTruePeakLevel, bextLoudnessTextFor(m_loudness.truePeak));
+    setText(F::MaxMomentaryLoudness, bextLoudnessTextFor(m_loudness.maxMomentary));
+    setText(F::MaxShortTermLoudness, bextLoudnessTextFor(m_loudness.maxShortTerm));
+    emit textsReplaced();
 }
 
 void SoundFile::forgetLoudness()

@@ -186,6 +186,12 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert, DocumentEr
         *error = writeError(tr("The document cannot be written now."));
         return false;
     }
+    // A loudness field's text that is not a number is never written as one.
+    const bool withBext = calledFromConvert ? m_keepBext : rewrite::textsHoldBext(m_texts);
+    if (const QString problem = withBext ? rewrite::loudnessTextProblem(m_texts) : QString(); !problem.isEmpty()) {
+        *error = writeError(problem);
+        return false;
+    }
     RewriteJob job;
     bool inPlace = false;
     if (!buildRewriteJob(url, calledFromConvert, &job, &inPlace, error))

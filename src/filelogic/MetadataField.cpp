@@ -6,6 +6,8 @@ QString metadataFieldOutlet(MetadataField field)
         "stringTitle", "stringCopyright", "stringSoftware", "stringArtist", "stringComment", "stringDate",
         "bextDescription", "bextOriginator", "bextOriginatorRef", "bextOriginationDate", "bextOriginationTime",
         "bextTimecode", "bextVersion", "bextUMID", "bextCodingHistory",
+        "bextLoudnessValue", "bextLoudnessRange", "bextMaxTruePeakLevel", "bextMaxMomentaryLoudness",
+        "bextMaxShortTermLoudness",
     };
     return QString::fromLatin1(outlets[int(field)]);
 }

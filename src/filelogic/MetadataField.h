@@ -13,13 +13,21 @@ enum class MetadataField {
     // The broadcast record.
     Description, Originator, OriginatorRef, OriginationDate, OriginationTime,
     Timecode, Version, UMID, CodingHistory,
+    // The record's loudness fields (version 2 on), in the record's order.
+    LoudnessValue, LoudnessRange, MaxTruePeakLevel, MaxMomentaryLoudness, MaxShortTermLoudness,
 };
-constexpr int kMetadataFieldCount = 15;
+constexpr int kMetadataFieldCount = 20;
+constexpr int kLoudnessFieldCount = 5;
 constexpr int kStringFieldCount = 6;
 
 inline bool isStringField(MetadataField field)
 {
     return int(field) < kStringFieldCount;
+}
+
+inline bool isLoudnessField(MetadataField field)
+{
+    return field >= MetadataField::LoudnessValue;
 }
 
 // The object name of the control that shows the field ("stringTitle",

@@ -1,5 +1,6 @@
 #include "report/BatchEdit.h"
 
+#include "filelogic/BextLoudness.h"
 #include "filelogic/ContainerTable.h"
 #include "filelogic/FileText.h"
 #include "filelogic/HandleCloser.h"
@@ -62,6 +63,8 @@ QString refusal(int format, int samplerate, F field, const QString &value)
     for (const auto &[f, width] : widths)
         if (f == field && bytes > width)
             return tr("longer than the field's %1 bytes").arg(width);
+    if (isLoudnessField(field) && !parseBextLoudness(value))
+        return tr("not a number from -327.68 to 327.66");
     quint64 reference = 0;
     if (field == F::Timecode && !value.isEmpty() && !parseTimecode(value, samplerate, &reference))
         return tr("not a timecode (hhh:mm:ss:frames)");
@@ -137,6 +140,7 @@ const QList<MetadataField> &batchFields()
         F::Title, F::Artist, F::Comment, F::Copyright, F::Software, F::Date,
         F::Description, F::Originator, F::OriginatorRef, F::OriginationDate, F::OriginationTime,
         F::Timecode, F::UMID, F::CodingHistory,
+        F::LoudnessValue, F::LoudnessRange, F::MaxTruePeakLevel, F::MaxMomentaryLoudness, F::MaxShortTermLoudness,
     };
     return fields;
 }

@@ -1,5 +1,6 @@
 #include "report/FileReport.h"
 
+#include "filelogic/BextLoudness.h"
 #include "filelogic/ContainerTable.h"
 #include "filelogic/FileText.h"
 #include "filelogic/PropertyText.h"
@@ -79,6 +80,7 @@ ReportSection bextSection(const FileMetadata &metadata, int samplerate)
     const bool has = metadata.hasBext;
     const BextRecord &b = metadata.bext;
     auto text = [&](BextField f) { return has ? bextFieldText(b, f) : QString(); };
+    auto loudness = [&](MetadataField f) { return has ? bextLoudnessText(b, f) : QString(); };
     section.fields = {
         field("bextDescription", "Description", text(BextField::Description)),
         field("bextOriginator", "Originator", text(BextField::Originator)),
@@ -90,6 +92,11 @@ ReportSection bextSection(const FileMetadata &metadata, int samplerate)
         field("bextUMID", "UMID", text(BextField::UMID)),
         // The only multi-line field: it shows line breaks the way a text edit does.
         field("bextCodingHistory", "Coding history", plainTextAsShown(text(BextField::CodingHistory))),
+        field("bextLoudnessValue", "Loudness value", loudness(MetadataField::LoudnessValue)),
+        field("bextLoudnessRange", "Loudness range", loudness(MetadataField::LoudnessRange)),
+        field("bextMaxTruePeakLevel", "Max true peak level", loudness(MetadataField::MaxTruePeakLevel)),
+        field("bextMaxMomentaryLoudness", "Max momentary loudness", loudness(MetadataField::MaxMomentaryLoudness)),
+        field("bextMaxShortTermLoudness", "Max short-term loudness", loudness(MetadataField::MaxShortTermLoudness)),
     };
     return section;
 }

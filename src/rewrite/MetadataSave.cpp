@@ -1,5 +1,6 @@
 #include "rewrite/MetadataSave.h"
 
+#include "filelogic/BextLoudness.h"
 #include "filelogic/FileText.h"
 #include "filelogic/Timecode.h"
 #include "rewrite/TagWriter.h"
@@ -7,6 +8,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstring>
 
 namespace rewrite {
@@ -45,6 +47,22 @@ void storeField(char *field, int width, const QString &text, const QByteArray &o
     std::memcpy(field, bytes.constData(), size_t(bytes.size()));
 }
 
+// The loudness fields change only when one of them was edited: then all
+// five are written as their texts say (empty: not present) and the record
+// becomes version 2, which is the first to have them. Untouched, a record
+// keeps its version and the bytes where the fields would be.
+void storeLoudness(const MetadataTexts &texts, const BextRecord &was, BextRecord *record)
+{
+    bool edited = false;
+    for (MetadataField f : loudnessFields())
+        edited = edited || texts[size_t(f)] != bextLoudnessText(was, f);
+    if (!edited)
+        return;
+    for (MetadataField f : loudnessFields())
+        setBextLoudness(*record, f, parseBextLoudness(texts[size_t(f)]).value_or(kBextLoudnessNotPresent));
+    record->version = std::max<short>(record->version, 2);
+}
+
 } // namespace
 
 FileMetadata readSavedMetadata(SNDFILE *sndfile, int format, const QString &path)
@@ -78,7 +96,38 @@ MetadataTexts metadataTexts(const FileMetadata &read, int samplerate)
     texts[size_t(F::CodingHistory)] = plainTextAsShown(bextFieldText(b, BextField::CodingHistory));
     texts[size_t(F::Version)] = QString::number(b.version);
     texts[size_t(F::Timecode)] = timecodeText(timeReference(b), samplerate);
+    for (F f : loudnessFields())
+        texts[size_t(f)] = bextLoudnessText(b, f);
     return texts;
+}
+
+QString loudnessTextProblem(const MetadataTexts &texts)
+{
+    for (MetadataField f : loudnessFields())
+        if (!parseBextLoudness(texts[size_t(f)]))
+            return tr("“%1” is not a number from -327.68 to 327.66 for the %2.")
+                .arg(texts[size_t(f)], loudnessFieldName(f));
+    return QString();
+}
+
+QString loudnessFieldName(MetadataField field)
+{
+    static const char *const names[kLoudnessFieldCount] = {
+        QT_TRANSLATE_NOOP("MetadataSave", "loudness value"),
+        QT_TRANSLATE_NOOP("MetadataSave", "loudness range"),
+        QT_TRANSLATE_NOOP("MetadataSave", "maximum true peak level"),
+        QT_TRANSLATE_NOOP("MetadataSave", "maximum momentary loudness"),
+        QT_TRANSLATE_NOOP("MetadataSave", "maximum short-term loudness"),
+    };
+    return tr(names[int(field) - int(MetadataField::LoudnessValue)]);
+}
+
+const std::array<MetadataField, kLoudnessFieldCount> &loudnessFields()
+{
+    using F = MetadataField;
+    static const std::array<F, kLoudnessFieldCount> fields = {F::LoudnessValue, F::LoudnessRange, F::MaxTruePeakLevel,
+                                                              F::MaxMomentaryLoudness, F::MaxShortTermLoudness};
+    return fields;
 }
 
 bool textsHoldBext(const MetadataTexts &texts)
@@ -86,6 +135,9 @@ bool textsHoldBext(const MetadataTexts &texts)
     using F = MetadataField;
     for (F f : {F::Description, F::CodingHistory, F::OriginationDate, F::OriginationTime, F::Originator,
                 F::OriginatorRef, F::UMID, F::Timecode})
+        if (!texts[size_t(f)].isEmpty())
+            return true;
+    for (F f : loudnessFields())
         if (!texts[size_t(f)].isEmpty())
             return true;
     return false;
@@ -131,6 +183,7 @@ void fillJobMetadata(const MetadataTexts &texts, const FileMetadata &read, int s
     const int version = text(F::Version).trimmed().toInt(&versionOk);
     if (versionOk && version >= -32768 && version <= 32767)
         record.version = short(version);
+    storeLoudness(texts, was, &record);
     job->bext = record;
 }
 

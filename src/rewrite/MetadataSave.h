@@ -36,6 +36,16 @@ FileMetadata readSavedMetadata(SNDFILE *sndfile, int format, const QString &path
 // nothing, the coding history with line breaks as a text field shows them.
 MetadataTexts metadataTexts(const FileMetadata &read, int samplerate);
 
+// The five loudness fields, in the record's order, and their names for
+// messages ("loudness value", ...).
+const std::array<MetadataField, kLoudnessFieldCount> &loudnessFields();
+QString loudnessFieldName(MetadataField field);
+
+// Why the texts cannot be saved as they are: a loudness field whose text is
+// not a number it can hold ("“loud” is not a number ... for the loudness
+// value."); empty when they can.
+QString loudnessTextProblem(const MetadataTexts &texts);
+
 // True when one of the record's fields holds text: a save in the file's own
 // format then writes a record.
 bool textsHoldBext(const MetadataTexts &texts);

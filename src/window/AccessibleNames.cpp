@@ -42,6 +42,13 @@ const QHash<QString, QString> &overrides()
         {QStringLiteral("loudnessMaxShortTerm"), QStringLiteral("Maximum short-term loudness")},
         {QStringLiteral("loudnessMeasure"), QStringLiteral("Measure loudness")},
         {QStringLiteral("loudnessProgress"), QStringLiteral("Loudness measurement progress")},
+        {QStringLiteral("loudnessCopyToBext"), QStringLiteral("Copy loudness to the broadcast record")},
+        // The record's fields, told apart from the measured values above.
+        {QStringLiteral("bextLoudnessValue"), QStringLiteral("Record loudness value")},
+        {QStringLiteral("bextLoudnessRange"), QStringLiteral("Record loudness range")},
+        {QStringLiteral("bextMaxTruePeakLevel"), QStringLiteral("Record maximum true peak level")},
+        {QStringLiteral("bextMaxMomentaryLoudness"), QStringLiteral("Record maximum momentary loudness")},
+        {QStringLiteral("bextMaxShortTermLoudness"), QStringLiteral("Record maximum short-term loudness")},
         // The button's text switches between "play" and "pause".
         {QStringLiteral("playButton"), QStringLiteral("Play or pause")},
         {QStringLiteral("playSlider"), QStringLiteral("Play position")},

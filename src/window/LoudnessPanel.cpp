@@ -1,6 +1,7 @@
 #include "window/LoudnessPanel.h"
 
 #include "document/SoundFile.h"
+#include "filelogic/ContainerTable.h"
 #include "report/LoudnessReport.h"
 #include "ui_SoundFile.h"
 
@@ -50,11 +51,17 @@ void connectLoudnessPanel(Ui::SoundFile &ui, SoundFile *doc, QObject *context)
     QObject::connect(doc, &SoundFile::loudnessStarted, context, [&ui] {
         ui.loudnessProgress->setValue(0);
         showRunning(ui, true);
+        ui.loudnessCopyToBext->setEnabled(false);
     });
     QObject::connect(doc, &SoundFile::loudnessProgress, ui.loudnessProgress, &QProgressBar::setValue);
+    QObject::connect(ui.loudnessCopyToBext, &QPushButton::clicked, doc,
+                     [doc, &ui] { doc->copyLoudnessToBext(ui.loudnessCopyToBext); });
     const auto showAll = [&ui, doc] {
         showRunning(ui, doc->isMeasuringLoudness());
         showValues(ui, doc);
+        // Only a record can take the values, and only finished ones.
+        ui.loudnessCopyToBext->setEnabled(doc->loudness().ok && !doc->isMeasuringLoudness()
+                                          && formatOffersBext(doc->info().format));
     };
     QObject::connect(doc, &SoundFile::loudnessMeasured, context, showAll);
     // A refill has dropped the last result.

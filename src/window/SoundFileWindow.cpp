@@ -131,6 +131,11 @@ void SoundFileWindow::connectDocument()
     connect(doc, &SoundFile::modificationChanged, this, &QWidget::setWindowModified);
     connect(doc, &SoundFile::fileURLChanged, this, [this](const QUrl &url) { setWindowFilePath(url.toLocalFile()); });
     connect(doc, &SoundFile::refilled, this, &SoundFileWindow::fillAll);
+    connect(doc, &SoundFile::textsReplaced, this, [this] {
+        m_filling = true;
+        fillTexts();
+        m_filling = false;
+    });
     connect(doc, &SoundFile::errorPresented, this, &SoundFileWindow::showError);
     connect(doc, &SoundFile::warningRaised, this, &SoundFileWindow::showWarning);
     connect(doc, &SoundFile::playingChanged, this, &SoundFileWindow::showPlaying);

@@ -44,6 +44,7 @@ QByteArray fieldRecording()
     QByteArray bext = B::bext("Scene 4 take 2", "A=PCM,F=48000,W=24,M=stereo,T=Recorder\r\n");
     bext.replace(346, 2, B::le16(1));             // version 1
     bext.replace(348, 4, QByteArray("\x06\x0a\x2b\x34", 4)); // a binary UMID start
+    bext.replace(412, 10, QByteArray(10, '\x11'));          // reserved bytes a v1 record keeps
     const QByteArray info = B::list("INFO", {{"INAM", QByteArray("Old title", 10)}, {"IART", QByteArray("Crew", 5)},
                                              {"ISFT", QByteArray("Lavf59.27.100", 14)}, {"IGNR", QByteArray("Drama", 6)},
                                              {"IPRD", QByteArray("Feature", 8)}});
@@ -126,8 +127,33 @@ private slots:
         QCOMPARE(bextFieldBytes(meta.bext, BextField::Description), QByteArray("Scene 4 take 3"));
         QCOMPARE(bextFieldBytes(meta.bext, BextField::CodingHistory), QByteArray("A=PCM,F=48000,W=24,M=stereo,T=Recorder\r\n"));
         QCOMPARE(bextFieldRawBytes(meta.bext, BextField::UMID).left(4), QByteArray("\x06\x0a\x2b\x34", 4));
+        QCOMPARE(after[1].mid(8 + 412, 10), QByteArray(10, '\x11'));
         const QByteArray info = after[2];
         QVERIFY(info.contains("IGNR") && info.contains("IPRD") && info.contains("Drama"));
+    }
+
+    // Loudness typed into a version 1 record: text that is not a number is
+    // refused with the file untouched; numbers make the record version 2,
+    // with the fields nobody filled marked as not present.
+    void loudnessFields()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("loud.wav"));
+        QVERIFY(docfix::writeFileBytes(path, fieldRecording()));
+        auto doc = docfix::open(path);
+        QVERIFY(doc->text(MetadataField::LoudnessValue).isEmpty());
+        doc->setText(MetadataField::LoudnessValue, QStringLiteral("-23"));
+        doc->setText(MetadataField::LoudnessRange, QStringLiteral("loud"));
+        DocumentError error;
+        QVERIFY(!docfix::save(*doc, &error) && error.localizedFailureReason.contains("loudness range"));
+        QCOMPARE(docfix::fileBytes(path), fieldRecording());
+        doc->setText(MetadataField::LoudnessRange, QStringLiteral("4.2"));
+        QVERIFY(docfix::save(*doc));
+        const QByteArray bext = topChunks(path)[1].mid(8);
+        QCOMPARE(bext.mid(346, 2), B::le16(2));
+        QCOMPARE(bext.mid(412, 10), B::le16(quint16(-2300)) + B::le16(420) + B::le16(0x7fff).repeated(3));
+        QCOMPARE(bext.mid(348, 4), QByteArray("\x06\x0a\x2b\x34", 4));
+        QCOMPARE(doc->text(MetadataField::LoudnessValue) + doc->text(MetadataField::LoudnessRange)
+                     + doc->text(MetadataField::MaxTruePeakLevel), QStringLiteral("-23.004.20"));
     }
 
     // Coded WAVs keep their audio bytes: nothing is decoded or re-encoded.

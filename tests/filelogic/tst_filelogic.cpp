@@ -1,5 +1,6 @@
 // The file logic layer: texts from file bytes, what each container keeps,
 // decoder scales, timecode, slider scaling, texts for display, format lists.
+#include "filelogic/BextLoudness.h"
 #include "filelogic/CodecTable.h"
 #include "filelogic/ContainerTable.h"
 #include "filelogic/FileMetadata.h"
@@ -24,6 +25,7 @@ class TstFileLogic : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
     static constexpr quint64 kUntouched = 987654321; // a failed parse leaves the reference alone
+    static constexpr int kRefused = INT_MIN;
 
     // Writes a one-channel file named after the current data row.
     QString writeRowFile(const fixtures::Spec &spec)
@@ -115,6 +117,39 @@ private slots:
 
     // A half-scale sine read the way the peak scan reads it (normalisation
     // off) is -6.02 dB in every coding: guards each decoder's scale.
+    // Hundredths as typed and as shown; kRefused for text that is no value.
+    void bextLoudness_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("whole") << "-23" << -2300 << "-23.00";
+        QTest::newRow("spaces") << " 4.2 " << 420 << "4.20";
+        QTest::newRow("below one") << "-0.05" << -5 << "-0.05";
+        QTest::newRow("lowest") << "-327.68" << -32768 << "-327.68";
+        QTest::newRow("empty: not present") << "" << 0x7fff << "";
+        QTest::newRow("the mark itself") << "327.67" << kRefused << "";
+        QTest::newRow("word") << "loud" << kRefused << "";
+        QTest::newRow("nan") << "nan" << kRefused << "";
+    }
+    void bextLoudness()
+    {
+        QFETCH(QString, typed);
+        QFETCH(int, stored);
+        QFETCH(QString, shown);
+        const std::optional<short> parsed = parseBextLoudness(typed);
+        QCOMPARE(parsed ? int(*parsed) : kRefused, stored);
+        BextRecord record{};
+        record.version = 2;
+        setBextLoudness(record, MetadataField::MaxTruePeakLevel, short(parsed.value_or(0)));
+        QCOMPARE(bextLoudnessText(record, MetadataField::MaxTruePeakLevel), parsed ? shown : QStringLiteral("0.00"));
+        QCOMPARE(record.max_true_peak_level, short(parsed.value_or(0)));
+        if (parsed && *parsed != kBextLoudnessNotPresent)
+            QCOMPARE(bextLoudnessTextFor(typed.toDouble()), shown);
+        record.version = 1; // older records have no such fields
+        QVERIFY(bextLoudnessText(record, MetadataField::MaxTruePeakLevel).isEmpty());
+    }
+
     void decoderScales_data()
     {
         QTest::addColumn<int>("format");

@@ -4,6 +4,7 @@
 // button cancels; closing the window stops it.
 #include "DocumentFixture.h"
 
+#include "filelogic/BextLoudness.h"
 #include "report/CommandLine.h"
 #include "window/SoundFileWindow.h"
 
@@ -80,6 +81,14 @@ private slots:
         for (int i = 0; i < 5; ++i)
             expected += QStringLiteral("\n  %1: %2").arg(QLatin1String(captions[i]), texts[i]);
         QCOMPARE(run({"--loudness", path}), expected + u'\n');
+        // Copy to BEXT fills the record's fields; a value of -inf leaves its field empty.
+        QVERIFY(w->ui.loudnessCopyToBext->isEnabled() && !w->isWindowModified());
+        QTest::mouseClick(w->ui.loudnessCopyToBext, Qt::LeftButton);
+        const QLineEdit *fields[] = {w->ui.bextLoudnessValue, w->ui.bextLoudnessRange, w->ui.bextMaxTruePeakLevel,
+                                     w->ui.bextMaxMomentaryLoudness, w->ui.bextMaxShortTermLoudness};
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(fields[i]->text(), bextLoudnessTextFor(values[i]));
+        QVERIFY(w->isWindowModified() && fields[0]->text().isEmpty() == !std::isfinite(r.integrated));
         const QJsonObject json = QJsonDocument::fromJson(run({"--loudness", "--json", path}).toUtf8())["loudness"].toObject();
         QCOMPARE(json.size(), 5);
         for (int i = 0; i < 5; ++i)
