@@ -67,11 +67,11 @@ void SoundFileWindow::buildMenus()
     saveAction->setShortcut(QKeySequence::Save);
     saveAsAction = file->addAction(tr("Save &As…"));
     saveAsAction->setShortcut(QKeySequence::SaveAs);
-    saveCopyAction = file->addAction(tr("Save a &Copy…"));
+    saveCopyAction = file->addAction(tr("Save a Cop&y…"));
     revertAction = file->addAction(tr("Re&vert to Saved"), this, &SoundFileWindow::askToRevert);
     connect(file, &QMenu::aboutToShow, this, [this] { revertAction->setEnabled(m_document && m_document->isDocumentEdited()); });
     file->addSeparator();
-    convertAction = file->addAction(tr("Con&vert…"));
+    convertAction = file->addAction(tr("Conv&ert…"));
     convertAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E));
     file->addSeparator();
     QAction *closeAction = file->addAction(tr("&Close"), this, &QWidget::close);

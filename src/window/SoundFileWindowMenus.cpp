@@ -93,7 +93,7 @@ void SoundFileWindow::askToRevert()
                                 QMessageBox::NoButton, this);
     box->setObjectName(QStringLiteral("revertPrompt"));
     box->setInformativeText(tr("Your changes will be lost."));
-    QPushButton *revert = box->addButton(tr("Revert"), QMessageBox::DestructiveRole);
+    QPushButton *revert = box->addButton(tr("&Revert"), QMessageBox::DestructiveRole);
     box->addButton(QMessageBox::Cancel);
     box->setDefaultButton(QMessageBox::Cancel);
     box->setWindowModality(Qt::WindowModal);
