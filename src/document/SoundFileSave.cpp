@@ -196,8 +196,12 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert, DocumentEr
     bool inPlace = false;
     if (!buildRewriteJob(url, calledFromConvert, &job, &inPlace, error))
         return false;
-    QStringList notKept = metadataNotKept(job.targetInfo.format, job.strings, job.bext.has_value());
+    QStringList notKept;
     const SaveEngine engine = saveEngineFor(job, calledFromConvert, &notKept);
+    // A copy with its tags edited keeps every string (TagLib writes them all,
+    // MP3 included); the other engines keep what the container's writer keeps.
+    if (!engine.copy)
+        notKept = metadataNotKept(job.targetInfo.format, job.strings, job.bext.has_value()) + notKept;
     if (!runRewrite(job, engine, inPlace, error))
         return false;
     if (!inPlace && calledFromConvert && m_openConverted)

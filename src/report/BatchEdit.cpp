@@ -8,6 +8,7 @@
 #include "filelogic/Timecode.h"
 #include "report/BatchProgress.h"
 #include "report/FileReport.h"
+#include "rewrite/ReplacementFile.h"
 #include "rewrite/RewriteMetadata.h"
 
 #include <QCoreApplication>
@@ -15,6 +16,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <future>
 
@@ -121,6 +123,8 @@ QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &
     if (!job.source)
         return tr("the file can no longer be read from its start");
     ReplacementFile temp;
+    // The batch flushes each folder once, after its last file.
+    temp.setFolderFlushDeferred(true);
     QString why;
     RewriteResult result;
     if (engine.writesReplacement() && !temp.create(path, &why))
@@ -212,6 +216,8 @@ EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun)
         texts[size_t(F::Timecode)] = timecodeText(0, rate);
     outcome.error = save(absolute, file, texts, dryRun);
     outcome.written = outcome.error.isEmpty() && !dryRun;
+    if (outcome.written)
+        outcome.folder = QFileInfo(QFileInfo(absolute).canonicalFilePath()).absolutePath();
     return outcome;
 }
 
@@ -228,11 +234,14 @@ int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, Q
     std::deque<Running> running;
     BatchRun batch(err, files.size());
     int status = 0;
+    QStringList folders;
     // Reported in the batch's order, whatever order the saves end in.
     const auto finishOldest = [&] {
         const QString file = running.front().file;
         const EditOutcome outcome = running.front().outcome.get();
         running.pop_front();
+        if (outcome.written && !folders.contains(outcome.folder))
+            folders << outcome.folder;
         if (!outcome.error.isEmpty()) {
             status = 1;
             batch.report(QStringLiteral("wavquill: %1: %2").arg(file, outcome.error));
@@ -255,6 +264,14 @@ int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, Q
     }
     while (!running.empty())
         finishOldest();
+    // Every file was flushed before its rename; one flush per folder makes
+    // the renames durable, instead of one per file.
+    for (const QString &folder : folders)
+        if (const int error = ReplacementFile::flushFolder(folder)) {
+            status = 1;
+            batch.report(QStringLiteral("wavquill: %1: %2").arg(folder, tr("the folder could not be flushed to disk: %1")
+                                                                            .arg(QString::fromLocal8Bit(std::strerror(error)))));
+        }
     HandleCloser::drain();
     return batch.status(status);
 }

@@ -40,6 +40,7 @@ struct EditOutcome {
     QString error;       // why nothing was written; empty when all went well
     QStringList changes; // 'title: "old" -> "new"', one per field that differs
     bool written = false;
+    QString folder;      // the written file's folder, still to be flushed
 };
 
 // Writes those edits that differ from what the file holds. A field the

@@ -36,7 +36,7 @@ FileReport inspectFile(const QString &file, bool info, bool peak)
         return report;
     }
     if (info) {
-        report.sections = infoSections(handle, sfinfo, size);
+        report.sections = infoSections(handle, sfinfo, size, QFileInfo(file).absoluteFilePath());
         if (chunkSaveSupported(sfinfo.format))
             report.sections.append(chunksSection(QFileInfo(file).absoluteFilePath()));
     }

@@ -5,6 +5,7 @@
 #include "filelogic/FileText.h"
 #include "filelogic/PropertyText.h"
 #include "filelogic/Timecode.h"
+#include "rewrite/MetadataSave.h"
 
 #include <QJsonArray>
 
@@ -109,10 +110,11 @@ ReportSection peakSection(const std::vector<double> &peaks, int format)
     return section;
 }
 
-QList<ReportSection> infoSections(SNDFILE *sndfile, const SF_INFO &sfinfo, qint64 fileSize)
+QList<ReportSection> infoSections(SNDFILE *sndfile, const SF_INFO &sfinfo, qint64 fileSize, const QString &path)
 {
     QList<ReportSection> sections{propertiesSection(sndfile, sfinfo, fileSize)};
-    const FileMetadata metadata = readFileMetadata(sndfile);
+    // As the window reads it: Ogg and MP3 strings from their tags.
+    const FileMetadata metadata = rewrite::readSavedMetadata(sndfile, sfinfo.format, path);
     if (formatOffersStrings(sfinfo.format))
         sections.append(stringsSection(metadata));
     if (formatOffersBext(sfinfo.format))

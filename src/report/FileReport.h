@@ -67,8 +67,9 @@ ReportSection bextSection(const FileMetadata &metadata, int samplerate);
 ReportSection peakSection(const std::vector<double> &peaks, int format);
 
 // Properties, and Strings and BEXT where the window keeps those tabs for the
-// file's container. Reads the metadata through the handle.
-QList<ReportSection> infoSections(SNDFILE *sndfile, const SF_INFO &sfinfo, qint64 fileSize);
+// file's container. Reads the metadata as the window does: through the
+// handle, and for Ogg and MP3 the tags of the file at `path`.
+QList<ReportSection> infoSections(SNDFILE *sndfile, const SF_INFO &sfinfo, qint64 fileSize, const QString &path);
 
 // The report for a person: the file's name, then each section's title and its
 // "Label: text" lines, indented; further lines of a multi-line text are

@@ -68,6 +68,11 @@ int syncFolder(const QString &folder)
 
 } // namespace
 
+int ReplacementFile::flushFolder(const QString &folder)
+{
+    return syncFolder(folder);
+}
+
 QString ReplacementFile::temporaryPrefix(const QString &targetPath)
 {
     return QStringLiteral(".wavquill-%1-").arg(quint32(qHash(QFileInfo(targetPath).fileName())), 8, 16, QLatin1Char('0'));
@@ -160,7 +165,7 @@ bool ReplacementFile::commit(QString *error, bool *replaced, int fsyncError, int
     }
     m_committed = true;
     *replaced = true;
-    const int flushError = folderError != 0 ? folderError : syncFolder(folder);
+    const int flushError = folderError != 0 ? folderError : m_folderFlushDeferred ? 0 : syncFolder(folder);
     if (flushError != 0) {
         *error = tr("The folder could not be flushed to disk: %1").arg(systemText(flushError));
         return false;

@@ -45,6 +45,13 @@ public:
     // already: *replaced tells the caller.
     bool commit(QString *error, bool *replaced, int fsyncError = 0, int folderError = 0);
 
+    // With true, commit leaves the folder unflushed: a caller replacing many
+    // files flushes each folder once, with flushFolder, after the last.
+    void setFolderFlushDeferred(bool deferred) { m_folderFlushDeferred = deferred; }
+    // Flushes a folder's entries to disk; 0 or errno. File systems that
+    // cannot flush a folder count as done.
+    static int flushFolder(const QString &folder);
+
     // The prefix of our named temporaries for a target, for tests.
     static QString temporaryPrefix(const QString &targetPath);
 
@@ -55,6 +62,7 @@ private:
     bool m_unnamed = false;
     bool m_committed = false;
     bool m_flushed = false;
+    bool m_folderFlushDeferred = false;
     QString m_target;
     QString m_namedPath;
 };

@@ -3,7 +3,10 @@
 #include "DocumentFixture.h"
 
 #include "document/SoundFile.h"
+#include "report/CommandLine.h"
 #include "rewrite/TagWriter.h"
+
+#include <QJsonDocument>
 
 #include <QProcess>
 #include <QtTest>
@@ -61,10 +64,19 @@ private slots:
         QVERIFY(doc);
         QCOMPARE(doc->text(MetadataField::Title), QStringLiteral("Old"));
         doc->setText(MetadataField::Title, QStringLiteral("Neuer Titel ü"));
+        doc->setText(MetadataField::Copyright, QStringLiteral("© Someone"));
+        // Tags hold every string: no format's save warns about one.
+        QSignalSpy warned(doc.get(), &SoundFile::warningRaised);
         DocumentError error;
         QVERIFY2(docfix::save(*doc, &error), qPrintable(error.localizedFailureReason));
-        QCOMPARE(doc->text(MetadataField::Title), QStringLiteral("Neuer Titel ü"));
+        QCOMPARE(doc->text(MetadataField::Title) + doc->text(MetadataField::Copyright), QStringLiteral("Neuer Titel ü© Someone"));
+        QCOMPARE(warned.count(), 0);
         QVERIFY(samples(path) == before);
+        // The command line reads the strings as the window does.
+        QString out, err;
+        QTextStream outStream(&out), errStream(&err);
+        runCommandLine({"--json", "--info", path}, outStream, errStream);
+        QCOMPARE(QJsonDocument::fromJson(out.toUtf8())["strings"]["copyright"].toString(), QStringLiteral("© Someone"));
         QVERIFY(QProcess::execute(QStringLiteral("sh"), {"-c", "ffprobe -v error -show_entries format_tags=album:stream_tags=album -of csv=p=0 '"
                                                                + path + "' | grep -q Kept"}) == 0);
     }
