@@ -3,13 +3,59 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <algorithm>
+#include <cstring>
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 QString tr(const char *text)
 {
     return QCoreApplication::translate("SoundFileOpen", text);
+}
+
+quint32 le32(const unsigned char *p)
+{
+    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+}
+
+// libsndfile follows the size of an entry in a WAV's LIST chunk as a signed
+// jump: a size of 2 GiB or more moves it backwards, and it reads the same
+// bytes again for ever. No real entry is that large, so such a file is
+// refused before libsndfile sees it. Only chunk headers are read.
+bool listEntryJumpsBack(const QByteArray &name)
+{
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    unsigned char head[12];
+    bool jumps = false;
+    const bool wave = ::fstat(fd, &st) == 0 && ::pread(fd, head, 12, 0) == 12 && std::memcmp(head + 8, "WAVE", 4) == 0
+        && (!std::memcmp(head, "RIFF", 4) || !std::memcmp(head, "RF64", 4) || !std::memcmp(head, "BW64", 4));
+    const qint64 end = st.st_size;
+    qint64 at = 12;
+    for (int chunk = 0; wave && !jumps && chunk < 65536 && at + 12 <= end; ++chunk) {
+        if (::pread(fd, head, 12, at) != 12)
+            break;
+        const quint32 size = le32(head + 4);
+        if (!std::memcmp(head, "LIST", 4)) {
+            const qint64 listEnd = std::min<qint64>(end, at + 8 + qint64(size));
+            unsigned char entry[8];
+            for (qint64 sub = at + 12; !jumps && sub + 8 <= listEnd && ::pread(fd, entry, 8, sub) == 8;) {
+                jumps = le32(entry + 4) >= 0x80000000u;
+                sub += 8 + qint64(le32(entry + 4)) + (le32(entry + 4) & 1);
+            }
+        }
+        if (size == 0xffffffffu) // "to the end of the file" (streaming writers, RF64 data)
+            break;
+        at += 8 + qint64(size) + (size & 1);
+    }
+    ::close(fd);
+    return jumps;
 }
 
 } // namespace
@@ -22,6 +68,12 @@ SNDFILE *openSoundFile(const QString &path, SF_INFO *info, qint64 *fileSize, Doc
     if (::stat(name.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
         if (error)
             *error = DocumentError{QStringLiteral("libsndfileError"), -1, tr("This is not a regular file."), {}};
+        return nullptr;
+    }
+    if (listEntryJumpsBack(name)) {
+        if (error)
+            *error = DocumentError{QStringLiteral("libsndfileError"), -1,
+                                   tr("The file's LIST chunk is damaged: an entry in it claims 2 GiB or more."), {}};
         return nullptr;
     }
     SNDFILE *handle = sf_open(name.constData(), SFM_READ, info);
@@ -47,6 +99,11 @@ SNDFILE *reopenSoundFile(const QString &path, const SF_INFO &expected, bool chec
         info.format = expected.format;
         info.channels = expected.channels;
         info.samplerate = expected.samplerate;
+    }
+    if (listEntryJumpsBack(QFile::encodeName(path))) {
+        if (why)
+            *why = tr("The file %1 is no longer the one that was opened.").arg(path);
+        return nullptr;
     }
     SNDFILE *handle = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
     if (!handle) {

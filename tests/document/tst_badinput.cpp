@@ -111,6 +111,23 @@ private slots:
         row("replaced by a rename while open", wav, RenamedOver, 0, Opens);
         row("rewritten as text while open", wav, RewrittenText, 0, Opens);
     }
+    // An entry of a LIST chunk whose size reads as a jump backwards sent
+    // libsndfile round the same bytes for ever (found by the fuzzer): the
+    // file is refused, in the window and on the command line alike.
+    void listEntryJumpingBack()
+    {
+        const QString path = docfix::make(m_dir, QStringLiteral("jump.wav"), docfix::spec(1000));
+        QByteArray bytes = docfix::fileBytes(path);
+        QByteArray list = QByteArray("LIST\x14\0\0\0INFOIBAD\xf3\xff\xff\xffxxxx", 28);
+        bytes.insert(bytes.indexOf("data", 12), list);
+        qToLittleEndian<quint32>(quint32(bytes.size() - 8), bytes.data() + 4);
+        QVERIFY(docfix::writeFileBytes(path, bytes));
+        SoundFile doc;
+        DocumentError err;
+        QVERIFY(!doc.readFromURL(QUrl::fromLocalFile(path), QString(), &err));
+        QCOMPARE(err.localizedDescription, QStringLiteral("The file's LIST chunk is damaged: an entry in it claims 2 GiB or more."));
+    }
+
     void damagedFiles()
     {
         QFETCH(Case, c);
