@@ -26,18 +26,10 @@ public:
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_queue.push_back(file);
-            ++m_given;
             if (!m_thread.joinable())
                 m_thread = std::thread(&Closer::run, this);
         }
         m_wake.notify_all();
-    }
-
-    void drain()
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        const unsigned long long target = m_given;
-        m_done.wait(lock, [&] { return m_closed >= target; });
     }
 
 private:
@@ -53,17 +45,12 @@ private:
             lock.unlock();
             sf_close(file);
             lock.lock();
-            ++m_closed;
-            m_done.notify_all();
         }
     }
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::condition_variable m_done;
     std::deque<SNDFILE *> m_queue;
-    unsigned long long m_given = 0;
-    unsigned long long m_closed = 0;
     bool m_stopping = false;
     std::thread m_thread;
 };
@@ -82,11 +69,6 @@ void closeLater(SNDFILE *file)
 {
     if (file)
         closer().add(file);
-}
-
-void drain()
-{
-    closer().drain();
 }
 
 } // namespace HandleCloser

@@ -10,11 +10,8 @@
 
 namespace HandleCloser {
 
-// Any thread. Takes the handle; null is ignored. Closed in the order given.
+// Any thread. Takes the handle; null is ignored. Closed in the order given;
+// the program's exit waits for those not closed yet.
 void closeLater(SNDFILE *file);
-
-// Any thread: returns once every handle given so far is closed. The
-// program's exit waits the same way.
-void drain();
 
 } // namespace HandleCloser
