@@ -1,7 +1,8 @@
 // `wavquill --set description=...` on a batch of generated WAV files against
-// `cp` + `sync` of the same files, both measured in this run (median of 3).
+// `cp` + `sync` of the same files, both measured in this run, alternating
+// (median of --runs, 5 by default; the baseline alone varies by a fifth).
 // Goal: at most 1.2x the copy.
-//   bench_batch [--files N] [--mb N] [--dir DIR]
+//   bench_batch [--files N] [--mb N] [--runs N] [--dir DIR]
 #include "report/CommandLine.h"
 
 #include <sndfile.h>
@@ -83,7 +84,8 @@ int main(int argc, char **argv)
     std::printf("%d files of %d MB\n", count, megabytes);
 
     std::vector<double> copyTimes, setTimes;
-    for (int run = 0; run < 3; ++run) {
+    const int runs = option(args, "--runs", 5);
+    for (int run = 0; run < runs; ++run) {
         runProgram("sync", {});
         QElapsedTimer clock;
         clock.start();
