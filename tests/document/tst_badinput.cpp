@@ -118,7 +118,7 @@ private slots:
     {
         const QString path = docfix::make(m_dir, QStringLiteral("jump.wav"), docfix::spec(1000));
         QByteArray bytes = docfix::fileBytes(path);
-        QByteArray list = QByteArray("LIST\x14\0\0\0INFOIBAD\xf3\xff\xff\xffxxxx", 28);
+        const QByteArray list("LIST\x10\0\0\0INFOIBAD\xf3\xff\xff\xffxxxx", 24);
         bytes.insert(bytes.indexOf("data", 12), list);
         qToLittleEndian<quint32>(quint32(bytes.size() - 8), bytes.data() + 4);
         QVERIFY(docfix::writeFileBytes(path, bytes));
