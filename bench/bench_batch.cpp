@@ -5,6 +5,8 @@
 //   bench_batch [--files N] [--mb N] [--runs N] [--dir DIR]
 #include "report/CommandLine.h"
 
+#include "BenchSupport.h"
+
 #include <sndfile.h>
 
 #include <QCoreApplication>
@@ -20,12 +22,6 @@
 #include <vector>
 
 namespace {
-
-int option(const QStringList &args, const char *name, int fallback)
-{
-    const qsizetype at = args.indexOf(QLatin1String(name));
-    return at > 0 && at + 1 < args.size() ? args[at + 1].toInt() : fallback;
-}
 
 // A broadcast WAV of noise (16-bit stereo) of about the given size.
 bool makeWav(const QString &path, int megabytes)
@@ -53,20 +49,14 @@ bool runProgram(const QString &program, const QStringList &args)
     return QProcess::execute(program, args) == 0;
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const int count = option(args, "--files", 200);
-    const int megabytes = option(args, "--mb", 5);
+    const int count = bench::intOption(args, "--files", 200);
+    const int megabytes = bench::intOption(args, "--mb", 5);
     const qsizetype dirAt = args.indexOf("--dir");
     QTemporaryDir dir(dirAt > 0 && dirAt + 1 < args.size() ? args[dirAt + 1] + "/bench_batch-XXXXXX" : QString());
     QDir(dir.path()).mkdir("copies");
@@ -84,7 +74,7 @@ int main(int argc, char **argv)
     std::printf("%d files of %d MB\n", count, megabytes);
 
     std::vector<double> copyTimes, setTimes;
-    const int runs = option(args, "--runs", 5);
+    const int runs = bench::intOption(args, "--runs", 5);
     for (int run = 0; run < runs; ++run) {
         runProgram("sync", {});
         QElapsedTimer clock;
@@ -107,7 +97,7 @@ int main(int argc, char **argv)
         }
         std::printf("run %d: cp + sync %.2f s, --set %.2f s\n", run, copyTimes.back(), setTimes.back());
     }
-    const double copy = median(copyTimes), set = median(setTimes);
+    const double copy = bench::median(copyTimes), set = bench::median(setTimes);
     std::printf("median: cp + sync %.2f s, --set %.2f s, ratio %.2fx (goal at most 1.20x)\n", copy, set, set / copy);
     return 0;
 }

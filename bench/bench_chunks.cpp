@@ -11,6 +11,8 @@
 //  - cp FILE COPY && sync COPY.
 #include "rewrite/ChunkWriter.h"
 
+#include "BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -104,22 +106,13 @@ double timed(bool (*work)(const QString &, const QString &), const QString &sour
     return ok ? seconds : -1;
 }
 
-double median(std::vector<double> times)
-{
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const auto option = [&args](const QString &name, const QString &fallback) {
-        const int i = args.indexOf(name);
-        return i > 0 && i + 1 < args.size() ? args.at(i + 1) : fallback;
-    };
+    const auto option = [&args](const char *name, const QString &fallback) { return bench::option(args, name, fallback); };
     const qint64 megabytes = option("--mb", "518").toLongLong();
     const int runs = std::max(1, option("--runs", "5").toInt());
     QTemporaryDir dir(option("--dir", QDir::tempPath()) + "/bench_chunks-XXXXXX");
@@ -144,8 +137,8 @@ int main(int argc, char **argv)
             copies.push_back(copy);
         }
     }
-    const double save = median(saves);
-    const double copy = median(copies);
+    const double save = bench::median(saves);
+    const double copy = bench::median(copies);
 
     const int fd = ::open(QFile::encodeName(source).constData(), O_RDONLY);
     QElapsedTimer timer;

@@ -7,6 +7,8 @@
 // Usage: bench_save [--mb N] [--flac-mb N] [--runs N] [--dir PATH]
 #include "document/SoundFile.h"
 
+#include "BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -20,12 +22,6 @@
 #include <vector>
 
 namespace {
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // A noise-like signal, so FLAC cannot squeeze it to nothing.
 bool writeFile(const QString &path, int format, qint64 megabytes, int bytesPerFrame)
@@ -85,8 +81,8 @@ void compare(const char *what, const QString &path, int runs)
         base.push_back(copyAndSync(path, path + QStringLiteral(".copy")));
         save.push_back(titleSave(path, i));
     }
-    std::printf("%-28s cp+sync %.3f s   save %.3f s   ratio %.2fx (goal <= 1.10x)\n", what, median(base),
-                median(save), median(save) / median(base));
+    std::printf("%-28s cp+sync %.3f s   save %.3f s   ratio %.2fx (goal <= 1.10x)\n", what, bench::median(base),
+                bench::median(save), bench::median(save) / bench::median(base));
 }
 
 } // namespace
@@ -95,10 +91,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    auto option = [&](const char *name, int fallback) {
-        const int at = args.indexOf(QLatin1String(name));
-        return at > 0 && at + 1 < args.size() ? args[at + 1].toInt() : fallback;
-    };
+    auto option = [&](const char *name, int fallback) { return bench::intOption(args, name, fallback); };
     const int at = args.indexOf(QStringLiteral("--dir"));
     QTemporaryDir dir(at > 0 && at + 1 < args.size() ? args[at + 1] + QStringLiteral("/bench-XXXXXX") : QString());
     const int runs = option("--runs", 5);

@@ -5,6 +5,8 @@
 //   bench_tags [--mb N] [--dir DIR]
 #include "rewrite/TagWriter.h"
 
+#include "BenchSupport.h"
+
 #include <sndfile.h>
 
 #include <QCoreApplication>
@@ -122,12 +124,6 @@ bool tagSave(const QString &source, const QString &target, int run, bool overlap
     return ok;
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -168,15 +164,15 @@ int main(int argc, char **argv)
             return 1;
         overlapped.push_back(t.total);
     }
-    const double base = median(copyThenSync);
+    const double base = bench::median(copyThenSync);
     std::printf("cp + sync (baseline)           %.3f s\n", base);
-    std::printf("tag save, verify beside fsync  %.3f s  = %.2fx baseline\n", median(overlapped),
-                median(overlapped) / base);
-    std::printf("tag save, verify after fsync   %.3f s  = %.2fx baseline\n", median(sequential), median(sequential) / base);
-    std::printf("  copy_file_range              %.3f s\n", median(copy));
-    std::printf("  writeTags                    %.3f s\n", median(write));
-    std::printf("  fsync                        %.3f s\n", median(sync));
-    std::printf("  verification                 %.3f s  = %.2fx baseline\n", median(verify), median(verify) / base);
-    std::printf("tag save without verification  %.2fx baseline\n", (median(sequential) - median(verify)) / base);
+    std::printf("tag save, verify beside fsync  %.3f s  = %.2fx baseline\n", bench::median(overlapped),
+                bench::median(overlapped) / base);
+    std::printf("tag save, verify after fsync   %.3f s  = %.2fx baseline\n", bench::median(sequential), bench::median(sequential) / base);
+    std::printf("  copy_file_range              %.3f s\n", bench::median(copy));
+    std::printf("  writeTags                    %.3f s\n", bench::median(write));
+    std::printf("  fsync                        %.3f s\n", bench::median(sync));
+    std::printf("  verification                 %.3f s  = %.2fx baseline\n", bench::median(verify), bench::median(verify) / base);
+    std::printf("tag save without verification  %.2fx baseline\n", (bench::median(sequential) - bench::median(verify)) / base);
     return 0;
 }

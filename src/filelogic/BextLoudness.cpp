@@ -23,6 +23,16 @@ QString hundredthsText(int hundredths)
         .arg(magnitude % 100, 2, 10, QLatin1Char('0'));
 }
 
+// A value as a field holds it; nullopt for NaN, infinities and what does
+// not fit below the not-present mark.
+std::optional<short> hundredthsOf(double value)
+{
+    const double hundredths = std::round(value * 100.0);
+    if (!std::isfinite(hundredths) || hundredths < -32768.0 || hundredths >= double(kBextLoudnessNotPresent))
+        return std::nullopt;
+    return short(hundredths);
+}
+
 } // namespace
 
 short bextLoudness(const BextRecord &record, MetadataField field)
@@ -50,20 +60,11 @@ std::optional<short> parseBextLoudness(const QString &text)
         return kBextLoudnessNotPresent;
     bool ok = false;
     const double value = trimmed.toDouble(&ok);
-    if (!ok || !std::isfinite(value))
-        return std::nullopt;
-    const double hundredths = std::round(value * 100.0);
-    if (hundredths < -32768.0 || hundredths >= double(kBextLoudnessNotPresent))
-        return std::nullopt;
-    return short(hundredths);
+    return ok ? hundredthsOf(value) : std::nullopt;
 }
 
 QString bextLoudnessTextFor(double value)
 {
-    if (!std::isfinite(value))
-        return QString();
-    const double hundredths = std::round(value * 100.0);
-    if (hundredths < -32768.0 || hundredths >= double(kBextLoudnessNotPresent))
-        return QString();
-    return hundredthsText(int(hundredths));
+    const std::optional<short> hundredths = hundredthsOf(value);
+    return hundredths ? hundredthsText(*hundredths) : QString();
 }

@@ -3,7 +3,7 @@
 #include "DocumentFixture.h"
 
 #include "document/SoundFile.h"
-#include "report/CommandLine.h"
+#include "CommandRun.h"
 #include "rewrite/TagWriter.h"
 
 #include <QJsonDocument>
@@ -73,9 +73,7 @@ private slots:
         QCOMPARE(warned.count(), 0);
         QVERIFY(samples(path) == before);
         // The command line reads the strings as the window does.
-        QString out, err;
-        QTextStream outStream(&out), errStream(&err);
-        runCommandLine({"--json", "--info", path}, outStream, errStream);
+        const QString out = runWavquill({"--json", "--info", path}).out;
         QCOMPARE(QJsonDocument::fromJson(out.toUtf8())["strings"]["copyright"].toString(), QStringLiteral("© Someone"));
         QVERIFY(QProcess::execute(QStringLiteral("sh"), {"-c", "ffprobe -v error -show_entries format_tags=album:stream_tags=album -of csv=p=0 '"
                                                                + path + "' | grep -q Kept"}) == 0);

@@ -8,6 +8,7 @@
 #include "window/SoundFileWindow.h"
 
 #include "ChunkFileBuilder.h"
+#include "CommandRun.h"
 #include "DocumentFixture.h"
 
 #include <QAction>
@@ -27,15 +28,6 @@ using F = MetadataField;
 
 namespace {
 
-struct Run { int status = 0; QString out, err; };
-
-Run run(const QStringList &args)
-{
-    Run r;
-    QTextStream out(&r.out), err(&r.err);
-    r.status = runCommandLine(args, out, err);
-    return r;
-}
 
 rewrite::MetadataTexts textsOf(const QString &path)
 {
@@ -122,7 +114,7 @@ private slots:
             args << "--set" << set;
         }
         QVERIFY(docfix::save(*doc));
-        const Run r = run(args << cli);
+        const CommandRun r = runWavquill(args << cli);
         QCOMPARE(r.err, QString());
         QCOMPARE(r.status, 0);
         QVERIFY(textsOf(cli) == expected);
@@ -137,13 +129,13 @@ private slots:
         QList<QByteArray> before;
         for (const QString &f : files)
             before << docfix::fileBytes(f);
-        const Run dry = run(QStringList{"--set", "description=X", "--dry-run"} + files);
+        const CommandRun dry = runWavquill(QStringList{"--set", "description=X", "--dry-run"} + files);
         QCOMPARE(dry.status, 1);
         QCOMPARE(dry.out, files[0] + ": description: \"Desc\" -> \"X\"\n" + files[3] + ": description: \"Desc\" -> \"X\"\n");
-        QCOMPARE(run({"--set", "mood=calm", files[0]}).status, 2);
-        QVERIFY(run({"--set", "loudnessRange=wide", files[0]}).err.endsWith("loudnessRange: not a number from -327.68 to 327.66\n"));
+        QCOMPARE(runWavquill({"--set", "mood=calm", files[0]}).status, 2);
+        QVERIFY(runWavquill({"--set", "loudnessRange=wide", files[0]}).err.endsWith("loudnessRange: not a number from -327.68 to 327.66\n"));
         QCOMPARE(docfix::fileBytes(files[0]), before[0]);
-        const Run r = run(QStringList{"--set", "description=X", "--set", "title=T"} + files);
+        const CommandRun r = runWavquill(QStringList{"--set", "description=X", "--set", "title=T"} + files);
         QCOMPARE(r.status, 1);
         QCOMPARE(r.err, "wavquill: " + files[1] + ": the file is read-only\nwavquill: " + files[2]
                             + ": description: this format has no broadcast (BEXT) record\n");
@@ -161,8 +153,8 @@ private slots:
         QDir::setCurrent(m_dir.path());
         const QStringList files{make("c1.wav"), make("c2.flac")};
         const QString history = "A=PCM,F=44100\r\nA=ANALOGUE,M=stereo\r\n";
-        QCOMPARE(run({"--set", "codingHistory=" + history, "c1.wav"}).status, 0);
-        const Run exported = run({"--export-csv", "c1.wav", "c2.flac"});
+        QCOMPARE(runWavquill({"--set", "codingHistory=" + history, "c1.wav"}).status, 0);
+        const CommandRun exported = runWavquill({"--export-csv", "c1.wav", "c2.flac"});
         QDir::setCurrent(QDir::rootPath());
         QString error;
         const QList<QStringList> rows = *parseCsv(exported.out, &error);
@@ -174,7 +166,7 @@ private slots:
             for (const QStringList &row : table)
                 text += '"' + QStringList(row).replaceInStrings("\"", "\"\"").join("\",\"") + "\"\n";
             docfix::writeFileBytes(csv, text.toUtf8());
-            return run({"--import-csv", csv});
+            return runWavquill({"--import-csv", csv});
         };
         const QString first = stamp(files[0]), stamps = first + stamp(files[1]);
         QCOMPARE(import(rows).status, 0);
@@ -187,7 +179,7 @@ private slots:
         const QList<QStringList> refused = QList<QStringList>{rows[0] + QStringList{"mood"}, edited[2] + QStringList{"x"}};
         QVERIFY(import(refused).err.contains("unknown column 'mood'; nothing was written"));
         QCOMPARE(stamp(files[0]) + stamp(files[1]), stamps);
-        const Run r = import(edited << (QStringList{"gone.wav"} + rows[1].mid(1)));
+        const CommandRun r = import(edited << (QStringList{"gone.wav"} + rows[1].mid(1)));
         QCOMPARE(r.status, 1);
         QVERIFY(r.err.contains(m_dir.filePath("gone.wav")));
         QCOMPARE(stamp(files[0]), first);
@@ -218,8 +210,8 @@ private slots:
         const QString path = m_dir.filePath(keys.contains("bext") ? "check.aiff" : "check.wav");
         QVERIFY(docfix::writeFileBytes(path, bytes));
         if (!dateString.isEmpty())
-            QCOMPARE(run({"--set", "date=" + dateString, path}).status, 0);
-        const Run r = run({"--check", path});
+            QCOMPARE(runWavquill({"--set", "date=" + dateString, path}).status, 0);
+        const CommandRun r = runWavquill({"--check", path});
         QStringList found;
         for (const QString &line : r.out.split('\n', Qt::SkipEmptyParts))
             found << line.section(": ", 1, 1);
@@ -276,11 +268,11 @@ private slots:
         QStringList args{"--convert", "--format", name, "-o", cli, source};
         if (keepBext)
             args << "--keep-bext";
-        const Run r = run(args << (channels.isEmpty() ? QStringList() : QStringList{"--channels", channels}));
+        const CommandRun r = runWavquill(args << (channels.isEmpty() ? QStringList() : QStringList{"--channels", channels}));
         QCOMPARE(r.status, 0);
         QCOMPARE(r.err.contains("not carried over: iXML"), format != (SF_FORMAT_WAV | SF_FORMAT_PCM_16) && !(format & SF_FORMAT_ULAW));
         QCOMPARE(docfix::fileBytes(cli), docfix::fileBytes(tab));
-        QCOMPARE(run({"--convert", "--format", "WAV:VORBIS", "-o", cli, source}).status, 2);
+        QCOMPARE(runWavquill({"--convert", "--format", "WAV:VORBIS", "-o", cli, source}).status, 2);
     }
 
     // Ctrl+C while the first files are written: those announced are

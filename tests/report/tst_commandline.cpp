@@ -4,6 +4,7 @@
 #include "report/CommandLine.h"
 #include "report/FileReport.h"
 
+#include "CommandRun.h"
 #include "Fixtures.h"
 
 #include <QFile>
@@ -23,19 +24,10 @@ Q_DECLARE_METATYPE(CommandLineMode)
 
 namespace {
 
-struct Run { int status = 0; QString out, err; };
-
-Run run(const QStringList &args)
-{
-    Run r;
-    QTextStream out(&r.out), err(&r.err);
-    r.status = runCommandLine(args, out, err);
-    return r;
-}
 
 QJsonValue json(const QStringList &args)
 {
-    const QJsonDocument doc = QJsonDocument::fromJson(run(QStringList{"--json"} + args).out.toUtf8());
+    const QJsonDocument doc = QJsonDocument::fromJson(runWavquill(QStringList{"--json"} + args).out.toUtf8());
     return doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
 }
 
@@ -84,7 +76,7 @@ private slots:
         QTEST(o.files, "files");
         QCOMPARE(o.error.isEmpty(), mode != CommandLineMode::UsageError);
 
-        const Run r = run(args);
+        const CommandRun r = runWavquill(args);
         const int status[] = {kStartGui, 0, 0, 1, 2}; // Gui, Help, Version, Inspect, UsageError
         QCOMPARE(r.status, status[int(mode)]);
         QCOMPARE(r.err.isEmpty() && (mode != CommandLineMode::Gui || r.out.isEmpty()), r.status <= 0);
@@ -106,7 +98,7 @@ private slots:
         QCOMPARE(report["strings"]["artist"].toString(), QString());
         QCOMPARE(report["bext"]["timecode"].toString(), QStringLiteral("001:00:00:5"));
         QVERIFY(report["bext"]["codingHistory"].toString().startsWith("A=PCM,F=48000\n\nA=PCM\n"));
-        QVERIFY(run({"--info", bwf}).out.contains("\n  Coding history: A=PCM,F=48000\n\n                  A=PCM\n"));
+        QVERIFY(runWavquill({"--info", bwf}).out.contains("\n  Coding history: A=PCM,F=48000\n\n                  A=PCM\n"));
 
         // A file without a record shows every field of it empty.
         spec.bext.reset();
@@ -143,7 +135,7 @@ private slots:
         SF_INFO info;
         DocumentError expected;
         QVERIFY(!openSoundFile(bad, &info, nullptr, &expected));
-        const Run r = run({"--info", bad, good});
+        const CommandRun r = runWavquill({"--info", bad, good});
         QCOMPARE(r.status, 1);
         QCOMPARE(r.err, QStringLiteral("wavquill: %1: %2\n").arg(bad, expected.localizedDescription));
         QVERIFY(r.out.startsWith(good + "\nProperties\n"));
@@ -167,7 +159,7 @@ private slots:
             expected += "\n  " + line;
             QCOMPARE(rows[c]["channel"].toString() + ": " + rows[c]["peak"].toString(), line);
         }
-        QCOMPARE(run({"--peak", path}).out, expected + u'\n');
+        QCOMPARE(runWavquill({"--peak", path}).out, expected + u'\n');
     }
 };
 

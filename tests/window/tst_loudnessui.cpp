@@ -5,7 +5,7 @@
 #include "DocumentFixture.h"
 
 #include "filelogic/BextLoudness.h"
-#include "report/CommandLine.h"
+#include "CommandRun.h"
 #include "window/SoundFileWindow.h"
 
 #include <QJsonDocument>
@@ -30,9 +30,8 @@ class TestLoudnessUi : public QObject
     // What the command line prints; its complaints when it fails.
     static QString run(const QStringList &args)
     {
-        QString out, err;
-        QTextStream o(&out), e(&err);
-        return runCommandLine(args, o, e) == 0 && err.isEmpty() ? out : err;
+        const CommandRun r = runWavquill(args);
+        return r.status == 0 && r.err.isEmpty() ? r.out : r.err;
     }
 
 private slots:
