@@ -60,10 +60,12 @@ QString refusal(int format, int samplerate, F field, const QString &value)
     if (!facts.bext)
         return tr("this format has no broadcast (BEXT) record");
     static const QList<QPair<F, int>> widths = {{F::Description, 256}, {F::Originator, 32}, {F::OriginatorRef, 32},
-                                                {F::OriginationDate, 10}, {F::OriginationTime, 8}, {F::UMID, 64}};
+                                                {F::OriginationDate, 10}, {F::OriginationTime, 8}};
     for (const auto &[f, width] : widths)
         if (f == field && bytes > width)
             return tr("longer than the field's %1 bytes").arg(width);
+    if (field == F::UMID && !parseUmidHexText(value))
+        return tr("not at most 64 bytes in hexadecimal");
     if (isLoudnessField(field) && !parseBextLoudness(value))
         return tr("not a number from -327.68 to 327.66");
     quint64 reference = 0;
@@ -73,6 +75,27 @@ QString refusal(int format, int samplerate, F field, const QString &value)
     if (field == F::CodingHistory && bytes + value.count(u'\n') > rewrite::codingHistoryRoom())
         return tr("longer than the %1 bytes a record can hold").arg(rewrite::codingHistoryRoom());
     return {};
+}
+
+// The value in the form the file's own text takes, so that a value that
+// only looks different (a history's line ends, "-23" for "-23.00", a UMID's
+// spacing) is no change. A value that does not parse is left as it is, for
+// refusal() to name.
+QString canonicalValue(F field, const QString &value)
+{
+    if (field == F::CodingHistory)
+        return plainTextAsShown(value); // as its multi-line field would hold it
+    BextRecord record{};
+    if (const auto bytes = field == F::UMID ? parseUmidHexText(value) : std::nullopt) {
+        std::memcpy(record.umid, bytes->constData(), size_t(bytes->size()));
+        return umidHexText(record);
+    }
+    if (const auto hundredths = isLoudnessField(field) ? parseBextLoudness(value) : std::nullopt) {
+        record.version = 2;
+        setBextLoudness(record, field, *hundredths);
+        return bextLoudnessText(record, field);
+    }
+    return value;
 }
 
 struct OpenFile {
@@ -98,10 +121,19 @@ struct OpenFile {
         read = rewrite::readSavedMetadata(handle, info.format, path);
         return true;
     }
+    // The fields as the command line reads and writes them.
+    rewrite::MetadataTexts texts() const
+    {
+        rewrite::MetadataTexts texts = rewrite::metadataTexts(read, info.samplerate);
+        texts[size_t(F::UMID)] = read.hasBext ? umidHexText(read.bext) : QString();
+        return texts;
+    }
 };
 
-// Saves the texts into the file in place, as the window's Save does.
-QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &texts, bool dryRun)
+// Saves the texts into the file in place, as the window's Save does; a new
+// UMID is given as its bytes.
+QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &texts,
+             const std::optional<QByteArray> &umid, bool dryRun)
 {
     if (rewrite::isReadOnlyFile(path))
         return tr("the file is read-only");
@@ -113,6 +145,10 @@ QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &
     // Replacing the file must never shorten it.
     job.requireAllFrames = true;
     rewrite::fillJobMetadata(texts, file.read, file.info.samplerate, rewrite::textsHoldBext(texts), &job);
+    if (umid && job.bext) {
+        std::memset(job.bext->umid, 0, sizeof job.bext->umid);
+        std::memcpy(job.bext->umid, umid->constData(), size_t(umid->size()));
+    }
     QStringList notKept;
     const SaveEngine engine = rewrite::saveEngineFor(job, file.read, true, false, &notKept);
     if (!notKept.isEmpty())
@@ -182,7 +218,7 @@ bool readFieldTexts(const QString &path, rewrite::MetadataTexts *texts, QString 
     OpenFile file;
     if (!file.open(QFileInfo(path).absoluteFilePath(), error))
         return false;
-    *texts = rewrite::metadataTexts(file.read, file.info.samplerate);
+    *texts = file.texts();
     return true;
 }
 
@@ -194,12 +230,13 @@ EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun)
     if (!file.open(absolute, &outcome.error))
         return outcome;
     const int rate = file.info.samplerate;
-    const rewrite::MetadataTexts was = rewrite::metadataTexts(file.read, rate);
-    rewrite::MetadataTexts texts = was;
+    const rewrite::MetadataTexts was = file.texts();
+    // What is saved: the texts as the window holds them, the edits put in.
+    rewrite::MetadataTexts texts = rewrite::metadataTexts(file.read, rate);
+    std::optional<QByteArray> umid;
     for (const FieldEdit &edit : edits) {
-        // The history as its multi-line field would hold it.
-        const QString value = edit.field == F::CodingHistory ? plainTextAsShown(edit.value) : edit.value;
         const size_t i = size_t(edit.field);
+        const QString value = canonicalValue(edit.field, edit.value);
         if (value == was[i])
             continue;
         const QString why = refusal(file.info.format, rate, edit.field, value);
@@ -207,6 +244,8 @@ EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun)
             outcome.error = batchFieldKey(edit.field) + QStringLiteral(": ") + why;
             return outcome;
         }
+        if (edit.field == F::UMID)
+            umid = parseUmidHexText(value);
         texts[i] = value;
         outcome.changes << QStringLiteral("%1: %2 -> %3").arg(batchFieldKey(edit.field), quoted(was[i]), quoted(value));
     }
@@ -216,7 +255,7 @@ EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun)
     // midnight, unless the whole record goes.
     if (texts[size_t(F::Timecode)].isEmpty() && rewrite::textsHoldBext(texts))
         texts[size_t(F::Timecode)] = timecodeText(0, rate);
-    outcome.error = save(absolute, file, texts, dryRun);
+    outcome.error = save(absolute, file, texts, umid, dryRun);
     outcome.written = outcome.error.isEmpty() && !dryRun;
     if (outcome.written)
         outcome.folder = QFileInfo(QFileInfo(absolute).canonicalFilePath()).absolutePath();

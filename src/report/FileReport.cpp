@@ -10,6 +10,7 @@
 #include <QJsonArray>
 
 #include <algorithm>
+#include <cctype>
 
 namespace {
 
@@ -90,7 +91,7 @@ ReportSection bextSection(const FileMetadata &metadata, int samplerate)
         field("bextOriginationTime", "Origination time", text(BextField::OriginationTime)),
         field("bextTimecode", "Timecode", has ? timecodeText(timeReference(b), samplerate) : QString()),
         field("bextVersion", "Version", has ? QString::number(b.version) : QString()),
-        field("bextUMID", "UMID", text(BextField::UMID)),
+        field("bextUMID", "UMID", has ? umidHexText(b) : QString()),
         // The only multi-line field: it shows line breaks the way a text edit does.
         field("bextCodingHistory", "Coding history", plainTextAsShown(text(BextField::CodingHistory))),
         field("bextLoudnessValue", "Loudness value", loudness(MetadataField::LoudnessValue)),
@@ -100,6 +101,33 @@ ReportSection bextSection(const FileMetadata &metadata, int samplerate)
         field("bextMaxShortTermLoudness", "Max short-term loudness", loudness(MetadataField::MaxShortTermLoudness)),
     };
     return section;
+}
+
+namespace {
+
+QByteArray withoutTrailingZeros(QByteArray bytes)
+{
+    while (!bytes.isEmpty() && bytes.back() == '\0')
+        bytes.chop(1);
+    return bytes;
+}
+
+} // namespace
+
+QString umidHexText(const BextRecord &bext)
+{
+    return hexBytes(withoutTrailingZeros(bextFieldRawBytes(bext, BextField::UMID)), 4);
+}
+
+std::optional<QByteArray> parseUmidHexText(const QString &text)
+{
+    // A character outside Latin-1 becomes '?', which is no digit.
+    QByteArray digits = text.toLatin1();
+    digits.removeIf([](char c) { return c == ' ' || c == '\t'; });
+    const bool hex = std::all_of(digits.begin(), digits.end(), [](char c) { return std::isxdigit(uchar(c)); });
+    if (!hex || digits.size() % 2 != 0 || digits.size() > 128)
+        return std::nullopt;
+    return withoutTrailingZeros(QByteArray::fromHex(digits));
 }
 
 ReportSection peakSection(const std::vector<double> &peaks, int format)

@@ -29,13 +29,22 @@ using F = MetadataField;
 namespace {
 
 
-rewrite::MetadataTexts textsOf(const QString &path)
+FileMetadata metadataOf(const QString &path, int *samplerate = nullptr)
 {
     SF_INFO info{};
     SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
-    const auto texts = rewrite::metadataTexts(rewrite::readSavedMetadata(f, info.format, path), info.samplerate);
+    const FileMetadata read = rewrite::readSavedMetadata(f, info.format, path);
     sf_close(f);
-    return texts;
+    if (samplerate)
+        *samplerate = info.samplerate;
+    return read;
+}
+
+rewrite::MetadataTexts textsOf(const QString &path)
+{
+    int samplerate = 0;
+    const FileMetadata read = metadataOf(path, &samplerate);
+    return rewrite::metadataTexts(read, samplerate);
 }
 
 // Inode and modification time: a file that was written anew shows it.
@@ -134,6 +143,7 @@ private slots:
         QCOMPARE(dry.out, files[0] + ": description: \"Desc\" -> \"X\"\n" + files[3] + ": description: \"Desc\" -> \"X\"\n");
         QCOMPARE(runWavquill({"--set", "mood=calm", files[0]}).status, 2);
         QVERIFY(runWavquill({"--set", "loudnessRange=wide", files[0]}).err.endsWith("loudnessRange: not a number from -327.68 to 327.66\n"));
+        QVERIFY(runWavquill({"--set", "umid=0a0", files[0]}).err.endsWith("umid: not at most 64 bytes in hexadecimal\n"));
         QCOMPARE(docfix::fileBytes(files[0]), before[0]);
         const CommandRun r = runWavquill(QStringList{"--set", "description=X", "--set", "title=T"} + files);
         QCOMPARE(r.status, 1);
@@ -153,13 +163,21 @@ private slots:
         QDir::setCurrent(m_dir.path());
         const QStringList files{make("c1.wav"), make("c2.flac")};
         const QString history = "A=PCM,F=44100\r\nA=ANALOGUE,M=stereo\r\n";
-        QCOMPARE(runWavquill({"--set", "codingHistory=" + history, "c1.wav"}).status, 0);
+        // A UMID is binary, with line ends and zeros inside: it travels as hexadecimal.
+        const QString umid = "060a2b34 01010105 01010d20 13000000 00010203";
+        QCOMPARE(runWavquill({"--set", "codingHistory=" + history, "--set", "umid=" + umid.toUpper().remove(' '),
+                              "--set", "loudnessValue=-23", "c1.wav"}).status, 0);
+        QCOMPARE(QByteArray(metadataOf(files[0]).bext.umid, 64), QByteArray::fromHex(umid.toLatin1()).leftJustified(64, 0));
         const CommandRun exported = runWavquill({"--export-csv", "c1.wav", "c2.flac"});
         QDir::setCurrent(QDir::rootPath());
         QString error;
-        const QList<QStringList> rows = *parseCsv(exported.out, &error);
+        QList<QStringList> rows = *parseCsv(exported.out, &error);
         QCOMPARE(rows.size(), 3);
         QCOMPARE(rows[1].first() + rows[1][rows[0].indexOf("codingHistory")], "c1.wav" + history);
+        QCOMPARE(rows[1][rows[0].indexOf("umid")], umid);
+        // As a spreadsheet may give the numbers back: no change either.
+        rows[1][rows[0].indexOf("loudnessValue")] = "-23";
+        rows[1][rows[0].indexOf("umid")] = umid.toUpper().remove(' ');
         const QString csv = m_dir.filePath("list.csv");
         const auto import = [&csv](const QList<QStringList> &table) {
             QString text;
