@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 #include <QTextStream>
 
 #include <algorithm>
@@ -17,6 +18,18 @@ const QString kFileColumn = QStringLiteral("file");
 QString tr(const char *text)
 {
     return QCoreApplication::translate("Csv", text);
+}
+
+// A sheet saved in a legacy code page would otherwise be written as
+// replacement characters. Empty text with *error set when it is not UTF-8.
+QString utf8Text(const QByteArray &bytes, QString *error)
+{
+    QStringDecoder decode(QStringDecoder::Utf8);
+    const QString text = decode(bytes);
+    if (!decode.hasError())
+        return text;
+    *error = tr("the file is not UTF-8 text (save it from the spreadsheet as UTF-8 CSV)");
+    return QString();
 }
 
 QString csvCell(const QString &cell)
@@ -136,8 +149,8 @@ int runImportCsv(const QString &csvPath, bool dryRun, QTextStream &out, QTextStr
     std::optional<QList<QStringList>> rows;
     if (!file.open(QIODevice::ReadOnly))
         error = file.errorString();
-    else
-        rows = parseCsv(QString::fromUtf8(file.readAll()), &error);
+    else if (const QString text = utf8Text(file.readAll(), &error); error.isEmpty())
+        rows = parseCsv(text, &error);
     const std::optional<QList<MetadataField>> fields = rows ? headerFields(rows->value(0), &error) : std::nullopt;
     if (!fields) {
         err << "wavquill: " << csvPath << ": " << error << tr("; nothing was written") << '\n';

@@ -196,6 +196,8 @@ private slots:
         expected[size_t(F::Title)] = "Edited";
         const QList<QStringList> refused = QList<QStringList>{rows[0] + QStringList{"mood"}, edited[2] + QStringList{"x"}};
         QVERIFY(import(refused).err.contains("unknown column 'mood'; nothing was written"));
+        docfix::writeFileBytes(csv, "file,title\nc2.flac,Gr\xfc\xdf" "e\n"); // Windows-1252
+        QVERIFY(runWavquill({"--import-csv", csv}).err.contains("not UTF-8 text (save it from the spreadsheet as UTF-8 CSV); nothing"));
         QCOMPARE(stamp(files[0]) + stamp(files[1]), stamps);
         const CommandRun r = import(edited << (QStringList{"gone.wav"} + rows[1].mid(1)));
         QCOMPARE(r.status, 1);
