@@ -198,10 +198,7 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert, DocumentEr
         return false;
     QStringList notKept;
     const SaveEngine engine = saveEngineFor(job, calledFromConvert, &notKept);
-    // A copy with its tags edited keeps every string (TagLib writes them all,
-    // MP3 included); the other engines keep what the container's writer keeps.
-    if (!engine.copy)
-        notKept = metadataNotKept(job.targetInfo.format, job.strings, job.bext.has_value()) + notKept;
+    notKept = rewrite::textsNotKept(engine, job) + notKept;
     if (!runRewrite(job, engine, inPlace, error))
         return false;
     if (!inPlace && calledFromConvert && m_openConverted)

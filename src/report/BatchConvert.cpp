@@ -171,8 +171,9 @@ int runConvert(const ConvertRequest &request, QTextStream &, QTextStream &err)
     const bool keepBext = request.keepBext && read.hasBext;
     RewriteJob job = convertJob(handle, info, source, target, format, channels);
     rewrite::fillJobMetadata(rewrite::metadataTexts(read, info.samplerate), read, info.samplerate, keepBext, &job);
-    QStringList notKept = metadataNotKept(format, job.strings, job.bext.has_value());
+    QStringList notKept;
     const SaveEngine engine = rewrite::saveEngineFor(job, read, false, keepBext != read.hasBext, &notKept);
+    notKept = rewrite::textsNotKept(engine, job) + notKept;
     const QStringList notCarried = format == info.format && job.channels.empty()
         ? QStringList() : chunksNotCarried(source, info.format) + rewrite::tagsNotCarried(source, format);
     SNDFILE *reader = info.seekable ? handle : reopenSoundFile(source, info, false);

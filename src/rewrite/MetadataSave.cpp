@@ -187,6 +187,11 @@ void fillJobMetadata(const MetadataTexts &texts, const FileMetadata &read, int s
     job->bext = record;
 }
 
+QStringList textsNotKept(const SaveEngine &engine, const RewriteJob &job)
+{
+    return engine.copy ? QStringList() : metadataNotKept(job.targetInfo.format, job.strings, job.bext.has_value());
+}
+
 SaveEngine saveEngineFor(const RewriteJob &job, const FileMetadata &read, bool edited, bool bextChanges,
                          QStringList *notKept)
 {

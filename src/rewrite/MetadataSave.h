@@ -64,6 +64,10 @@ void fillJobMetadata(const MetadataTexts &texts, const FileMetadata &read, int s
 // source's format and channels can keep bytes.
 SaveEngine saveEngineFor(const RewriteJob &job, const FileMetadata &read, bool edited, bool bextChanges,
                          QStringList *notKept);
+// What of the job's texts the engine will not store: nothing for a copy
+// (TagLib writes every string, MP3 included), else what the container's
+// writer drops.
+QStringList textsNotKept(const SaveEngine &engine, const RewriteJob &job);
 
 // Runs the engine. temp must have been created for job.targetPath when
 // engine.writesReplacement(). progress as FileRewriter's.

@@ -295,6 +295,17 @@ private slots:
         QCOMPARE(runWavquill({"--convert", "--format", "WAV:VORBIS", "-o", cli, source}).status, 2);
     }
 
+    // The same format is a byte copy, whose tags keep every string.
+    void convertToTheSameMp3WarnsOfNothing()
+    {
+        if (!fixtures::haveProgram("ffmpeg"))
+            QSKIP("ffmpeg is not installed");
+        const QString source = make("same.mp3"), out = m_dir.filePath("same-out.mp3");
+        const CommandRun r = runWavquill({"--convert", "--format", "MPEG:MPEG_LAYER_III", "-o", out, source});
+        QCOMPARE(r.err, QString());
+        QCOMPARE(docfix::fileBytes(out), docfix::fileBytes(source));
+    }
+
     // Ctrl+C while the first files are written: those announced are
     // finished, no other is started and no temporary file is left.
     void ctrlCStopsAfterTheCurrentFiles()
