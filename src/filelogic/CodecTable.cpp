@@ -36,6 +36,9 @@ const CodecFacts kCodecs[] = {
     {SF_FORMAT_ALAC_32,   0,    k32,  K::Integer, 1.0 / k32},
     {SF_FORMAT_VORBIS,    0,    1.0,  K::Lossy,   0.0},
     {SF_FORMAT_OPUS,      0,    1.0,  K::Lossy,   0.0},
+    {SF_FORMAT_MPEG_LAYER_I,   0, k16, K::Lossy,  0.0, false, true},
+    {SF_FORMAT_MPEG_LAYER_II,  0, k16, K::Lossy,  0.0, false, true},
+    {SF_FORMAT_MPEG_LAYER_III, 0, k16, K::Lossy,  0.0, false, false, SF_FORMAT_MPEG},
 };
 
 const CodecFacts kUnlisted{};

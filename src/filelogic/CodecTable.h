@@ -25,6 +25,12 @@ struct CodecFacts {
     double step = 0.0;
     // µ-law loses its negative zero when decoded; only its bytes keep it.
     bool onlyBytesExact = false;
+    // libsndfile decodes it but has no encoder (MPEG layers I and II): a
+    // file of it cannot be opened for writing, whatever sf_format_check says.
+    bool decodeOnly = false;
+    // The one major type libsndfile writes it in (MPEG layer III: only as
+    // an MP3 file, not inside a WAV); 0 for any that passes the check.
+    int encodedOnlyIn = 0;
 };
 
 // The facts for the subtype of a format word (other bits are ignored).

@@ -1,5 +1,7 @@
 #include "filelogic/FormatList.h"
 
+#include "filelogic/CodecTable.h"
+
 #include <sndfile.h>
 
 namespace {
@@ -69,7 +71,10 @@ QList<FormatEntry> writableSubformats(int majorIndex)
             continue;
         const int candidate = (major.format & SF_FORMAT_TYPEMASK) | subtype.format;
         check.format = candidate;
-        if (sf_format_check(&check))
+        const CodecFacts &facts = codecFacts(candidate);
+        const bool encodable = !facts.decodeOnly
+            && (facts.encodedOnlyIn == 0 || facts.encodedOnlyIn == (candidate & SF_FORMAT_TYPEMASK));
+        if (sf_format_check(&check) && encodable)
             list.append(FormatEntry{candidate, formatText(subtype.name), QString()});
     }
     return list;

@@ -23,7 +23,8 @@ int majorFormatIndex(int format);
 
 // The subtypes writable in the major format at majorIndex, in libsndfile's
 // subtype order: every subtype whose (major | subtype) word passes
-// sf_format_check for one channel at rate 0. entry.format is that complete
+// sf_format_check for one channel at rate 0, except codings libsndfile
+// cannot encode there (see CodecFacts). entry.format is that complete
 // word (default endianness), entry.name the subtype's name. An index outside
 // the major list gives an empty list.
 // The check does not know per-rate or encoder limits, so a listed format can

@@ -256,11 +256,14 @@ private slots:
     {
         const QList<FormatEntry> majors = majorFormats();
         QCOMPARE(majors[majorFormatIndex(SF_FORMAT_WAV | SF_FORMAT_FLOAT | SF_ENDIAN_BIG)].format, SF_FORMAT_WAV);
-        // Every listed subtype passes the check it was chosen by.
+        // Every listed subtype can be written, at a rate every coding takes.
+        QTemporaryDir dir;
         for (int m = 0; m < majors.size(); ++m)
             for (const FormatEntry &e : writableSubformats(m)) {
-                SF_INFO check{0, 0, 1, e.format, 0, 0};
-                QVERIFY2(sf_format_check(&check), qPrintable(majors[m].name + u'/' + e.name));
+                SF_INFO info{0, 48000, 1, e.format, 0, 0};
+                SNDFILE *f = sf_open(QFile::encodeName(dir.filePath("probe")).constData(), SFM_WRITE, &info);
+                QVERIFY2(f, qPrintable(majors[m].name + u'/' + e.name));
+                sf_close(f);
                 QCOMPARE(e.format & ~SF_FORMAT_SUBMASK, majors[m].format);
             }
         QVERIFY(writableSubformats(-1).isEmpty() && writableSubformats(int(majors.size())).isEmpty());
