@@ -131,9 +131,9 @@ struct OpenFile {
 };
 
 // Saves the texts into the file in place, as the window's Save does; a new
-// UMID is given as its bytes.
+// UMID is given as its bytes. *stopped tells a save that Ctrl+C stopped.
 QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &texts,
-             const std::optional<QByteArray> &umid, bool dryRun)
+             const std::optional<QByteArray> &umid, bool dryRun, bool *stopped)
 {
     if (rewrite::isReadOnlyFile(path))
         return tr("the file is read-only");
@@ -168,9 +168,12 @@ QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &
     if (engine.writesReplacement() && !temp.create(path, &why))
         result.detail = why;
     else
-        result = rewrite::runSave(job, engine, temp, [](double) { return true; });
+        result = rewrite::runSave(job, engine, temp, [](double) { return !BatchRun::stopRequested(); });
     if (job.source != file.handle)
         sf_close(job.source);
+    *stopped = result.cancelled;
+    if (result.cancelled)
+        return tr("interrupted; left as it was");
     return result.ok ? QString() : result.detail.isEmpty() ? tr("Unable to write file") : result.detail;
 }
 
@@ -255,7 +258,7 @@ EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun)
     // midnight, unless the whole record goes.
     if (texts[size_t(F::Timecode)].isEmpty() && rewrite::textsHoldBext(texts))
         texts[size_t(F::Timecode)] = timecodeText(0, rate);
-    outcome.error = save(absolute, file, texts, umid, dryRun);
+    outcome.error = save(absolute, file, texts, umid, dryRun, &outcome.stopped);
     outcome.written = outcome.error.isEmpty() && !dryRun;
     if (outcome.written)
         outcome.folder = QFileInfo(QFileInfo(absolute).canonicalFilePath()).absolutePath();
@@ -275,14 +278,20 @@ int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, Q
     std::deque<Running> running;
     BatchRun batch(err, files.size());
     int status = 0;
+    qsizetype stopped = 0;
     QStringList folders;
     // Reported in the batch's order, whatever order the saves end in.
     const auto finishOldest = [&] {
         const QString file = running.front().file;
         const EditOutcome outcome = running.front().outcome.get();
         running.pop_front();
+        batch.finished();
         if (outcome.written && !folders.contains(outcome.folder))
             folders << outcome.folder;
+        if (outcome.stopped) {
+            ++stopped; // counted in the closing line
+            return;
+        }
         if (!outcome.error.isEmpty()) {
             status = 1;
             batch.report(QStringLiteral("wavquill: %1: %2").arg(file, outcome.error));
@@ -313,5 +322,5 @@ int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, Q
             batch.report(QStringLiteral("wavquill: %1: %2").arg(folder, tr("the folder could not be flushed to disk: %1")
                                                                             .arg(QString::fromLocal8Bit(std::strerror(error)))));
         }
-    return batch.status(status);
+    return batch.status(status, stopped);
 }

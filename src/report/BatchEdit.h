@@ -41,18 +41,22 @@ struct EditOutcome {
     QStringList changes; // 'title: "old" -> "new"', one per field that differs
     bool written = false;
     QString folder;      // the written file's folder, still to be flushed
+    bool stopped = false; // Ctrl+C stopped the save; the file is as it was
 };
 
 // Writes those edits that differ from what the file holds. A field the
 // file's container cannot hold as given is an error and nothing is written;
-// so is a read-only file. With dryRun only the checks run. Any thread: it
-// touches only the file and handles it opens itself.
+// so is a read-only file. With dryRun only the checks run. A save stops,
+// leaving the file as it was, when Ctrl+C is pressed before it starts to
+// replace the file (BatchRun::stopRequested). Any thread: it touches only
+// the file and handles it opens itself.
 EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun);
 
 // Runs editFile over the files, with progress and Ctrl+C (BatchRun): a dry
 // run prints each change as "FILE: change" on out, failures go to err as
-// "wavquill: FILE: reason", both in the files' order. Up to eight files are
+// "wavquill: FILE: reason", both in the files' order. Up to 32 files are
 // saved at once, each on a thread of its own (editFile touches only files
-// it opens itself); Ctrl+C lets those finish and starts no other. Returns
-// 0, 1 when a file failed, 130 when interrupted.
+// it opens itself); after Ctrl+C those that are not yet replacing their file
+// stop, and no other starts. Returns 0, 1 when a file failed, 130 when
+// Ctrl+C left files as they were.
 int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, QTextStream &out, QTextStream &err);

@@ -26,6 +26,9 @@ BatchRun::BatchRun(QTextStream &err, qsizetype total) : m_err(err), m_total(tota
     const qint64 delay = qEnvironmentVariableIntValue("WAVQUILL_PROGRESS_AFTER_MS", &ok);
     if (ok && delay >= 0)
         m_delayMs = delay;
+    // And a Ctrl+C of their own before a given file (counted from 1), which
+    // no timing can make arrive at a known point.
+    m_interruptBefore = qEnvironmentVariableIntValue("WAVQUILL_INTERRUPT_BEFORE_FILE");
     g_stop = 0;
     struct sigaction action{};
     action.sa_handler = onInterrupt;
@@ -48,12 +51,28 @@ BatchRun::~BatchRun()
 
 bool BatchRun::next(const QString &file)
 {
+    if (m_interruptBefore == m_started + 1)
+        std::raise(SIGINT);
     if (g_stop)
         return false;
-    if (m_clock.elapsed() >= m_delayMs)
-        show(file);
-    ++m_done;
+    ++m_started;
+    if (m_clock.elapsed() < m_delayMs)
+        return true;
+    if (m_terminal)
+        showBar();
+    else
+        m_err << "wavquill: [" << m_started << '/' << m_total << "] " << file << '\n';
+    m_err.flush();
     return true;
+}
+
+void BatchRun::finished()
+{
+    ++m_finished;
+    if (m_terminal && m_clock.elapsed() >= m_delayMs) {
+        showBar();
+        m_err.flush();
+    }
 }
 
 void BatchRun::report(const QString &line)
@@ -69,28 +88,25 @@ bool BatchRun::stopRequested()
     return g_stop != 0;
 }
 
-int BatchRun::status(int status)
+int BatchRun::status(int status, qsizetype stopped)
 {
-    if (!g_stop || m_done >= m_total)
+    const qsizetype left = m_total - m_started + stopped;
+    if (!g_stop || left == 0)
         return status;
     if (m_barShown)
         m_err << '\n';
     m_barShown = false;
-    m_err << QStringLiteral("wavquill: interrupted; %1 of %2 files left as they were\n").arg(m_total - m_done).arg(m_total);
+    m_err << QStringLiteral("wavquill: interrupted; %1 of %2 files left as they were\n").arg(left).arg(m_total);
     m_err.flush();
     return 130;
 }
 
-void BatchRun::show(const QString &file)
+// The files finished; a file's name could wrap the line, which \r cannot
+// take back.
+void BatchRun::showBar()
 {
-    const QString count = QStringLiteral("%1/%2").arg(m_done + 1).arg(m_total);
-    if (!m_terminal) {
-        m_err << "wavquill: [" << count << "] " << file << '\n';
-    } else {
-        constexpr int kWidth = 30;
-        const int filled = int(kWidth * m_done / std::max<qsizetype>(m_total, 1));
-        m_err << "\r[" << QString(filled, u'#') << QString(kWidth - filled, u' ') << "] " << count << "\x1b[K";
-        m_barShown = true;
-    }
-    m_err.flush();
+    constexpr int kWidth = 30;
+    const int filled = int(kWidth * m_finished / std::max<qsizetype>(m_total, 1));
+    m_err << "\r[" << QString(filled, u'#') << QString(kWidth - filled, u' ') << "] " << m_finished << '/' << m_total << "\x1b[K";
+    m_barShown = true;
 }

@@ -1,7 +1,9 @@
 // Progress and Ctrl+C for the command line's batches (--set, --import-csv,
 // --convert): once a batch has run for a second, each file is announced on
-// standard error as it starts (a bar when standard error is a terminal),
-// and Ctrl+C lets the files being written finish and starts no other.
+// standard error as it starts (a bar of the files finished when standard
+// error is a terminal). After Ctrl+C no file starts, and the saves in
+// flight stop unless they are already replacing their file: each file is
+// either written whole or left as it was.
 //
 // Main thread. One BatchRun at a time: it owns the SIGINT handler while it
 // lives and gives the previous one back when it ends.
@@ -25,23 +27,28 @@ public:
     // Before each file: false once Ctrl+C asked to stop (the caller stops
     // and returns status()).
     bool next(const QString &file);
+    // After each file that next() let start, whatever became of it.
+    void finished();
     // A line for standard error ("wavquill: FILE: reason"), below the bar.
     void report(const QString &line);
-    // True once Ctrl+C was pressed.
+    // True once Ctrl+C was pressed. Any thread.
     static bool stopRequested();
-    // The exit status for a batch whose files came out `status`: 130 after
-    // Ctrl+C, as a shell reports an interrupted program.
-    int status(int status);
+    // The exit status for a batch whose files came out `status`, of which
+    // `stopped` were started but stopped by Ctrl+C: 130 when Ctrl+C left
+    // files as they were, as a shell reports an interrupted program.
+    int status(int status, qsizetype stopped = 0);
 
 private:
-    void show(const QString &file);
+    void showBar();
 
     QTextStream &m_err;
     qsizetype m_total = 0;
-    qsizetype m_done = 0;
+    qsizetype m_started = 0;
+    qsizetype m_finished = 0;
     bool m_terminal = false;
     bool m_barShown = false;
     qint64 m_delayMs = 1000;
+    qsizetype m_interruptBefore = 0;
     QElapsedTimer m_clock;
     struct sigaction m_previous{};
 };
