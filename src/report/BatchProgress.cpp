@@ -16,7 +16,7 @@ void onInterrupt(int)
 
 } // namespace
 
-BatchRun::BatchRun(QTextStream &err, qsizetype total) : m_err(err), m_total(total)
+BatchRun::BatchRun(QTextStream &err, qsizetype total, const QString &left) : m_err(err), m_left(left), m_total(total)
 {
     // A bar only where a person watches; a log gets one line per file.
     if (auto *file = qobject_cast<QFile *>(err.device()))
@@ -77,10 +77,18 @@ void BatchRun::finished()
 
 void BatchRun::report(const QString &line)
 {
-    if (m_barShown)
-        m_err << "\r\x1b[K";
+    clearBar();
     m_err << line << '\n';
     m_err.flush();
+}
+
+void BatchRun::clearBar()
+{
+    if (!m_barShown)
+        return;
+    m_err << "\r\x1b[K";
+    m_err.flush();
+    m_barShown = false;
 }
 
 bool BatchRun::stopRequested()
@@ -96,7 +104,7 @@ int BatchRun::status(int status, qsizetype stopped)
     if (m_barShown)
         m_err << '\n';
     m_barShown = false;
-    m_err << QStringLiteral("wavquill: interrupted; %1 of %2 files left as they were\n").arg(left).arg(m_total);
+    m_err << QStringLiteral("wavquill: interrupted; %1 of %2 files %3\n").arg(left).arg(m_total).arg(m_left);
     m_err.flush();
     return 130;
 }

@@ -1,5 +1,5 @@
 // Progress and Ctrl+C for the command line's batches (--set, --import-csv,
-// --convert): once a batch has run for a second, each file is announced on
+// --convert, and the reading ones, --check and --export-csv): once a batch has run for a second, each file is announced on
 // standard error as it starts (a bar of the files finished when standard
 // error is a terminal). After Ctrl+C no file starts, and the saves in
 // flight stop unless they are already replacing their file: each file is
@@ -19,7 +19,9 @@ class QTextStream;
 class BatchRun
 {
 public:
-    BatchRun(QTextStream &err, qsizetype total);
+    // `left` ends the closing line after Ctrl+C: "interrupted; 3 of 10
+    // files <left>".
+    BatchRun(QTextStream &err, qsizetype total, const QString &left = QStringLiteral("left as they were"));
     ~BatchRun();
     BatchRun(const BatchRun &) = delete;
     BatchRun &operator=(const BatchRun &) = delete;
@@ -31,6 +33,8 @@ public:
     void finished();
     // A line for standard error ("wavquill: FILE: reason"), below the bar.
     void report(const QString &line);
+    // Takes the bar off its line, before a line on standard output.
+    void clearBar();
     // True once Ctrl+C was pressed. Any thread.
     static bool stopRequested();
     // The exit status for a batch whose files came out `status`, of which
@@ -42,6 +46,7 @@ private:
     void showBar();
 
     QTextStream &m_err;
+    QString m_left;
     qsizetype m_total = 0;
     qsizetype m_started = 0;
     qsizetype m_finished = 0;

@@ -1,6 +1,7 @@
 #include "report/Csv.h"
 
 #include "report/BatchEdit.h"
+#include "report/BatchProgress.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -122,12 +123,16 @@ int runExportCsv(const QStringList &files, QTextStream &out, QTextStream &err)
         header << batchFieldKey(field);
     out << csvRow(header);
     int status = 0;
+    BatchRun batch(err, files.size(), tr("not exported"));
     for (const QString &file : files) {
+        if (!batch.next(file))
+            break;
         rewrite::MetadataTexts texts;
         QString error;
-        if (!readFieldTexts(file, &texts, &error)) {
-            err << "wavquill: " << file << ": " << error << '\n';
-            err.flush();
+        const bool read = readFieldTexts(file, &texts, &error);
+        batch.finished();
+        if (!read) {
+            batch.report(QStringLiteral("wavquill: %1: %2").arg(file, error));
             status = 1;
             continue;
         }
@@ -136,10 +141,11 @@ int runExportCsv(const QStringList &files, QTextStream &out, QTextStream &err)
         texts[size_t(MetadataField::CodingHistory)].replace(u'\n', QLatin1String("\r\n"));
         for (MetadataField field : batchFields())
             row << texts[size_t(field)];
+        batch.clearBar();
         out << csvRow(row);
         out.flush();
     }
-    return status;
+    return batch.status(status);
 }
 
 int runImportCsv(const QString &csvPath, bool dryRun, QTextStream &out, QTextStream &err)

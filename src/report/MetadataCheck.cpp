@@ -3,6 +3,7 @@
 #include "filelogic/ContainerTable.h"
 #include "filelogic/SoundFileOpen.h"
 #include "report/BatchEdit.h"
+#include "report/BatchProgress.h"
 #include "rewrite/ChunkSave.h"
 #include "rewrite/MetadataSave.h"
 
@@ -152,19 +153,25 @@ bool checkFile(const QString &path, QList<MetadataFinding> *findings, QString *e
 int runCheck(const QStringList &files, QTextStream &out, QTextStream &err)
 {
     int status = 0;
+    BatchRun batch(err, files.size(), tr("not checked"));
     for (const QString &file : files) {
+        if (!batch.next(file))
+            break;
         QList<MetadataFinding> findings;
         QString error;
-        if (!checkFile(file, &findings, &error)) {
-            err << "wavquill: " << file << ": " << error << '\n';
-            err.flush();
+        const bool read = checkFile(file, &findings, &error);
+        batch.finished();
+        if (!read) {
+            batch.report(QStringLiteral("wavquill: %1: %2").arg(file, error));
             status = 1;
         }
+        if (!findings.isEmpty())
+            batch.clearBar();
         for (const MetadataFinding &f : findings)
             out << file << ": " << f.key << ": " << f.message << '\n';
         out.flush();
         if (!findings.isEmpty())
             status = 1;
     }
-    return status;
+    return batch.status(status);
 }
