@@ -159,8 +159,8 @@ int runConvert(const ConvertRequest &request, QTextStream &, QTextStream &err)
     const int format = convertFormatNamed(request.format, &error);
     std::vector<int> channels(size_t(info.channels));
     std::iota(channels.begin(), channels.end(), 0);
-    if (format && !request.channels.isEmpty())
-        channels = convertChannelsNamed(request.channels, info.channels, &error);
+    if (format && request.channels)
+        channels = convertChannelsNamed(*request.channels, info.channels, &error);
     if (!format || channels.empty())
         return fail(request.source, error, 2);
     if (rewrite::isReadOnlyFile(target))

@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 class QTextStream;
@@ -19,8 +20,9 @@ struct ConvertRequest {
     // PCM") or libsndfile's ("WAV:PCM_24"), in any case. Without a subtype
     // the major's first writable one, as the tab picks it.
     QString format;
-    // "0,2,..." counted from 0; empty keeps every channel.
-    QString channels;
+    // "0,2,..." counted from 0; not set keeps every channel (an empty list
+    // names none and is refused).
+    std::optional<QString> channels;
     bool keepBext = false;
 };
 

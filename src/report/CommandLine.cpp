@@ -127,7 +127,8 @@ CommandLineOptions parseCommandLine(const QStringList &args)
     options.dryRun = parser.isSet(QStringLiteral("dry-run"));
     options.csv = parser.value(QStringLiteral("import-csv"));
     options.format = parser.value(QStringLiteral("format"));
-    options.channels = parser.value(QStringLiteral("channels"));
+    if (parser.isSet(QStringLiteral("channels")))
+        options.channels = parser.value(QStringLiteral("channels"));
     options.output = parser.value(QStringLiteral("o"));
     options.keepBext = parser.isSet(QStringLiteral("keep-bext"));
     options.files = parser.positionalArguments();
@@ -197,7 +198,10 @@ QString commandLineUsage()
         "              FIELD is a key of --json (title, artist, comment, copyright,\n"
         "              software, date, description, originator, originatorRef,\n"
         "              originationDate, originationTime, timecode, umid,\n"
-        "              codingHistory); FIELD= clears it. A file whose format\n"
+        "              codingHistory, loudnessValue, loudnessRange,\n"
+        "              maxTruePeakLevel, maxMomentaryLoudness,\n"
+        "              maxShortTermLoudness); FIELD= clears it. The umid is\n"
+        "              given in hexadecimal (up to 64 bytes). A file whose format\n"
         "              cannot hold a field is left as it was and reported\n"
         "  --dry-run   with --set or --import-csv: print what would change, write\n"
         "              nothing\n"
@@ -217,8 +221,8 @@ QString commandLineUsage()
         "\n"
         "Without any of these, Qt's own options (-platform, -style, ...) apply to\n"
         "the windows. Batches show progress on standard error once they take more\n"
-        "than a second; Ctrl+C lets the files being written finish and starts no\n"
-        "other.\n"
+        "than a second. After Ctrl+C no file starts, and each file being written\n"
+        "is either finished or left as it was.\n"
         "\n"
         "Exit status: 0 when every file was read or written, 1 when one could not\n"
         "be (the others are still done) or --check reported something, 2 when the\n"

@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class QTextStream;
 
 enum class CommandLineMode {
@@ -38,7 +40,7 @@ struct CommandLineOptions {
     QString csv; // --import-csv's file
     // --convert's choices (source = the one file).
     QString format;
-    QString channels;
+    std::optional<QString> channels; // as given; not set keeps every channel
     QString output;
     bool keepBext = false;
     // The files, in order: to open (Gui) or to inspect (Inspect). Every

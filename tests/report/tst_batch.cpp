@@ -292,6 +292,7 @@ private slots:
         QCOMPARE(r.err.contains("not carried over: iXML"), format != (SF_FORMAT_WAV | SF_FORMAT_PCM_16) && !(format & SF_FORMAT_ULAW));
         QCOMPARE(docfix::fileBytes(cli), docfix::fileBytes(tab));
         QCOMPARE(runWavquill({"--convert", "--format", "WAV:VORBIS", "-o", cli, source}).status, 2);
+        QCOMPARE(runWavquill({"--convert", "--format", "WAV:PCM_16", "--channels", "", "-o", cli, source}).status, 2);
     }
 
     // The same format is a byte copy, whose tags keep every string.
