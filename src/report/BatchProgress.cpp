@@ -3,11 +3,15 @@
 #include <QFile>
 #include <QTextStream>
 
+#include <atomic>
 #include <unistd.h>
 
 namespace {
 
-volatile std::sig_atomic_t g_stop = 0;
+// Set by the handler, read by the saves' threads: a lock-free atomic is
+// safe for both.
+std::atomic<int> g_stop{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void onInterrupt(int)
 {
