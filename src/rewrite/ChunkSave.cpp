@@ -9,7 +9,6 @@
 #include <QtEndian>
 
 #include <cstring>
-#include <future>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -227,14 +226,9 @@ RewriteResult saveChunks(const ChunkSaveJob &job, ReplacementFile &temp, const s
         return result;
     }
     lap.restart();
-    // The data goes to disk while it is read back: the check costs little
-    // more than the flush it hides behind.
-    std::future<int> flushed = std::async(std::launch::async, [&temp] { return temp.flush(); });
-    const QString problem = verifyWritten(temp, written, job, faults.corruptReadBack);
-    const int flushError = flushed.get();
+    const QString problem =
+        temp.checkWhileFlushing([&] { return verifyWritten(temp, written, job, faults.corruptReadBack); });
     result.timings.verifyMs = lap.nsecsElapsed() / 1e6;
-    if (problem.isEmpty() && flushError != 0)
-        return failed(tr("The new file could not be flushed to disk: %1").arg(QString::fromLocal8Bit(std::strerror(flushError))));
     lap.restart();
     if (!problem.isEmpty())
         return failed(problem);

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <future>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -100,11 +99,8 @@ RewriteResult saveCopy(const CopySaveJob &job, ReplacementFile &temp, const std:
         result.cancelled = true;
         return result;
     }
-    // The copy goes to disk while it is checked.
-    std::future<int> flushed = std::async(std::launch::async, [&temp] { return temp.flush(); });
-    QString problem = verifyCopy(job, in.fd, st.st_size, temp, faults.corruptReadBack);
-    if (const int flushError = flushed.get(); problem.isEmpty() && flushError != 0)
-        problem = tr("The new file could not be flushed to disk: %1").arg(QString::fromLocal8Bit(std::strerror(flushError)));
+    const QString problem =
+        temp.checkWhileFlushing([&] { return verifyCopy(job, in.fd, st.st_size, temp, faults.corruptReadBack); });
     if (!problem.isEmpty())
         return failed(problem);
     bool replaced = false;

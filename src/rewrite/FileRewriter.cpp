@@ -13,7 +13,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <future>
 #include <optional>
 
 #include <fcntl.h>
@@ -251,21 +250,18 @@ bool Run::closeAndCheck()
         return fail(QString::fromLocal8Bit(sf_error_number(closeError)));
     result.timings.closeMs = m_lap.next();
 
-    // The data goes to disk while the file is read back, so the check costs
-    // little more than the flush it runs beside; commit then need not flush.
-    std::future<int> flushed = std::async(std::launch::async, [this] { return m_file.flush(); });
-    const rewrite::CheckOutcome check =
-        rewrite::checkWrittenFile(m_streams, m_plan, m_file.readPath(), m_layout, result.framesWritten,
-                                  m_progress, m_faults.corruptReadBack);
-    const int flushError = flushed.get();
+    rewrite::CheckOutcome check;
+    const QString flushProblem = m_file.checkWhileFlushing([&] {
+        check = rewrite::checkWrittenFile(m_streams, m_plan, m_file.readPath(), m_layout, result.framesWritten,
+                                          m_progress, m_faults.corruptReadBack);
+        return QString();
+    });
     result.timings.verifyMs = m_lap.next();
     if (check.status == rewrite::CheckOutcome::Cancelled)
         return cancelled();
     if (check.status != rewrite::CheckOutcome::Ok)
         return fail(check.detail);
-    if (flushError != 0)
-        return fail(tr("The new file could not be flushed to disk: %1").arg(QString::fromLocal8Bit(std::strerror(flushError))));
-    return true;
+    return flushProblem.isEmpty() ? true : fail(flushProblem);
 }
 
 // Data on disk, then the name, then the folder entry.

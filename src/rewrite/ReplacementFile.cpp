@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <future>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -24,6 +25,11 @@ QString systemText(int error)
 QString tr(const char *text)
 {
     return QCoreApplication::translate("ReplacementFile", text);
+}
+
+QString flushErrorText(int error)
+{
+    return tr("The new file could not be flushed to disk: %1").arg(systemText(error));
 }
 
 // A symbolic link is kept: the file it points to is the one replaced.
@@ -121,6 +127,16 @@ QString ReplacementFile::readPath() const
     return m_unnamed ? QStringLiteral("/proc/self/fd/%1").arg(m_fd) : m_namedPath;
 }
 
+QString ReplacementFile::checkWhileFlushing(const std::function<QString()> &check)
+{
+    std::future<int> flushed = std::async(std::launch::async, [this] { return flush(); });
+    const QString problem = check();
+    const int flushError = flushed.get();
+    if (!problem.isEmpty() || flushError == 0)
+        return problem;
+    return flushErrorText(flushError);
+}
+
 int ReplacementFile::flush()
 {
     // fsync, not fdatasync: the inode's times would otherwise cost a second
@@ -136,7 +152,7 @@ bool ReplacementFile::commit(QString *error, bool *replaced, int fsyncError, int
     *replaced = false;
     const int syncError = fsyncError != 0 ? fsyncError : m_flushed ? 0 : flush();
     if (syncError != 0) {
-        *error = tr("The new file could not be flushed to disk: %1").arg(systemText(syncError));
+        *error = flushErrorText(syncError);
         return false;
     }
     const QString folder = QFileInfo(m_target).absolutePath();

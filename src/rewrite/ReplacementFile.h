@@ -11,6 +11,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class ReplacementFile
 {
 public:
@@ -33,10 +35,11 @@ public:
     QString readPath() const;
     bool isUnnamed() const { return m_unnamed; }
 
-    // Writes the file's data and inode to disk; 0 or errno. May run on
-    // another thread while this one reads the file; commit then need not
-    // flush again.
-    int flush();
+    // Writes the file's data and inode to disk on another thread while
+    // `check` reads the file back on this one, so the check costs little more
+    // than the flush. Returns the check's problem, else the flush's, else an
+    // empty text; commit then need not flush again.
+    QString checkWhileFlushing(const std::function<QString()> &check);
 
     // Flushes the data unless flush() did (fsyncError > 0 simulates a
     // failing fsync either way), names the
@@ -57,6 +60,7 @@ public:
 
 private:
     void discard();
+    int flush(); // 0 or errno
 
     int m_fd = -1;
     bool m_unnamed = false;
