@@ -130,10 +130,11 @@ struct OpenFile {
     }
 };
 
-// Saves the texts into the file in place, as the window's Save does; a new
-// UMID is given as its bytes. *stopped tells a save that Ctrl+C stopped.
-QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &texts,
-             const std::optional<QByteArray> &umid, bool dryRun, bool *stopped)
+// Saves the texts (as OpenFile::texts() gives them, `was` before the
+// edits) into the file in place, as the window's Save does. *stopped tells a
+// save that Ctrl+C stopped.
+QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &was,
+             const rewrite::MetadataTexts &texts, bool dryRun, bool *stopped)
 {
     if (rewrite::isReadOnlyFile(path))
         return tr("the file is read-only");
@@ -144,10 +145,15 @@ QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &
     job.targetInfo = file.info;
     // Replacing the file must never shorten it.
     job.requireAllFrames = true;
-    rewrite::fillJobMetadata(texts, file.read, file.info.samplerate, rewrite::textsHoldBext(texts), &job);
-    if (umid && job.bext) {
+    // The UMID goes in as bytes, not as the window's text of it: an
+    // untouched one keeps its own.
+    rewrite::MetadataTexts windowTexts = texts;
+    windowTexts[size_t(F::UMID)] = rewrite::metadataTexts(file.read, file.info.samplerate)[size_t(F::UMID)];
+    rewrite::fillJobMetadata(windowTexts, file.read, file.info.samplerate, rewrite::textsHoldBext(texts), &job);
+    if (job.bext && texts[size_t(F::UMID)] != was[size_t(F::UMID)]) {
+        const QByteArray umid = parseUmidHexText(texts[size_t(F::UMID)]).value_or(QByteArray());
         std::memset(job.bext->umid, 0, sizeof job.bext->umid);
-        std::memcpy(job.bext->umid, umid->constData(), size_t(umid->size()));
+        std::memcpy(job.bext->umid, umid.constData(), size_t(umid.size()));
     }
     QStringList notKept;
     const SaveEngine engine = rewrite::saveEngineFor(job, file.read, true, false, &notKept);
@@ -234,9 +240,7 @@ EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun)
         return outcome;
     const int rate = file.info.samplerate;
     const rewrite::MetadataTexts was = file.texts();
-    // What is saved: the texts as the window holds them, the edits put in.
-    rewrite::MetadataTexts texts = rewrite::metadataTexts(file.read, rate);
-    std::optional<QByteArray> umid;
+    rewrite::MetadataTexts texts = was;
     for (const FieldEdit &edit : edits) {
         const size_t i = size_t(edit.field);
         const QString value = canonicalValue(edit.field, edit.value);
@@ -247,8 +251,6 @@ EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun)
             outcome.error = batchFieldKey(edit.field) + QStringLiteral(": ") + why;
             return outcome;
         }
-        if (edit.field == F::UMID)
-            umid = parseUmidHexText(value);
         texts[i] = value;
         outcome.changes << QStringLiteral("%1: %2 -> %3").arg(batchFieldKey(edit.field), quoted(was[i]), quoted(value));
     }
@@ -258,7 +260,7 @@ EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun)
     // midnight, unless the whole record goes.
     if (texts[size_t(F::Timecode)].isEmpty() && rewrite::textsHoldBext(texts))
         texts[size_t(F::Timecode)] = timecodeText(0, rate);
-    outcome.error = save(absolute, file, texts, umid, dryRun, &outcome.stopped);
+    outcome.error = save(absolute, file, was, texts, dryRun, &outcome.stopped);
     outcome.written = outcome.error.isEmpty() && !dryRun;
     if (outcome.written)
         outcome.folder = QFileInfo(QFileInfo(absolute).canonicalFilePath()).absolutePath();
