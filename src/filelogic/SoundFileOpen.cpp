@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cstring>
@@ -15,11 +16,6 @@ namespace {
 QString tr(const char *text)
 {
     return QCoreApplication::translate("SoundFileOpen", text);
-}
-
-quint32 le32(const unsigned char *p)
-{
-    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
 }
 
 // libsndfile follows the size of an entry in a WAV's LIST chunk as a signed
@@ -41,13 +37,14 @@ bool listEntryJumpsBack(const QByteArray &name)
     for (int chunk = 0; wave && !jumps && chunk < 65536 && at + 12 <= end; ++chunk) {
         if (::pread(fd, head, 12, at) != 12)
             break;
-        const quint32 size = le32(head + 4);
+        const quint32 size = qFromLittleEndian<quint32>(head + 4);
         if (!std::memcmp(head, "LIST", 4)) {
             const qint64 listEnd = std::min<qint64>(end, at + 8 + qint64(size));
             unsigned char entry[8];
             for (qint64 sub = at + 12; !jumps && sub + 8 <= listEnd && ::pread(fd, entry, 8, sub) == 8;) {
-                jumps = le32(entry + 4) >= 0x80000000u;
-                sub += 8 + qint64(le32(entry + 4)) + (le32(entry + 4) & 1);
+                const quint32 entrySize = qFromLittleEndian<quint32>(entry + 4);
+                jumps = entrySize >= 0x80000000u;
+                sub += 8 + qint64(entrySize) + (entrySize & 1);
             }
         }
         if (size == 0xffffffffu) // "to the end of the file" (streaming writers, RF64 data)
