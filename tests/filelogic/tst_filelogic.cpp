@@ -115,8 +115,6 @@ private slots:
         QCOMPARE(meta.bext.time_reference_high, 0x12345678u);
     }
 
-    // A half-scale sine read the way the peak scan reads it (normalisation
-    // off) is -6.02 dB in every coding: guards each decoder's scale.
     // Hundredths as typed and as shown; kRefused for text that is no value.
     void bextLoudness_data()
     {
@@ -150,6 +148,8 @@ private slots:
         QVERIFY(bextLoudnessText(record, MetadataField::MaxTruePeakLevel).isEmpty());
     }
 
+    // A half-scale sine read the way the peak scan reads it (normalisation
+    // off) is -6.02 dB in every coding: guards each decoder's scale.
     void decoderScales_data()
     {
         QTest::addColumn<int>("format");
