@@ -2,6 +2,7 @@
 // its runs.
 #pragma once
 
+#include <QDir>
 #include <QStringList>
 
 #include <algorithm>
@@ -20,6 +21,13 @@ inline int intOption(const QStringList &args, const char *name, int fallback)
 {
     const QString text = option(args, name);
     return text.isEmpty() ? fallback : text.toInt();
+}
+
+// The template of the benchmark's scratch folder: inside --dir when given,
+// else in the system's temporary folder.
+inline QString tempDirTemplate(const QStringList &args, const char *name)
+{
+    return option(args, "--dir", QDir::tempPath()) + u'/' + QLatin1String(name) + QStringLiteral("-XXXXXX");
 }
 
 inline double median(std::vector<double> times)

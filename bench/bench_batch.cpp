@@ -65,8 +65,7 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     const int count = bench::intOption(args, "--files", 200);
     const int megabytes = bench::intOption(args, "--mb", 5);
-    const qsizetype dirAt = args.indexOf("--dir");
-    QTemporaryDir dir(dirAt > 0 && dirAt + 1 < args.size() ? args[dirAt + 1] + "/bench_batch-XXXXXX" : QString());
+    QTemporaryDir dir(bench::tempDirTemplate(args, "bench_batch"));
     QStringList files;
     const QString first = dir.filePath("take000.wav");
     if (!makeWav(first, megabytes)) {

@@ -112,10 +112,9 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const auto option = [&args](const char *name, const QString &fallback) { return bench::option(args, name, fallback); };
-    const qint64 megabytes = option("--mb", "518").toLongLong();
-    const int runs = std::max(1, option("--runs", "5").toInt());
-    QTemporaryDir dir(option("--dir", QDir::tempPath()) + "/bench_chunks-XXXXXX");
+    const qint64 megabytes = bench::intOption(args, "--mb", 518);
+    const int runs = std::max(1, bench::intOption(args, "--runs", 5));
+    QTemporaryDir dir(bench::tempDirTemplate(args, "bench_chunks"));
     const QString source = dir.filePath("source.wav");
     const QString target = dir.filePath("target.wav");
     if (!dir.isValid() || !generate(source, megabytes)) {

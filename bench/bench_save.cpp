@@ -91,14 +91,12 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    auto option = [&](const char *name, int fallback) { return bench::intOption(args, name, fallback); };
-    const int at = args.indexOf(QStringLiteral("--dir"));
-    QTemporaryDir dir(at > 0 && at + 1 < args.size() ? args[at + 1] + QStringLiteral("/bench-XXXXXX") : QString());
-    const int runs = option("--runs", 5);
+    QTemporaryDir dir(bench::tempDirTemplate(args, "bench_save"));
+    const int runs = bench::intOption(args, "--runs", 5);
     const QString wav = dir.filePath(QStringLiteral("big.wav"));
     const QString flac = dir.filePath(QStringLiteral("big.flac"));
-    if (!writeFile(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_24, option("--mb", 518), 6)
-        || !writeFile(flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, option("--flac-mb", 100), 4)) {
+    if (!writeFile(wav, SF_FORMAT_WAV | SF_FORMAT_PCM_24, bench::intOption(args, "--mb", 518), 6)
+        || !writeFile(flac, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, bench::intOption(args, "--flac-mb", 100), 4)) {
         std::fprintf(stderr, "could not write the test files\n");
         return 1;
     }

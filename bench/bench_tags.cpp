@@ -130,10 +130,8 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const int mbAt = int(args.indexOf("--mb"));
-    const int megabytes = mbAt > 0 && mbAt + 1 < args.size() ? args[mbAt + 1].toInt() : 100;
-    const int dirAt = int(args.indexOf("--dir"));
-    QTemporaryDir dir(dirAt > 0 && dirAt + 1 < args.size() ? args[dirAt + 1] + "/bench_tags-XXXXXX" : QString());
+    const int megabytes = bench::intOption(args, "--mb", 100);
+    QTemporaryDir dir(bench::tempDirTemplate(args, "bench_tags"));
     const QString source = dir.filePath("source.flac");
     if (!dir.isValid() || megabytes <= 0 || !makeFlac(source, megabytes)) {
         std::fprintf(stderr, "cannot make the %d MB test file\n", megabytes);
