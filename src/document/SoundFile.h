@@ -258,6 +258,9 @@ private:
     bool buildRewriteJob(const QUrl &url, bool calledFromConvert, RewriteJob *job, bool *inPlace,
                          DocumentError *error);
     void fillJobMetadata(bool calledFromConvert, RewriteJob *job);
+    // Whether the save writes a broadcast record: a conversion as the tab's
+    // checkbox says, a save when any of its fields holds text.
+    bool writesBext(bool calledFromConvert) const;
     // How a job is written: the file's chunks edited, its bytes copied (tags
     // edited in the copy), or else libsndfile's rewrite (noting in *notKept
     // what that loses when the chunks could not be read).

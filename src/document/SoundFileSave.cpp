@@ -72,10 +72,14 @@ void SoundFile::convertCancel(QObject *)
         emit rewriteFinished();
 }
 
+bool SoundFile::writesBext(bool calledFromConvert) const
+{
+    return calledFromConvert ? m_keepBext : rewrite::textsHoldBext(m_texts);
+}
+
 void SoundFile::fillJobMetadata(bool calledFromConvert, RewriteJob *job)
 {
-    const bool withBext = calledFromConvert ? m_keepBext : rewrite::textsHoldBext(m_texts);
-    rewrite::fillJobMetadata(m_texts, m_metadata, m_sfinfo.samplerate, withBext, job);
+    rewrite::fillJobMetadata(m_texts, m_metadata, m_sfinfo.samplerate, writesBext(calledFromConvert), job);
 }
 
 bool SoundFile::buildRewriteJob(const QUrl &url, bool calledFromConvert, RewriteJob *job, bool *inPlace,
@@ -187,8 +191,8 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert, DocumentEr
         return false;
     }
     // A loudness field's text that is not a number is never written as one.
-    const bool withBext = calledFromConvert ? m_keepBext : rewrite::textsHoldBext(m_texts);
-    if (const QString problem = withBext ? rewrite::loudnessTextProblem(m_texts) : QString(); !problem.isEmpty()) {
+    if (const QString problem = writesBext(calledFromConvert) ? rewrite::loudnessTextProblem(m_texts) : QString();
+        !problem.isEmpty()) {
         *error = writeError(problem);
         return false;
     }
