@@ -11,7 +11,7 @@
 // is checked against the second; the first ratio and the time of removing
 // the copies (the freeing alone) are printed beside it.
 //   bench_batch [--files N] [--mb N] [--runs N] [--dir DIR]
-#include "report/CommandLine.h"
+#include "cli/CommandLine.h"
 
 #include "BenchSupport.h"
 

@@ -2,7 +2,7 @@
 // parse or be refused with a message, and what parses must read back the
 // same after the export's writer has written it out again. Any mismatch
 // aborts.
-#include "report/Csv.h"
+#include "cli/Csv.h"
 
 #include <cstdint>
 #include <cstdlib>

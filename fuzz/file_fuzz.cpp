@@ -6,8 +6,8 @@
 // One thread; the input lives in a memory file for libsndfile to open.
 #include "analysis/PeakScan.h"
 #include "filelogic/SoundFileOpen.h"
-#include "report/ChunkReport.h"
-#include "report/FileReport.h"
+#include "cli/ChunkReport.h"
+#include "cli/FileReport.h"
 #include "rewrite/ChunkSave.h"
 
 #include <QCoreApplication>

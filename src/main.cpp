@@ -1,7 +1,7 @@
 // Starts the program: options that only print something run without a
 // display; otherwise every argument names a file to open in a window.
 #include "window/SoundFileWindowController.h"
-#include "report/CommandLine.h"
+#include "cli/CommandLine.h"
 
 #include <QApplication>
 #include <QCoreApplication>

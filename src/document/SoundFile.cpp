@@ -78,7 +78,7 @@ void SoundFile::setWindowForSheet(QWidget *window, QObject *windowObject)
 
 void SoundFile::fillFromFile()
 {
-    m_metadata = rewrite::readSavedMetadata(m_sndfile, m_sfinfo.format, m_fileURL.toLocalFile());
+    m_metadata = readSavedMetadata(m_sndfile, m_sfinfo.format, m_fileURL.toLocalFile());
     fillTexts();
     m_chunkError.clear();
     m_chunks = chunkSaveSupported(m_sfinfo.format) ? readChunksOf(m_fileURL.toLocalFile(), &m_chunkError) : std::nullopt;

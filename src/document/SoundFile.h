@@ -15,7 +15,7 @@
 #include "filelogic/FormatList.h"
 #include "filelogic/MetadataField.h"
 #include "filelogic/PlayPosition.h"
-#include "rewrite/ChunkList.h"
+#include "container/ChunkList.h"
 
 #include <sndfile.h>
 

@@ -138,17 +138,6 @@ bool chunkSaveSupported(int format)
     }
 }
 
-std::optional<ChunkList> readChunksOf(const QString &path, QString *error)
-{
-    Fd in;
-    in.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (in.fd < 0) {
-        *error = QString::fromLocal8Bit(std::strerror(errno));
-        return std::nullopt;
-    }
-    return readChunkList(FdByteSource(in.fd), error);
-}
-
 QByteArray bextPayloadWithEdits(const QByteArray &original, const BextRecord &wanted, const BextRecord &read)
 {
     static const BextRecord kEmpty{};

@@ -9,7 +9,7 @@
 
 #include "filelogic/BextRecord.h"
 #include "filelogic/ContainerTable.h"
-#include "rewrite/ChunkList.h"
+#include "container/ChunkList.h"
 #include "rewrite/FileRewriter.h"
 #include "rewrite/ReplacementFile.h"
 
@@ -39,10 +39,6 @@ struct ChunkSaveJob {
 
 // True for the containers the chunk writer handles.
 bool chunkSaveSupported(int format);
-
-// The file's chunk structure, or nullopt with *error saying why it cannot be
-// edited at the chunk level.
-std::optional<ChunkList> readChunksOf(const QString &path, QString *error);
 
 // The new bext payload: `original` (empty when the file has none) with every
 // field of `wanted` that differs from `read` written over it. A new coding

@@ -8,7 +8,7 @@
 // and must not write the source while a call runs.
 #pragma once
 
-#include "rewrite/ChunkList.h"
+#include "container/ChunkList.h"
 
 #include <QByteArray>
 #include <QString>

@@ -65,15 +65,6 @@ void storeLoudness(const MetadataTexts &texts, const BextRecord &was, BextRecord
 
 } // namespace
 
-FileMetadata readSavedMetadata(SNDFILE *sndfile, int format, const QString &path)
-{
-    FileMetadata metadata = readFileMetadata(sndfile);
-    // libsndfile does not read the tags of these; TagLib does.
-    if (tagFormatSupported(format) && (format & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC)
-        metadata.strings = readTags(path);
-    return metadata;
-}
-
 MetadataTexts metadataTexts(const FileMetadata &read, int samplerate)
 {
     MetadataTexts texts;

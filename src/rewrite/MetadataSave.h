@@ -3,11 +3,12 @@
 // and the command line's batch edits both go through here, so untouched
 // bytes are kept the same way by both.
 //
-// Pure functions, except readSavedMetadata, isReadOnlyFile and runSave,
+// Pure functions, except isReadOnlyFile and runSave,
 // which touch files: the thread that owns the handle (the main thread), and
 // runSave on the main thread like the engines it runs.
 #pragma once
 
+#include "container/TagReader.h"
 #include "filelogic/FileMetadata.h"
 #include "filelogic/MetadataField.h"
 #include "rewrite/FileRewriter.h"
@@ -26,11 +27,6 @@ namespace rewrite {
 
 // One text per MetadataField, as the window's fields hold them.
 using MetadataTexts = std::array<QString, kMetadataFieldCount>;
-
-// The metadata a save starts from: libsndfile's strings and broadcast
-// record, with the strings of Ogg and MP3 files read from their tags
-// (libsndfile's are unreliable there).
-FileMetadata readSavedMetadata(SNDFILE *sndfile, int format, const QString &path);
 
 // The texts the window shows for what was read: empty where the file holds
 // nothing, the coding history with line breaks as a text field shows them.

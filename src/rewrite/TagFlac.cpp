@@ -2,14 +2,18 @@
 // moves the comment block, drops undecodable pictures and resets padding it
 // finds too large, while this keeps every other block byte for byte and only
 // resizes the last padding block.
-#include "rewrite/TagFormats.h"
+#include "rewrite/TagFlac.h"
+
+#include "container/TagFormats.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 
-namespace rewrite::tags {
+namespace rewrite {
+
+using namespace tags;
 
 namespace {
 
@@ -164,4 +168,4 @@ bool writeFlacTags(const QString &path, const TagEdits &edits, QString *error)
     return true;
 }
 
-} // namespace rewrite::tags
+} // namespace rewrite

@@ -2,7 +2,7 @@
 // the strings read back as meant, and nothing else in the tags moved.
 #include "rewrite/TagWriter.h"
 
-#include "rewrite/TagFormats.h"
+#include "container/TagFormats.h"
 
 #include <sndfile.h>
 

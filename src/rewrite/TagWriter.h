@@ -12,6 +12,8 @@
 // thread.
 #pragma once
 
+#include "container/TagReader.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -24,11 +26,7 @@ namespace rewrite {
 // Index = libsndfile string id - 1: title, copyright, software, artist,
 // comment, date. nullopt leaves a string as it is, a value sets it (UTF-8),
 // an empty value removes it.
-using TagEdits = std::array<std::optional<QByteArray>, 6>;
-
-// True for the formats writeTags handles: FLAC, Ogg Vorbis, Ogg Opus and
-// MPEG Layer III (libsndfile SF_FORMAT_* codes).
-bool tagFormatSupported(int sfFormat);
+using TagEdits = TagStrings;
 
 // Edits only the given strings of the file at copyPath, in place (a copy
 // the caller made). MP3 keeps its ID3v2 version (2.2 is written as 2.3) and
@@ -36,11 +34,6 @@ bool tagFormatSupported(int sfFormat);
 // *error when the file is read-only, not one of the formats above, or the
 // write fails; the copy is then to be thrown away.
 bool writeTags(const QString &copyPath, const TagEdits &edits, QString *error);
-
-// The six strings as libsndfile reads them, in UTF-8, read with the same
-// key mapping writeTags writes (libsndfile's MP3 strings are unreliable, so
-// the window shows these for Ogg and MP3). All nullopt for other formats.
-TagEdits readTags(const QString &path);
 
 // Proves that edited holds the same audio as original: libsndfile sees the
 // same format, channels, rate and frames; FLAC has the same STREAMINFO and

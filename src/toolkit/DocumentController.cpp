@@ -1,13 +1,12 @@
 #include "toolkit/DocumentController.h"
 
 #include "document/SoundFile.h"
-#include "window/RecentFiles.h"
-#include "window/SoundFileWindow.h"
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPointer>
 
 #include <cstdio>
 
@@ -33,15 +32,15 @@ SoundFile *DocumentController::documentForURL(const QUrl &url) const
     return nullptr;
 }
 
-SoundFileWindow *DocumentController::windowFor(const SoundFile *document)
+QWidget *DocumentController::windowFor(const SoundFile *document)
 {
-    return document ? qobject_cast<SoundFileWindow *>(document->windowForSheet()) : nullptr;
+    return document ? document->windowForSheet() : nullptr;
 }
 
 SoundFile *DocumentController::openDocumentWithContentsOfURL(const QUrl &url, bool display, DocumentError *error)
 {
     if (SoundFile *existing = documentForURL(url)) {
-        if (SoundFileWindow *window = windowFor(existing); display && window) {
+        if (QWidget *window = windowFor(existing); display && window) {
             window->show();
             window->raise();
             window->activateWindow();
@@ -59,16 +58,15 @@ SoundFile *DocumentController::openDocumentWithContentsOfURL(const QUrl &url, bo
         return nullptr;
     }
     m_documents.append(doc);
-    RecentFiles::add(url.toLocalFile());
     connect(doc, &SoundFile::closed, this, [this, doc] { documentClosed(doc); });
-    auto *window = new SoundFileWindow(doc);
+    QWidget *window = m_windowFactory ? m_windowFactory(doc) : nullptr;
     // A conversion to another file opens that file as a document of its own.
     connect(doc, &SoundFile::convertedFileWritten, this, [this, window = QPointer<QWidget>(window)](const QUrl &converted) {
         DocumentError err;
         if (!openDocumentWithContentsOfURL(converted, true, &err))
             presentError(err, window);
     });
-    if (display) {
+    if (display && window) {
         window->show();
         window->raise();
         window->activateWindow();

@@ -12,10 +12,11 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
+
 class QMessageBox;
 class QWidget;
 class SoundFile;
-class SoundFileWindow;
 
 class DocumentController : public QObject
 {
@@ -31,7 +32,13 @@ public:
     QList<SoundFile *> documents() const { return m_documents; }
     SoundFile *documentForURL(const QUrl &url) const;
     // The window showing a document (null when it has none).
-    static SoundFileWindow *windowFor(const SoundFile *document);
+    static QWidget *windowFor(const SoundFile *document);
+
+    // Makes the window of a newly opened document. The window layer, which
+    // sits above this one, registers it at start-up; without one documents
+    // open without a window.
+    using WindowFactory = std::function<QWidget *(SoundFile *)>;
+    void setWindowFactory(WindowFactory factory) { m_windowFactory = std::move(factory); }
 
     // Opens each file, reporting failures with an alert over parent (or on
     // its own when there is no window).
@@ -48,6 +55,7 @@ public:
     void setQuitWhenLastDocumentCloses(bool quit) { m_quitWhenLastCloses = quit; }
 
 signals:
+    // A file was opened as a new document (its window, if any, made).
     void documentOpened(SoundFile *document);
     void lastDocumentClosed();
 
@@ -56,5 +64,6 @@ private:
     void documentClosed(SoundFile *document);
 
     QList<SoundFile *> m_documents;
+    WindowFactory m_windowFactory;
     bool m_quitWhenLastCloses = true;
 };

@@ -1,6 +1,6 @@
 #include "window/ChunkTableModel.h"
 
-#include "report/ChunkReport.h"
+#include "cli/ChunkReport.h"
 
 void ChunkTableModel::setChunks(const ChunkList &list)
 {

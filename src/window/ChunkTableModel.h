@@ -4,7 +4,7 @@
 // Main thread only, like every Qt model.
 #pragma once
 
-#include "rewrite/ChunkList.h"
+#include "container/ChunkList.h"
 
 #include <QAbstractTableModel>
 

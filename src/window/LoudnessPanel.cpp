@@ -2,7 +2,7 @@
 
 #include "document/SoundFile.h"
 #include "filelogic/ContainerTable.h"
-#include "report/LoudnessReport.h"
+#include "cli/LoudnessReport.h"
 #include "ui_SoundFile.h"
 
 #include <QCoreApplication>

@@ -4,7 +4,7 @@
 // Main thread.
 #pragma once
 
-#include "report/MetadataCheck.h"
+#include "cli/MetadataCheck.h"
 
 #include <QList>
 

@@ -6,6 +6,7 @@
 #include "window/ChannelTableSource.h"
 #include "window/ChunkTableModel.h"
 #include "window/LoudnessPanel.h"
+#include "window/RecentFiles.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -18,6 +19,22 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QSettings>
+
+void SoundFileWindow::registerWithController()
+{
+    DocumentController &controller = DocumentController::sharedDocumentController();
+    controller.setWindowFactory([](SoundFile *document) { return new SoundFileWindow(document); });
+    static bool remembering = false;
+    if (!remembering)
+        QObject::connect(&controller, &DocumentController::documentOpened, &controller,
+                         [](SoundFile *document) { RecentFiles::add(document->fileURL().toLocalFile()); });
+    remembering = true;
+}
+
+SoundFileWindow *SoundFileWindow::forDocument(const SoundFile *document)
+{
+    return qobject_cast<SoundFileWindow *>(DocumentController::windowFor(document));
+}
 
 SoundFileWindow::SoundFileWindow(SoundFile *document, QWidget *parent)
     : QMainWindow(parent), m_document(document)

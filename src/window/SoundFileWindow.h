@@ -28,6 +28,13 @@ public:
     explicit SoundFileWindow(SoundFile *document, QWidget *parent = nullptr);
     ~SoundFileWindow() override;
 
+    // Has the document controller make one of these for every document it
+    // opens, and remember each opened file in Open Recent. Called at
+    // start-up; calling it again changes nothing.
+    static void registerWithController();
+    // The window showing a document (null when it has none).
+    static SoundFileWindow *forDocument(const SoundFile *document);
+
     Ui::SoundFile ui;
 
     SoundFile *document() const { return m_document; }

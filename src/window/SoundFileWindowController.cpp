@@ -1,9 +1,15 @@
 #include "window/SoundFileWindowController.h"
 
 #include "toolkit/DocumentController.h"
+#include "window/SoundFileWindow.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
+
+SoundFileWindowController::SoundFileWindowController(QObject *parent) : QObject(parent)
+{
+    SoundFileWindow::registerWithController();
+}
 
 bool SoundFileWindowController::applicationShouldOpenUntitledFile(QObject *) const
 {

@@ -9,7 +9,8 @@ class SoundFileWindowController : public QObject
     Q_OBJECT
 
 public:
-    using QObject::QObject;
+    // Registers the document window with the document controller.
+    explicit SoundFileWindowController(QObject *parent = nullptr);
 
     // There is never an untitled document: a sound file is only ever opened.
     bool applicationShouldOpenUntitledFile(QObject *sender) const;

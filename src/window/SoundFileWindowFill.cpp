@@ -6,11 +6,11 @@
 #include "filelogic/FileText.h"
 #include "filelogic/PlayPosition.h"
 #include "filelogic/PropertyText.h"
-#include "report/FileReport.h"
+#include "cli/FileReport.h"
 #include "window/ChannelTableSource.h"
 #include "window/ChunkTableModel.h"
 #include "window/MetadataWarnings.h"
-#include "report/ChunkReport.h"
+#include "cli/ChunkReport.h"
 
 #include <QFile>
 #include <QHeaderView>

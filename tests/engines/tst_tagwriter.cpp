@@ -187,9 +187,9 @@ void TagWriterTest::editKeepsEverythingElse()
 
     const std::optional<QByteArray> expected = value.isEmpty() ? std::nullopt : std::optional<QByteArray>(value);
     QCOMPARE(sfString(copy, index), expected);
-    TagEdits shown = rewrite::readTags(original);
+    TagEdits shown = readTags(original);
     shown[size_t(index)] = expected;
-    QVERIFY(rewrite::readTags(copy) == shown);
+    QVERIFY(readTags(copy) == shown);
 
     Snapshot before = snapshot(original), after = snapshot(copy);
     QVERIFY(before.properties.remove(property) == 1);
@@ -230,7 +230,7 @@ void TagWriterTest::allSixStringsReachLibsndfile()
     QVERIFY2(rewrite::writeTags(copy, set, &error), qPrintable(error));
     for (int i = 0; i < 6; ++i)
         QCOMPARE(sfString(copy, i), set[size_t(i)]);
-    QVERIFY(rewrite::readTags(copy) == set);
+    QVERIFY(readTags(copy) == set);
 
     const TagEdits removeAll = {"", "", "", "", "", ""};
     QVERIFY2(rewrite::writeTags(copy, removeAll, &error), qPrintable(error));

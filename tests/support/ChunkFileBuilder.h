@@ -3,7 +3,7 @@
 // Any thread.
 #pragma once
 
-#include "rewrite/ChunkList.h"
+#include "container/ChunkList.h"
 
 #include <QByteArray>
 #include <QList>

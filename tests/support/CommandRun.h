@@ -2,7 +2,7 @@
 // tests of the layers that link it (report and above).
 #pragma once
 
-#include "report/CommandLine.h"
+#include "cli/CommandLine.h"
 
 #include <QStringList>
 #include <QTextStream>

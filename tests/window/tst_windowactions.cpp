@@ -119,7 +119,7 @@ private slots:
         const QList<QMessageBox *> alerts = controller().openFiles(
             {a, b, m_dir.filePath(QStringLiteral("notes.wav")), m_dir.filePath(QStringLiteral("link.wav"))}, nullptr);
         QCOMPARE(controller().documents().size(), 2);
-        QVERIFY(DocumentController::windowFor(controller().documents()[0]) != DocumentController::windowFor(controller().documents()[1]));
+        QVERIFY(SoundFileWindow::forDocument(controller().documents()[0]) != SoundFileWindow::forDocument(controller().documents()[1]));
         QVERIFY(alerts.size() == 1 && alerts[0]->text().startsWith(QStringLiteral("notes.wav")));
     }
 };

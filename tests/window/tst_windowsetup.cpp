@@ -3,7 +3,7 @@
 // fields, the peak tab; and the names a screen reader announces.
 #include "DocumentFixture.h"
 
-#include "report/FileReport.h"
+#include "cli/FileReport.h"
 #include "window/SoundFileWindow.h"
 
 #include <QAccessible>

@@ -28,13 +28,14 @@ std::unique_ptr<SoundFile> open(const QString &path)
 
 SoundFileWindow *openWindow(const QString &path)
 {
+    SoundFileWindow::registerWithController();
     DocumentController &controller = DocumentController::sharedDocumentController();
     controller.setQuitWhenLastDocumentCloses(false);
     DocumentError err;
     SoundFile *doc = controller.openDocumentWithContentsOfURL(QUrl::fromLocalFile(path), true, &err);
     if (!doc)
         qFatal("open %s: %s", qPrintable(path), qPrintable(err.localizedDescription));
-    return DocumentController::windowFor(doc);
+    return SoundFileWindow::forDocument(doc);
 }
 
 SoundFileWindow *openWindow(const QTemporaryDir &dir, const QString &name, const fixtures::Spec &s)
@@ -45,7 +46,7 @@ SoundFileWindow *openWindow(const QTemporaryDir &dir, const QString &name, const
 void closeAllDocuments()
 {
     for (SoundFile *doc : DocumentController::sharedDocumentController().documents()) {
-        SoundFileWindow *window = DocumentController::windowFor(doc);
+        SoundFileWindow *window = SoundFileWindow::forDocument(doc);
         // Closed first, so the window closes without asking about edits.
         doc->close();
         if (window)

@@ -1,9 +1,11 @@
-#include "rewrite/ChunkList.h"
+#include "container/ChunkList.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QHash>
 #include <QtEndian>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -438,4 +440,16 @@ QList<CuePoint> parseCuePoints(const QByteArray &cuePayload, const QByteArray &a
         pos += 8 + size + (size % 2);
     }
     return points;
+}
+
+std::optional<ChunkList> readChunksOf(const QString &path, QString *error)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return std::nullopt;
+    }
+    std::optional<ChunkList> list = readChunkList(FdByteSource(fd), error);
+    ::close(fd);
+    return list;
 }

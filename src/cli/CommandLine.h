@@ -6,7 +6,7 @@
 // Main thread. Nothing here needs a display or a QGuiApplication.
 #pragma once
 
-#include "report/BatchEdit.h"
+#include "cli/BatchEdit.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "report/BatchProgress.h"
+#include "cli/BatchProgress.h"
 
 #include <QFile>
 #include <QTextStream>

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "analysis/LoudnessScan.h"
-#include "report/FileReport.h"
+#include "cli/FileReport.h"
 
 // The "Loudness" section of a complete measurement: integrated loudness,
 // loudness range, true peak, maximum momentary and maximum short-term

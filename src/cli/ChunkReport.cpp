@@ -1,4 +1,4 @@
-#include "report/ChunkReport.h"
+#include "cli/ChunkReport.h"
 
 #include "filelogic/FileText.h"
 #include "rewrite/ChunkSave.h"

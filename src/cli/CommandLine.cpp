@@ -1,13 +1,13 @@
-#include "report/CommandLine.h"
+#include "cli/CommandLine.h"
 
 #include "analysis/PeakScan.h"
 #include "filelogic/SoundFileOpen.h"
-#include "report/BatchConvert.h"
-#include "report/ChunkReport.h"
-#include "report/Csv.h"
-#include "report/FileReport.h"
-#include "report/LoudnessReport.h"
-#include "report/MetadataCheck.h"
+#include "cli/BatchConvert.h"
+#include "cli/ChunkReport.h"
+#include "cli/Csv.h"
+#include "cli/FileReport.h"
+#include "cli/LoudnessReport.h"
+#include "cli/MetadataCheck.h"
 #include "rewrite/ChunkSave.h"
 
 #include <QCommandLineParser>

@@ -4,8 +4,8 @@
 // Pure, or reading only the file it is given: any thread.
 #pragma once
 
-#include "report/FileReport.h"
-#include "rewrite/ChunkList.h"
+#include "cli/FileReport.h"
+#include "container/ChunkList.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "report/FileReport.h"
+#include "cli/FileReport.h"
 
 #include "filelogic/BextLoudness.h"
 #include "filelogic/ContainerTable.h"
@@ -142,7 +142,7 @@ QList<ReportSection> infoSections(SNDFILE *sndfile, const SF_INFO &sfinfo, qint6
 {
     QList<ReportSection> sections{propertiesSection(sndfile, sfinfo, fileSize)};
     // As the window reads it: Ogg and MP3 strings from their tags.
-    const FileMetadata metadata = rewrite::readSavedMetadata(sndfile, sfinfo.format, path);
+    const FileMetadata metadata = readSavedMetadata(sndfile, sfinfo.format, path);
     if (formatOffersStrings(sfinfo.format))
         sections.append(stringsSection(metadata));
     if (formatOffersBext(sfinfo.format))

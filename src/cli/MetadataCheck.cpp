@@ -1,9 +1,9 @@
-#include "report/MetadataCheck.h"
+#include "cli/MetadataCheck.h"
 
 #include "filelogic/ContainerTable.h"
 #include "filelogic/SoundFileOpen.h"
-#include "report/BatchEdit.h"
-#include "report/BatchProgress.h"
+#include "cli/BatchEdit.h"
+#include "cli/BatchProgress.h"
 #include "rewrite/ChunkSave.h"
 #include "rewrite/MetadataSave.h"
 
@@ -142,7 +142,7 @@ bool checkFile(const QString &path, QList<MetadataFinding> *findings, QString *e
         *error = why.localizedDescription;
         return false;
     }
-    const FileMetadata read = rewrite::readSavedMetadata(handle, info.format, absolute);
+    const FileMetadata read = readSavedMetadata(handle, info.format, absolute);
     sf_close(handle);
     QString ignored;
     const std::optional<ChunkList> chunks = chunkSaveSupported(info.format) ? readChunksOf(absolute, &ignored) : std::nullopt;

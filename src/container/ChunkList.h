@@ -107,6 +107,10 @@ private:
 // On refusal returns nullopt and sets *error to a translated sentence.
 std::optional<ChunkList> readChunkList(const ByteSource &source, QString *error);
 
+// The chunk structure of the file at path, or nullopt with *error saying why
+// it cannot be edited at the chunk level.
+std::optional<ChunkList> readChunksOf(const QString &path, QString *error);
+
 // The payload of one chunk, refused (nullopt) when larger than maxBytes or
 // unreadable.
 std::optional<QByteArray> readChunkPayload(const ByteSource &source, const Chunk &chunk,

@@ -1,4 +1,4 @@
-#include "report/LoudnessReport.h"
+#include "cli/LoudnessReport.h"
 
 #include <QFileInfo>
 

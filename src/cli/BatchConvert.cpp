@@ -1,9 +1,9 @@
-#include "report/BatchConvert.h"
+#include "cli/BatchConvert.h"
 
 #include "filelogic/ContainerTable.h"
 #include "filelogic/FormatList.h"
 #include "filelogic/SoundFileOpen.h"
-#include "report/BatchProgress.h"
+#include "cli/BatchProgress.h"
 #include "rewrite/ChunkSave.h"
 #include "rewrite/MetadataSave.h"
 #include "rewrite/TagWriter.h"
@@ -166,7 +166,7 @@ int runConvert(const ConvertRequest &request, QTextStream &, QTextStream &err)
     if (rewrite::isReadOnlyFile(target))
         return fail(request.target, tr("the file is read-only"), 1);
 
-    const FileMetadata read = rewrite::readSavedMetadata(handle, info.format, source);
+    const FileMetadata read = readSavedMetadata(handle, info.format, source);
     // The tab offers to keep a record only where the file has one.
     const bool keepBext = request.keepBext && read.hasBext;
     RewriteJob job = convertJob(handle, info, source, target, format, channels);

@@ -9,7 +9,7 @@
 
 #include "filelogic/FileMetadata.h"
 #include "filelogic/MetadataField.h"
-#include "rewrite/ChunkList.h"
+#include "container/ChunkList.h"
 
 #include <QList>
 #include <QString>
@@ -25,7 +25,7 @@ struct MetadataFinding {
     QString message;
 };
 
-// The findings for metadata as a save reads it (rewrite::readSavedMetadata)
+// The findings for metadata as a save reads it (readSavedMetadata)
 // from a file of `format`; chunks, when known, show a record libsndfile does
 // not read (a bext chunk in an AIFF file).
 QList<MetadataFinding> checkMetadata(const FileMetadata &read, int format, const std::optional<ChunkList> &chunks);

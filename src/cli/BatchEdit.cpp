@@ -1,12 +1,12 @@
-#include "report/BatchEdit.h"
+#include "cli/BatchEdit.h"
 
 #include "filelogic/BextLoudness.h"
 #include "filelogic/ContainerTable.h"
 #include "filelogic/FileText.h"
 #include "filelogic/SoundFileOpen.h"
 #include "filelogic/Timecode.h"
-#include "report/BatchProgress.h"
-#include "report/FileReport.h"
+#include "cli/BatchProgress.h"
+#include "cli/FileReport.h"
 #include "rewrite/ReplacementFile.h"
 #include "rewrite/RewriteMetadata.h"
 
@@ -118,7 +118,7 @@ struct OpenFile {
             *error = why.localizedDescription.isEmpty() ? tr("Unable to open the file.") : why.localizedDescription;
             return false;
         }
-        read = rewrite::readSavedMetadata(handle, info.format, path);
+        read = readSavedMetadata(handle, info.format, path);
         return true;
     }
     // The fields as the command line reads and writes them.

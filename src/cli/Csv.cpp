@@ -1,7 +1,7 @@
-#include "report/Csv.h"
+#include "cli/Csv.h"
 
-#include "report/BatchEdit.h"
-#include "report/BatchProgress.h"
+#include "cli/BatchEdit.h"
+#include "cli/BatchProgress.h"
 
 #include <QCoreApplication>
 #include <QDir>

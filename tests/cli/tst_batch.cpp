@@ -1,9 +1,9 @@
 // Batch work from the command line (--set, CSV export and import, --check,
 // --convert) against what the window writes and shows for the same files.
 #include "document/SoundFile.h"
-#include "report/BatchEdit.h"
-#include "report/CommandLine.h"
-#include "report/Csv.h"
+#include "cli/BatchEdit.h"
+#include "cli/CommandLine.h"
+#include "cli/Csv.h"
 #include "rewrite/MetadataSave.h"
 #include "window/SoundFileWindow.h"
 
@@ -32,7 +32,7 @@ FileMetadata metadataOf(const QString &path, int *samplerate = nullptr)
 {
     SF_INFO info{};
     SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
-    const FileMetadata read = rewrite::readSavedMetadata(f, info.format, path);
+    const FileMetadata read = readSavedMetadata(f, info.format, path);
     sf_close(f);
     if (samplerate)
         *samplerate = info.samplerate;

@@ -1,10 +1,10 @@
-#include "rewrite/TagFormats.h"
+#include "container/TagFormats.h"
 
 #include <sndfile.h>
 
 #include <QtEndian>
 
-namespace rewrite::tags {
+namespace tags {
 
 namespace {
 
@@ -203,4 +203,4 @@ QByteArray readBlockData(QFile &file, const FlacBlock &block)
     return file.read(block.length);
 }
 
-} // namespace rewrite::tags
+} // namespace tags

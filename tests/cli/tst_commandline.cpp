@@ -1,8 +1,8 @@
 // The command line: its options and exit statuses, and what --info / --peak
 // print as text and as JSON, in the library and in the built program.
 #include "filelogic/SoundFileOpen.h"
-#include "report/CommandLine.h"
-#include "report/FileReport.h"
+#include "cli/CommandLine.h"
+#include "cli/FileReport.h"
 
 #include "CommandRun.h"
 #include "Fixtures.h"

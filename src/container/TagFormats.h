@@ -1,20 +1,28 @@
-// Byte-level pieces shared by the tag writer and its verification: which
-// container a file is, Vorbis comments edited without reordering, and the
-// FLAC metadata layout. Internal to src/rewrite.
+// Byte-level pieces of FLAC, Ogg and MP3 files shared by the tag reader, the
+// tag writer and its verification: which container a file is, Vorbis
+// comments edited without reordering, and the FLAC metadata layout.
 //
 // Threads: plain functions on the caller's thread, no shared state.
 #pragma once
 
-#include "rewrite/TagWriter.h"
+#include "container/TagReader.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QList>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
-namespace rewrite::tags {
+namespace TagLib {
+class String;
+namespace Ogg {
+class File;
+}
+} // namespace TagLib
+
+namespace tags {
 
 enum class Kind { None, Flac, Vorbis, Opus, Mpeg };
 
@@ -71,8 +79,12 @@ qint64 leadingId3v2Size(QFile &file);
 // packet, without its "\x03vorbis" / "OpusTags" magic).
 std::optional<VorbisComment> readComment(const QString &path, Kind kind);
 
-// writeTags for FLAC: replaces the comment block and keeps the audio where it
-// is by resizing padding, or by inserting file-system blocks in front.
-bool writeFlacTags(const QString &path, const TagEdits &edits, QString *error);
+// TagLib's text as UTF-8; nullopt when empty.
+std::optional<QByteArray> fromTString(const TagLib::String &text);
+// The magic in front of an Ogg comment packet.
+QByteArray oggMagic(Kind kind);
+// TagLib's reader/writer of an Ogg Vorbis or Opus file (without audio
+// properties).
+std::unique_ptr<TagLib::Ogg::File> openOgg(const QString &path, Kind kind);
 
-} // namespace rewrite::tags
+} // namespace tags
