@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include "analysis/PeakScan.h"
+#include "filelogic/FormatList.h"
 #include "filelogic/SoundFileOpen.h"
 #include "cli/BatchConvert.h"
 #include "cli/ChunkReport.h"
@@ -47,6 +48,19 @@ FileReport inspectFile(const QString &file, bool info, bool peak)
     }
     sf_close(handle);
     return report;
+}
+
+// The words the shell completes for --completion-words kind.
+std::optional<QStringList> completionWords(const QString &kind)
+{
+    if (kind == QLatin1String("extensions"))
+        return soundFileExtensions();
+    if (kind != QLatin1String("fields"))
+        return std::nullopt;
+    QStringList keys;
+    for (MetadataField field : batchFields())
+        keys << batchFieldKey(field);
+    return keys;
 }
 
 } // namespace
@@ -113,7 +127,7 @@ CommandLineOptions parseCommandLine(const QStringList &args)
     for (const QString &flag : flags)
         parser.addOption(QCommandLineOption(flag));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
-    for (const char *valued : {"set", "import-csv", "format", "channels"})
+    for (const char *valued : {"set", "import-csv", "format", "channels", "completion-words"})
         parser.addOption(QCommandLineOption(QString::fromLatin1(valued), QString(), QStringLiteral("value")));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("o"), QStringLiteral("output")}, QString(),
                                         QStringLiteral("file")));
@@ -138,6 +152,15 @@ CommandLineOptions parseCommandLine(const QStringList &args)
     }
     if (parser.isSet(QStringLiteral("version"))) {
         options.mode = CommandLineMode::Version;
+        return options;
+    }
+    if (parser.isSet(QStringLiteral("completion-words"))) {
+        options.completionWords = parser.value(QStringLiteral("completion-words"));
+        options.mode = CommandLineMode::CompletionWords;
+        if (!completionWords(options.completionWords)) {
+            options.mode = CommandLineMode::UsageError;
+            options.error = QStringLiteral("--completion-words takes fields or extensions");
+        }
         return options;
     }
     using M = CommandLineMode;
@@ -173,14 +196,14 @@ QString commandLineUsage()
 {
     return QStringLiteral(
         "Usage: wavquill [FILE...]\n"
-        "       wavquill --info [--peak] [--json] FILE...\n"
-        "       wavquill --peak [--json] FILE...\n"
-        "       wavquill --loudness [--json] FILE...\n"
-        "       wavquill --set FIELD=VALUE [--set ...] [--dry-run] FILE...\n"
-        "       wavquill --export-csv FILE... > list.csv\n"
-        "       wavquill --import-csv list.csv [--dry-run]\n"
-        "       wavquill --check FILE...\n"
-        "       wavquill --convert --format MAJOR[:SUBTYPE] [--channels 0,2,...] [--keep-bext] -o OUT FILE\n"
+        "   or: wavquill --info [--peak] [--json] FILE...\n"
+        "   or: wavquill --peak [--json] FILE...\n"
+        "   or: wavquill --loudness [--json] FILE...\n"
+        "   or: wavquill --set FIELD=VALUE [--set ...] [--dry-run] FILE...\n"
+        "   or: wavquill --export-csv FILE... > list.csv\n"
+        "   or: wavquill --import-csv list.csv [--dry-run]\n"
+        "   or: wavquill --check FILE...\n"
+        "   or: wavquill --convert --format MAJOR[:SUBTYPE] [--channels 0,2,...] [--keep-bext] -o OUT FILE\n"
         "\n"
         "Opens each sound file in a window of its own, where its properties, text\n"
         "metadata and broadcast (BEXT) record can be read and edited, and the file\n"
@@ -241,6 +264,10 @@ int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err)
         return 0;
     case CommandLineMode::Version:
         out << "WavQuill " << QStringLiteral(WAVQUILL_VERSION) << '\n';
+        out.flush();
+        return 0;
+    case CommandLineMode::CompletionWords:
+        out << completionWords(options.completionWords)->join(u'\n') << '\n';
         out.flush();
         return 0;
     case CommandLineMode::UsageError:

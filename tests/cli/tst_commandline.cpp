@@ -63,6 +63,7 @@ private slots:
         row("second -- is a file", {"--info", "--", "--peak", "--"}, M::Inspect, "i", {"--peak", "--"});
         row("unknown option left to Qt", {"-x", "a"}, M::Gui, "", {"a"});
         row("unknown option with --info", {"--info", "--infox", "a"}, M::UsageError, "i", {"a"});
+        row("completion words of no kind", {"--completion-words", "x"}, M::UsageError, "", {});
     }
     // Parsed, and carried out: the files named here do not exist.
     void options()
