@@ -5,6 +5,7 @@
 #include "window/AccessibleNames.h"
 #include "window/ChannelTableSource.h"
 #include "window/ChunkTableModel.h"
+#include "window/FieldControls.h"
 #include "window/LoudnessPanel.h"
 #include "window/RecentFiles.h"
 
@@ -171,7 +172,7 @@ void SoundFileWindow::connectEditFields()
 {
     for (int i = 0; i < kMetadataFieldCount; ++i) {
         const auto field = MetadataField(i);
-        QWidget *control = findChild<QWidget *>(metadataFieldOutlet(field));
+        QWidget *control = fieldControl(ui, field);
         if (auto *line = qobject_cast<QLineEdit *>(control)) {
             connect(line, &QLineEdit::textChanged, this, [this, field](const QString &text) {
                 if (!m_filling && m_document)
