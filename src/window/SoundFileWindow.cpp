@@ -198,12 +198,14 @@ void SoundFileWindow::connectControls()
         ui.playPos->setText(playPosText(doc->sliderScale().frameForValue(value), doc->info().samplerate));
     });
     connect(ui.playSlider, &QSlider::valueChanged, doc, [this, doc] { doc->playSliderMoved(ui.playSlider); });
-    for (QComboBox *popUp : {ui.leftChannel, ui.rightChannel})
+    for (QComboBox *popUp : {ui.leftChannel, ui.rightChannel}) {
+        popUp->setProperty(SoundFile::kFeedsLeftOutput, popUp == ui.leftChannel);
         connect(popUp, &QComboBox::currentIndexChanged, this, [this, doc, popUp] {
             if (!m_filling)
                 doc->setOutputMapping(popUp);
             ui.waveformView->update(); // it draws the routed pair of a wide file
         });
+    }
     connect(ui.convertFormat, &QComboBox::currentIndexChanged, this, [this, doc] {
         if (!m_filling)
             doc->convertFormatSelected(ui.convertFormat);
