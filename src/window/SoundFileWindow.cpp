@@ -174,6 +174,11 @@ void SoundFileWindow::connectEditFields()
         const auto field = MetadataField(i);
         QWidget *control = fieldControl(ui, field);
         if (auto *line = qobject_cast<QLineEdit *>(control)) {
+            // As many characters as the record's field has bytes: ASCII fits
+            // whole, longer UTF-8 is cut at a character when saved. A text
+            // read from the file fits: it has no more characters than bytes.
+            if (const int width = fieldFacts(field).maxBytes; width > 0)
+                line->setMaxLength(width);
             connect(line, &QLineEdit::textChanged, this, [this, field](const QString &text) {
                 if (!m_filling && m_document)
                     m_document->setText(field, text);

@@ -95,6 +95,10 @@ private slots:
         if (!withBext)
             return;
         QVERIFY(w->ui.bextDescription->text().size() == 256 && w->ui.bextTimecode->text() == "001:00:00:1234");
+        // Typing stops where the record's field is full.
+        w->ui.bextOriginationTime->clear();
+        QTest::keyClicks(w->ui.bextOriginationTime, "10:11:12:13");
+        QCOMPARE(w->ui.bextOriginationTime->text(), QStringLiteral("10:11:12"));
         // The binary UMID in full, in hexadecimal.
         QCOMPARE(w->ui.bextUMID->toolTip().left(13), QStringLiteral("060a2b00 0101"));
     }
