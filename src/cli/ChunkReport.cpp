@@ -79,11 +79,11 @@ ReportSection chunksSection(const QString &path)
     QString error;
     const std::optional<ChunkList> list = readChunksOf(path, &error);
     if (!list) {
-        section.fields.append(ReportField{QStringLiteral("chunkTable"), tr("Error"), error, -1, -1});
+        section.fields.append(ReportField{QString(), tr("Error"), error, -1, -1});
         return section;
     }
     for (const Chunk &c : list->chunks)
-        section.fields.append(ReportField{QStringLiteral("chunkTable"), QString(c.depth * 2, QLatin1Char(' ')) + chunkName(c),
+        section.fields.append(ReportField{QString(), QString(c.depth * 2, QLatin1Char(' ')) + chunkName(c),
                                           tr("offset %1, size %2").arg(c.offset).arg(c.size), c.offset, c.size});
     return section;
 }

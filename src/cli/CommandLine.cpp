@@ -105,7 +105,7 @@ QString checkAction(const Action &action, const QCommandLineParser &parser, Comm
                 return QStringLiteral("--set: ") + error;
             for (const FieldEdit &earlier : options.edits)
                 if (earlier.field == edit->field)
-                    return QStringLiteral("--set names '%1' twice").arg(batchFieldKey(edit->field));
+                    return QStringLiteral("--set names '%1' twice").arg(fieldKey(edit->field));
             options.edits << *edit;
         }
         break;
@@ -113,6 +113,23 @@ QString checkAction(const Action &action, const QCommandLineParser &parser, Comm
         break;
     }
     return options.files.isEmpty() ? need : QString();
+}
+
+// An option's description filled into lines under its indent, as the
+// others are laid out.
+QString described(const QString &text)
+{
+    constexpr qsizetype kIndent = 14, kWidth = 77;
+    const QString indent(kIndent, u' ');
+    QString out, line;
+    for (const QString &word : text.split(u' ', Qt::SkipEmptyParts)) {
+        if (!line.isEmpty() && kIndent + line.size() + 1 + word.size() > kWidth) {
+            out += indent + line + u'\n';
+            line.clear();
+        }
+        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+    }
+    return out + indent + line + u'\n';
 }
 
 } // namespace
@@ -194,6 +211,9 @@ CommandLineOptions parseCommandLine(const QStringList &args)
 
 QString commandLineUsage()
 {
+    QStringList keys;
+    for (MetadataField field : batchFields())
+        keys << fieldKey(field);
     return QStringLiteral(
         "Usage: wavquill [FILE...]\n"
         "   or: wavquill --info [--peak] [--json] FILE...\n"
@@ -216,16 +236,13 @@ QString commandLineUsage()
         "  --loudness  print each file's loudness (EBU R128), as the Peak tab shows it\n"
         "  --json      with --info, --peak or --loudness: print JSON instead, one\n"
         "              object per file (an array of them when several files are named)\n"
-        "  --set FIELD=VALUE\n"
-        "              write a field into each file as the window's Save does;\n"
-        "              FIELD is a key of --json (title, artist, comment, copyright,\n"
-        "              software, date, description, originator, originatorRef,\n"
-        "              originationDate, originationTime, timecode, umid,\n"
-        "              codingHistory, loudnessValue, loudnessRange,\n"
-        "              maxTruePeakLevel, maxMomentaryLoudness,\n"
-        "              maxShortTermLoudness); FIELD= clears it. The umid is\n"
-        "              given in hexadecimal (up to 64 bytes). A file whose format\n"
-        "              cannot hold a field is left as it was and reported\n"
+        "  --set FIELD=VALUE\n")
+        + described(QStringLiteral("write a field into each file as the window's Save does; FIELD is a key of --json "
+                                   "(%1); FIELD= clears it. The umid is given in hexadecimal (up to %2 bytes). A "
+                                   "file whose format cannot hold a field is left as it was and reported")
+                        .arg(keys.join(QStringLiteral(", ")))
+                        .arg(fieldFacts(MetadataField::UMID).maxBytes))
+        + QStringLiteral(
         "  --dry-run   with --set or --import-csv: print what would change, write\n"
         "              nothing\n"
         "  --export-csv  print the files' fields as CSV, one row per file\n"

@@ -95,6 +95,9 @@ private slots:
                                          quint64(3600) * 48000 + 5, 1, "UMIDTEXT", "A=PCM,F=48000\r\n\r\nA=PCM\r\n");
         const QString bwf = makeFile("bwf.wav", spec);
         const QJsonObject report = json({"--info", bwf}).toObject();
+        QCOMPARE(report["properties"].toObject().keys(),
+                 QStringList({"bytesPerSample", "bytesPerSecond", "channels", "filesize", "format", "frames", "length",
+                              "sampleFormat", "samplerate", "sections"}));
         QCOMPARE(report["strings"]["title"].toString(), QStringLiteral("Grüße"));
         QCOMPARE(report["strings"]["artist"].toString(), QString());
         QCOMPARE(report["bext"]["timecode"].toString(), QStringLiteral("001:00:00:5"));
