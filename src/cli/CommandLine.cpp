@@ -59,7 +59,7 @@ std::optional<QStringList> completionWords(const QString &kind)
         return std::nullopt;
     QStringList keys;
     for (MetadataField field : batchFields())
-        keys << batchFieldKey(field);
+        keys << fieldKey(field);
     return keys;
 }
 
