@@ -225,9 +225,12 @@ FLAC__StreamDecoderWriteStatus onFlacFrame(const FLAC__StreamDecoder *, const FL
     return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
 }
 
-void onFlacError(const FLAC__StreamDecoder *, FLAC__StreamDecoderErrorStatus, void *client)
+// Lost sync alone loses no samples: bytes that are no frame (a trailing
+// ID3v1 tag) are skipped, and the checksum tells whether audio went too.
+void onFlacError(const FLAC__StreamDecoder *, FLAC__StreamDecoderErrorStatus status, void *client)
 {
-    ++static_cast<FlacRun *>(client)->damaged;
+    if (status != FLAC__STREAM_DECODER_ERROR_STATUS_LOST_SYNC)
+        ++static_cast<FlacRun *>(client)->damaged;
 }
 
 // Decodes fd, which it takes over, on this thread; packing and hashing go

@@ -46,8 +46,8 @@ struct AudioChecksum {
     QString error; // translated; why nothing was computed
     StoredChecksum stored;
     QByteArray computed; // 16 bytes when ok
-    // FLAC frames that did not decode (they count as silence, so the
-    // checksum differs); 0 elsewhere.
+    // Damaged FLAC frames (bad header or CRC; what they held is lost, so
+    // the checksum differs); 0 elsewhere.
     qint64 damagedFrames = 0;
 };
 
