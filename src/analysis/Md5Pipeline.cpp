@@ -10,6 +10,31 @@ namespace {
 // Enough for the reader to stay a block or two ahead of the hash.
 constexpr int kThreadedBlocks = 4;
 constexpr qint64 kMinBlockBytes = 64 * 1024;
+constexpr size_t kPooledBlocks = 64;
+
+// Blocks of kMaxBlockBytes kept between pipelines: a batch of small files
+// would otherwise fault fresh pages in for every file.
+std::mutex g_poolMutex;
+std::vector<std::unique_ptr<char[]>> g_pool; // guarded by g_poolMutex
+
+std::unique_ptr<char[]> takeBlock()
+{
+    std::lock_guard<std::mutex> lock(g_poolMutex);
+    if (g_pool.empty())
+        return std::unique_ptr<char[]>(new char[Md5Pipeline::kMaxBlockBytes]);
+    std::unique_ptr<char[]> block = std::move(g_pool.back());
+    g_pool.pop_back();
+    return block;
+}
+
+void giveBack(std::vector<std::unique_ptr<char[]>> &blocks)
+{
+    std::lock_guard<std::mutex> lock(g_poolMutex);
+    for (std::unique_ptr<char[]> &block : blocks)
+        if (g_pool.size() < kPooledBlocks)
+            g_pool.push_back(std::move(block));
+    blocks.clear();
+}
 
 } // namespace
 
@@ -32,33 +57,35 @@ Md5Pipeline::Md5Pipeline(qint64 expectedBytes)
         }
     }
     const int count = m_hasher.joinable() ? kThreadedBlocks : 1;
-    m_blocks.resize(size_t(count), std::vector<char>(size_t(m_blockBytes)));
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; i < count; ++i) {
+        m_blocks.push_back(takeBlock());
         m_free.push_back(i);
+    }
 }
 
 Md5Pipeline::~Md5Pipeline()
 {
     finish();
+    giveBack(m_blocks);
 }
 
 char *Md5Pipeline::block()
 {
     if (!m_hasher.joinable()) {
         m_current = 0;
-        return m_blocks[0].data();
+        return m_blocks[0].get();
     }
     std::unique_lock<std::mutex> lock(m_mutex);
     m_changed.wait(lock, [this] { return !m_free.empty(); });
     m_current = m_free.front();
     m_free.pop_front();
-    return m_blocks[size_t(m_current)].data();
+    return m_blocks[size_t(m_current)].get();
 }
 
 void Md5Pipeline::submit(qint64 bytes)
 {
     if (!m_hasher.joinable()) {
-        m_digest->add(m_blocks[0].data(), bytes);
+        m_digest->add(m_blocks[0].get(), bytes);
         return;
     }
     {
@@ -78,7 +105,7 @@ void Md5Pipeline::hashLoop()
         const auto [index, bytes] = m_full.front();
         m_full.pop_front();
         lock.unlock();
-        m_digest->add(m_blocks[size_t(index)].data(), bytes);
+        m_digest->add(m_blocks[size_t(index)].get(), bytes);
         lock.lock();
         m_free.push_back(index);
         m_changed.notify_all();

@@ -43,7 +43,7 @@ private:
 
     std::unique_ptr<Digest> m_digest;
     qint64 m_blockBytes;
-    std::vector<std::vector<char>> m_blocks;
+    std::vector<std::unique_ptr<char[]>> m_blocks; // each kMaxBlockBytes
     int m_current = -1;
     std::mutex m_mutex;
     std::condition_variable m_changed;
