@@ -114,21 +114,21 @@ std::optional<Plan> planFlac(QFile &file, QString *error)
     return plan;
 }
 
-std::optional<Plan> planFor(const QString &path, QString *error)
+// The file's kind and where its audio lies; reads fd from anywhere and
+// leaves its offset anywhere.
+std::optional<Plan> planFor(int fd, QString *error)
 {
-    Fd in;
-    in.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (in.fd < 0) {
+    if (fd < 0) {
         *error = QString::fromLocal8Bit(std::strerror(errno));
         return std::nullopt;
     }
-    const FdByteSource source(in.fd);
+    const FdByteSource source(fd);
     char magic[4] = {};
     const QByteArray start = source.read(0, magic, 4) ? QByteArray(magic, 4) : QByteArray();
     if (start == "RIFF" || start == "RF64" || start == "BW64" || start == "FORM")
         return planChunks(source, error);
     QFile file;
-    if (file.open(in.fd, QIODevice::ReadOnly)) {
+    if (file.open(fd, QIODevice::ReadOnly)) {
         QString notFlac;
         if (std::optional<Plan> plan = planFlac(file, &notFlac))
             return plan;
@@ -238,7 +238,7 @@ void onFlacError(const FLAC__StreamDecoder *, FLAC__StreamDecoderErrorStatus sta
 bool hashFlac(int fd, const Plan &plan, Md5Pipeline &md5, const Steps &steps, AudioChecksum &result)
 {
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    FILE *stream = ::fdopen(fd, "rb");
+    FILE *stream = ::lseek(fd, 0, SEEK_SET) == 0 ? ::fdopen(fd, "rb") : nullptr;
     FLAC__StreamDecoder *decoder = stream ? FLAC__stream_decoder_new() : nullptr;
     if (!decoder) {
         stream ? std::fclose(stream) : ::close(fd);
@@ -271,7 +271,8 @@ ChecksumVerdict checksumVerdict(const AudioChecksum &checksum)
 
 std::optional<StoredChecksum> readStoredChecksum(const QString &path, QString *error)
 {
-    const std::optional<Plan> plan = planFor(path, error);
+    const Fd in{::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)};
+    const std::optional<Plan> plan = planFor(in.fd, error);
     return plan ? std::optional<StoredChecksum>(plan->stored) : std::nullopt;
 }
 
@@ -279,14 +280,12 @@ AudioChecksum computeAudioChecksum(const QString &path, const std::atomic<bool> 
                                    const std::function<void(double percent)> &progress)
 {
     AudioChecksum result;
-    const std::optional<Plan> plan = planFor(path, &result.error);
-    Fd in;
-    in.fd = plan ? ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC) : -1;
-    if (!plan || in.fd < 0) {
-        if (plan)
-            result.error = QString::fromLocal8Bit(std::strerror(errno));
+    // One handle from the plan to the last block, so a file replaced
+    // meanwhile is not half one file and half the other.
+    Fd in{::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)};
+    const std::optional<Plan> plan = planFor(in.fd, &result.error);
+    if (!plan)
         return result;
-    }
     result.stored = plan->stored;
     const bool flac = plan->stored.scope == ChecksumScope::FlacSamples;
     const qint64 total = flac ? plan->flacFrames * plan->flacChannels * ((plan->flacBits + 7) / 8) : plan->length;

@@ -122,7 +122,8 @@ QString verifyWritten(const ReplacementFile &temp, const ChunkWriteResult &writt
         return error.isEmpty() ? tr("The new file's audio differs from the original's.") : error;
     for (const ChunkPayload &chunk : job.chunks) {
         const int at = findChunk(*back, chunk.id);
-        const std::optional<QByteArray> payload = at < 0 ? std::nullopt : readChunkPayload(FdByteSource(temp.fd()), back->chunks[at]);
+        const std::optional<QByteArray> payload =
+            at < 0 ? std::nullopt : readChunkPayload(FdByteSource(temp.fd()), back->chunks[at]);
         if (chunk.payload.isEmpty() ? at >= 0 : payload != chunk.payload)
             return tr("The new file's “%1” chunk did not read back as written.").arg(QString::fromLatin1(chunk.id));
     }

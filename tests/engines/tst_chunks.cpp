@@ -439,8 +439,8 @@ void TestChunks::chunksById_data()
     QTest::newRow("data refused") << chunkFile({{"fmt ", fmt16}, {"data", odd}}) << QByteArray("data") << md5 << QByteArray();
 }
 
-// Chunks set by id: in place of the first of the id, else after the audio;
-// the audio keeps its bytes (rewrite() checks) and libsndfile still reads it.
+// Chunks set by id: in place of the first of the id, else after the audio,
+// which keeps its bytes (rewrite() checks).
 void TestChunks::chunksById()
 {
     QFETCH(QByteArray, bytes);
@@ -458,10 +458,6 @@ void TestChunks::chunksById()
     const int at = findChunk(result.written, id);
     if (!payload.isEmpty())
         QCOMPARE(load(out).mid(result.written.chunks.at(at).payloadOffset(), payload.size()), payload);
-    SF_INFO info{};
-    SNDFILE *f = sf_open(QFile::encodeName(out).constData(), SFM_READ, &info);
-    QVERIFY2(f, sf_strerror(nullptr));
-    sf_close(f);
 }
 
 // Kernel and buffer copies give the same file, holes in the data included
