@@ -79,8 +79,25 @@ bool sameFixedFields(const BextRecord &a, const BextRecord &b)
         && a.version == b.version && std::memcmp(a.umid, b.umid, sizeof a.umid) == 0;
 }
 
-// The new file reads as the old one did, except for what was edited.
-QString checkWithLibsndfile(const QString &path, const ChunkSaveJob &job)
+// The proof that the new file is what was meant: the same layout read back,
+// the same audio bytes, and libsndfile reading what was written.
+QString verifyWritten(const ReplacementFile &temp, const ChunkWriteResult &written, const ChunkSaveJob &job,
+                      bool corrupt)
+{
+    QString error;
+    const std::optional<ChunkList> back = readChunkList(FdByteSource(temp.fd()), &error);
+    if (!back || !back->sameLayout(written.written) || back->dataIndex < 0)
+        return tr("The new file's structure did not read back as written.");
+    const Chunk &data = back->chunks[back->dataIndex];
+    const std::optional<quint64> hash = hashRange(temp.fd(), data.payloadOffset(), data.size, &error);
+    if (!hash || !written.sourceDataHash || (*hash ^ quint64(corrupt)) != *written.sourceDataHash)
+        return error.isEmpty() ? tr("The new file's audio differs from the original's.") : error;
+    return chunkSaveReadBackProblem(temp.readPath(), job);
+}
+
+} // namespace
+
+QString chunkSaveReadBackProblem(const QString &path, const ChunkSaveJob &job)
 {
     SF_INFO info{};
     SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
@@ -107,23 +124,22 @@ QString checkWithLibsndfile(const QString &path, const ChunkSaveJob &job)
     return problem;
 }
 
-// The proof that the new file is what was meant: the same layout read back,
-// the same audio bytes, and libsndfile reading what was written.
-QString verifyWritten(const ReplacementFile &temp, const ChunkWriteResult &written, const ChunkSaveJob &job,
-                      bool corrupt)
+ChunkEdits chunkEditsFor(const ChunkSaveJob &job, int sourceFd, const ChunkList &source)
 {
-    QString error;
-    const std::optional<ChunkList> back = readChunkList(FdByteSource(temp.fd()), &error);
-    if (!back || !back->sameLayout(written.written) || back->dataIndex < 0)
-        return tr("The new file's structure did not read back as written.");
-    const Chunk &data = back->chunks[back->dataIndex];
-    const std::optional<quint64> hash = hashRange(temp.fd(), data.payloadOffset(), data.size, &error);
-    if (!hash || !written.sourceDataHash || (*hash ^ quint64(corrupt)) != *written.sourceDataHash)
-        return error.isEmpty() ? tr("The new file's audio differs from the original's.") : error;
-    return checkWithLibsndfile(temp.readPath(), job);
+    ChunkEdits edits;
+    edits.strings = job.strings;
+    const int bextIndex = findChunk(source, "bext");
+    const QByteArray original = bextIndex >= 0 ? readChunkPayload(FdByteSource(sourceFd), source.chunks[bextIndex]).value_or(QByteArray())
+                                               : QByteArray();
+    if (job.removeBext && bextIndex >= 0)
+        edits.bext = QByteArray();
+    else if (job.bext && !job.removeBext) {
+        const QByteArray payload = bextPayloadWithEdits(original, *job.bext, job.bextAsRead);
+        if (payload != original)
+            edits.bext = payload;
+    }
+    return edits;
 }
-
-} // namespace
 
 bool chunkSaveSupported(int format)
 {
@@ -182,19 +198,7 @@ RewriteResult saveChunks(const ChunkSaveJob &job, ReplacementFile &temp, const s
     if (!source)
         return failed(in.fd < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : error);
 
-    ChunkEdits edits;
-    edits.strings = job.strings;
-    const int bextIndex = findChunk(*source, "bext");
-    const QByteArray original = bextIndex >= 0 ? readChunkPayload(FdByteSource(in.fd), source->chunks[bextIndex]).value_or(QByteArray())
-                                               : QByteArray();
-    if (job.removeBext && bextIndex >= 0)
-        edits.bext = QByteArray();
-    else if (job.bext && !job.removeBext) {
-        const QByteArray payload = bextPayloadWithEdits(original, *job.bext, job.bextAsRead);
-        if (payload != original)
-            edits.bext = payload;
-    }
-
+    const ChunkEdits edits = chunkEditsFor(job, in.fd, *source);
     ChunkWriteOptions options;
     options.progress = [&progress](qint64 done, qint64 total) {
         return !progress || progress(total > 0 ? 90.0 * double(done) / double(total) : 90.0);
