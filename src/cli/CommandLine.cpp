@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include "analysis/PeakScan.h"
+#include "filelogic/SaveJournal.h"
 #include "filelogic/SoundFileOpen.h"
 #include "cli/BatchConvert.h"
 #include "cli/ChunkReport.h"
@@ -229,9 +230,10 @@ QString commandLineUsage()
         "options are wrong, 130 when Ctrl+C stopped a batch.\n");
 }
 
-int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err)
+namespace {
+
+int runMode(const CommandLineOptions &options, QTextStream &out, QTextStream &err)
 {
-    const CommandLineOptions options = parseCommandLine(args);
     switch (options.mode) {
     case CommandLineMode::Gui:
         return kStartGui;
@@ -298,5 +300,17 @@ int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err)
         out << doc.toJson(QJsonDocument::Indented);
         out.flush();
     }
+    return status;
+}
+
+} // namespace
+
+int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err)
+{
+    const int status = runMode(parseCommandLine(args), out, err);
+    // Saves cut short that opening the files finished or undid.
+    for (const QString &notice : takeRecoveryNotices())
+        err << kProgram << ": " << notice << '\n';
+    err.flush();
     return status;
 }
