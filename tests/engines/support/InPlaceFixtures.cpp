@@ -72,10 +72,12 @@ QByteArray mediaFile(const QString &kind, const QString &folder)
         spec.strings[0] = QByteArray("Old title");
         return write(path, spec) ? fileBytes(path) : QByteArray();
     }
-    const bool flac = kind == QLatin1String("flac");
+    const bool mp3 = kind.startsWith(QLatin1String("mp3"));
     QStringList args{"-v", "error", "-y", "-f", "lavfi", "-i", "anoisesrc=d=1:c=pink:r=44100:a=0.3", "-ac", "2",
-                     "-metadata", "title=Old title", "-f", flac ? "flac" : "mp3"};
-    if (!flac)
+                     "-metadata", "title=Old title", "-f", mp3 ? QStringLiteral("mp3") : kind};
+    if (kind == QLatin1String("ogg"))
+        args << "-c:a" << "libvorbis";
+    if (mp3)
         args << "-c:a" << "libmp3lame" << "-id3v2_version" << (kind == QLatin1String("mp3-v1") ? "0" : "3")
              << "-write_id3v1" << (kind == QLatin1String("mp3-v1") ? "1" : "0");
     if (QProcess::execute(QStringLiteral("ffmpeg"), args << path) != 0)

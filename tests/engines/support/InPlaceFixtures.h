@@ -23,7 +23,7 @@ QString chunkLayout(const QString &path);
 // A one-second file made by ffmpeg: "flac" (comment and 8 KiB of padding),
 // "flac-plain" (libsndfile's: no padding), "mp3" (ID3v2.3 with 256 bytes of
 // padding), "mp3-bare" (the same tag without padding), "mp3-v1" (only an
-// ID3v1 tag). Each has the title "Old title".
+// ID3v1 tag), "ogg". Each has the title "Old title".
 // Empty when ffmpeg is missing or fails.
 QByteArray mediaFile(const QString &kind, const QString &folder);
 
