@@ -1,5 +1,7 @@
 #include "filelogic/SaveJournal.h"
 
+#include "filelogic/FileBytes.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
@@ -77,36 +79,6 @@ struct Fd {
             ::close(fd);
     }
 };
-
-bool preadAll(int fd, char *p, qint64 length, qint64 offset)
-{
-    while (length > 0) {
-        const ssize_t n = ::pread(fd, p, size_t(length), offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        offset += n;
-        length -= n;
-    }
-    return true;
-}
-
-bool pwriteAll(int fd, const char *p, qint64 length, qint64 offset)
-{
-    while (length > 0) {
-        const ssize_t n = ::pwrite(fd, p, size_t(length), offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        offset += n;
-        length -= n;
-    }
-    return true;
-}
 
 bool holds(int fd, qint64 offset, const QByteArray &bytes)
 {

@@ -1,6 +1,7 @@
 #include "rewrite/InPlaceSave.h"
 
 #include "container/TagFormats.h"
+#include "filelogic/FileBytes.h"
 #include "filelogic/SaveJournal.h"
 #include "rewrite/ChunkSave.h"
 #include "rewrite/InPlacePlan.h"
@@ -43,23 +44,6 @@ QString pathOf(int fd)
     return QStringLiteral("/proc/self/fd/%1").arg(fd);
 }
 
-bool pwriteAll(int fd, const char *p, qint64 length, qint64 offset)
-{
-    while (length > 0) {
-        const ssize_t n = ::pwrite(fd, p, size_t(length), offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            errno = n == 0 ? ENOSPC : errno;
-            return false;
-        }
-        p += n;
-        offset += n;
-        length -= n;
-    }
-    return true;
-}
-
 bool holds(int fd, qint64 offset, const QByteArray &bytes)
 {
     QByteArray now(bytes.size(), Qt::Uninitialized);
@@ -70,13 +54,12 @@ bool holds(int fd, qint64 offset, const QByteArray &bytes)
 // FLAC (what the window shows), the tag reader's for MP3.
 QString stringsProblem(const QString &path, int format, const rewrite::TagEdits &edits, SNDFILE *sndfile)
 {
-    const rewrite::TagEdits back = tags::kindOfFormat(format) == tags::Kind::Mpeg ? readTags(path) : [&] {
-        rewrite::TagEdits strings;
-        for (int i = 0; i < 6; ++i)
-            if (const char *text = sf_get_string(sndfile, SF_STR_TITLE + i); text && *text)
-                strings[size_t(i)] = QByteArray(text);
-        return strings;
-    }();
+    rewrite::TagEdits back;
+    if (tags::kindOfFormat(format) == tags::Kind::Mpeg)
+        back = readTags(path);
+    for (int i = 0; i < 6 && tags::kindOfFormat(format) != tags::Kind::Mpeg; ++i)
+        if (const char *text = sf_get_string(sndfile, SF_STR_TITLE + i); text && *text)
+            back[size_t(i)] = QByteArray(text);
     for (size_t i = 0; i < edits.size(); ++i)
         if (edits[i] && back[i] != (edits[i]->isEmpty() ? std::nullopt : edits[i]))
             return tr("A text did not read back from the file as it was written.");
@@ -88,7 +71,8 @@ QString tagsProblem(int fd, const CopySaveJob &job, const InPlacePlan &plan)
 {
     QFile file;
     QString error;
-    file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle);
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+        return file.errorString();
     const tags::Kind kind = tags::kindOfFormat(job.sourceInfo.format);
     if (kind == tags::Kind::Flac) {
         const std::optional<tags::FlacLayout> layout = tags::readFlacLayout(file, &error);
