@@ -118,26 +118,28 @@ RecoveryResult apply(int folderFd, const QByteArray &targetName, const SaveJourn
 {
     const QString shown = QFile::decodeName(targetName);
     const QString journalShown = QFile::decodeName(journalNameFor(targetName));
-    const auto kept = [&](const QString &why) {
-        return RecoveryResult{RecoveryOutcome::Kept,
-                              tr("“%1” has the journal of an interrupted save that %2; the journal “%3” was left in "
-                                 "place and the file was not changed.")
-                                  .arg(shown, why, journalShown)};
+    const auto kept = [&](const char *text, const QString &reason = {}) {
+        return RecoveryResult{RecoveryOutcome::Kept, reason.isNull() ? tr(text).arg(shown, journalShown)
+                                                                     : tr(text).arg(shown, journalShown, reason)};
     };
     Fd target;
     target.fd = ::openat(folderFd, targetName.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     struct stat st {};
     if (target.fd < 0 || ::fstat(target.fd, &st) != 0)
-        return kept(tr("cannot be applied (%1)").arg(systemText(errno)));
+        return kept(QT_TRANSLATE_NOOP("SaveJournal", "An interrupted save of “%1” could not be undone (%3); its "
+                                                     "journal “%2” was left in place."),
+                    systemText(errno));
     // A journal left by someone else is never trusted with this file.
     if (journalOwner != ::geteuid() && journalOwner != st.st_uid)
-        return kept(tr("was written by another user"));
+        return kept(QT_TRANSLATE_NOOP("SaveJournal", "The journal “%2” beside “%1” was written by another user; it "
+                                                     "was left in place and the file was not changed."));
     const qint64 size = st.st_size;
     const quint64 birth = fileBirthOf(target.fd);
     if (quint64(st.st_dev) != journal.device || quint64(st.st_ino) != journal.inode
         || (birth && journal.birth && birth != journal.birth)
         || size < std::min(journal.oldSize, journal.newSize) || size > std::max(journal.oldSize, journal.newSize))
-        return kept(tr("does not match the file as it is now"));
+        return kept(QT_TRANSLATE_NOOP("SaveJournal", "The journal “%2” of an interrupted save does not match “%1” as "
+                                                     "it is now; it was left in place and the file was not changed."));
 
     bool allNew = true;
     for (const JournalRange &range : journal.ranges)
@@ -152,7 +154,9 @@ RecoveryResult apply(int folderFd, const QByteArray &targetName, const SaveJourn
         ok = restoreFromJournal(target.fd, journal, &error);
     }
     if (!ok)
-        return kept(tr("could not be finished or undone (%1)").arg(error));
+        return kept(QT_TRANSLATE_NOOP("SaveJournal", "An interrupted save of “%1” could not be undone (%3); its "
+                                                     "journal “%2” was left in place."),
+                    error);
     return allNew ? RecoveryResult{RecoveryOutcome::Completed, tr("An interrupted save of “%1” was completed.").arg(shown)}
                   : RecoveryResult{RecoveryOutcome::Undone,
                                    tr("An interrupted save of “%1” was undone: the file is as it was before.").arg(shown)};
