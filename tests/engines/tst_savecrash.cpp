@@ -1,8 +1,8 @@
 // A save in place cut short at any instant leaves, once the file is opened
 // again, the old file or the new one and no journal: stopped after each of
-// its writes and flushes, with that write torn, killed at random instants,
-// or with its journal cut short. A journal that does not describe the file
-// is never applied.
+// its writes and flushes, with that write torn (its journal's too), or
+// killed at random instants. A journal that does not describe the file is
+// never applied.
 #include "EngineFixtures.h"
 #include "InPlaceFixtures.h"
 
@@ -100,28 +100,6 @@ private slots:
         QCOMPARE(outcomes.first(), torn ? RecoveryOutcome::Discarded : RecoveryOutcome::Undone);
         QVERIFY(outcomes.contains(RecoveryOutcome::Undone) && outcomes.contains(RecoveryOutcome::Completed));
         QCOMPARE(outcomes.last(), RecoveryOutcome::NoJournal);
-    }
-
-    // However much of the journal reached the disk, a journal that is not
-    // whole is removed and the file is left alone.
-    void journalCutShort()
-    {
-        const Case c = caseNamed("padding", {});
-        writeBytes(m_path, c.file);
-        RewriteFaults faults;
-        faults.stopAfterStep = 3; // the journal written and flushed, its folder flushed
-        QVERIFY(saveInPlace(textSave(m_path, c.title), {}, faults));
-        const QByteArray journal = fileBytes(journalPath(m_path));
-        QVERIFY(SaveJournal::decode(journal));
-        for (qsizetype length = 0; length < journal.size(); length += length < 64 ? 1 : 7) {
-            QByteArray damaged = journal.left(length);
-            if (length + 7 >= journal.size())
-                damaged = QByteArray(journal).replace(length / 2, 1, "?");
-            writeBytes(journalPath(m_path), damaged);
-            QCOMPARE(recoverInterruptedSave(m_path).outcome, RecoveryOutcome::Discarded);
-            QVERIFY(!QFile::exists(journalPath(m_path)));
-            QCOMPARE(fileBytes(m_path), c.file);
-        }
     }
 
     void foreignJournalIsKept_data()
