@@ -9,6 +9,7 @@
 #pragma once
 
 #include "filelogic/BextRecord.h"
+#include "rewrite/ReplacementFile.h"
 
 #include <sndfile.h>
 
@@ -41,6 +42,9 @@ struct RewriteJob {
     // File to create or replace. A symbolic link is followed: the file it
     // points to is replaced and the link kept.
     QString targetPath;
+    // What the replace may do to it; a save in place names the state the
+    // file was read in, which the target must still be in.
+    ReplaceOptions replace;
     // format, channels and samplerate of the new file; other members unused.
     SF_INFO targetInfo{};
     // Source channels to keep, strictly ascending; empty keeps all channels.
@@ -81,8 +85,6 @@ struct RewriteFaults {
     int folderSyncErrno = 0; // fsync of the target's folder after the rename
     bool corruptReadBack = false; // alter one item read back from the new file
 };
-
-class ReplacementFile;
 
 class FileRewriter {
 public:

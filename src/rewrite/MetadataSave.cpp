@@ -217,9 +217,19 @@ SaveEngine saveEngineFor(const RewriteJob &job, const FileMetadata &read, bool e
 RewriteResult runSave(const RewriteJob &job, const SaveEngine &engine, ReplacementFile &temp,
                       const std::function<bool(double)> &progress)
 {
-    return engine.chunks ? saveChunks(*engine.chunks, temp, progress)
-         : engine.copy   ? saveCopy(*engine.copy, temp, progress)
-                         : FileRewriter().run(job, progress);
+    // In place, the engines read the file the save opened and locked, not
+    // whatever its name holds by now.
+    SaveEngine reading = engine;
+    const SaveTarget &target = temp.target();
+    if (job.sourcePath == job.targetPath && target.exists()) {
+        if (reading.chunks)
+            reading.chunks->sourcePath = target.readPath();
+        if (reading.copy)
+            reading.copy->sourcePath = target.readPath();
+    }
+    return reading.chunks ? saveChunks(*reading.chunks, temp, progress)
+         : reading.copy   ? saveCopy(*reading.copy, temp, progress)
+                          : FileRewriter().run(job, temp, progress);
 }
 
 bool isReadOnlyFile(const QString &path)

@@ -65,8 +65,9 @@ SaveEngine saveEngineFor(const RewriteJob &job, const FileMetadata &read, bool e
 // writer drops.
 QStringList textsNotKept(const SaveEngine &engine, const RewriteJob &job);
 
-// Runs the engine. temp must have been created for job.targetPath when
-// engine.writesReplacement(). progress as FileRewriter's.
+// Runs the engine. temp must have been created for job.targetPath (with
+// job.replace) when engine.writesReplacement(); libsndfile's rewrite creates
+// it otherwise. progress as FileRewriter's.
 RewriteResult runSave(const RewriteJob &job, const SaveEngine &engine, ReplacementFile &temp,
                       const std::function<bool(double)> &progress);
 
