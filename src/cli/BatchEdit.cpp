@@ -2,6 +2,7 @@
 
 #include "filelogic/BextLoudness.h"
 #include "filelogic/ContainerTable.h"
+#include "filelogic/FilePath.h"
 #include "filelogic/FileText.h"
 #include "filelogic/SoundFileOpen.h"
 #include "filelogic/Timecode.h"
@@ -102,6 +103,7 @@ struct OpenFile {
     SNDFILE *handle = nullptr;
     SF_INFO info{};
     FileMetadata read;
+    FileIdentity identity; // as read: the save requires the file so
     ~OpenFile()
     {
         // After a save this is the replaced file's last handle, and closing
@@ -118,6 +120,7 @@ struct OpenFile {
             *error = why.localizedDescription.isEmpty() ? tr("Unable to open the file.") : why.localizedDescription;
             return false;
         }
+        identity = fileIdentityOf(path);
         read = readSavedMetadata(handle, info.format, path);
         return true;
     }
@@ -132,9 +135,9 @@ struct OpenFile {
 
 // Saves the texts (as OpenFile::texts() gives them, `was` before the
 // edits) into the file in place, as the window's Save does. *stopped tells a
-// save that Ctrl+C stopped.
+// save that Ctrl+C stopped; *warning what changed beyond the fields.
 QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &was,
-             const rewrite::MetadataTexts &texts, bool dryRun, bool *stopped)
+             const rewrite::MetadataTexts &texts, const EditRules &rules, bool *stopped, QString *warning)
 {
     if (rewrite::isReadOnlyFile(path))
         return tr("the file is read-only");
@@ -159,27 +162,30 @@ QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &
     const SaveEngine engine = rewrite::saveEngineFor(job, file.read, true, false, &notKept);
     if (!notKept.isEmpty())
         return tr("nothing written, a save would lose %1").arg(notKept.join(QStringLiteral("; ")));
-    if (dryRun)
+    if (rules.dryRun)
         return {};
     // A file libsndfile cannot seek in is read from its start through a
     // handle of its own.
     job.source = file.info.seekable ? file.handle : reopenSoundFile(path, file.info, false);
     if (!job.source)
         return tr("the file can no longer be read from its start");
+    job.replace = {file.identity, rules.splitLinks, rules.keepModified, &BatchRun::stopRequested};
     ReplacementFile temp;
     // The batch flushes each folder once, after its last file.
     temp.setFolderFlushDeferred(true);
     QString why;
     RewriteResult result;
-    if (engine.writesReplacement() && !temp.create(path, &why))
+    if (engine.writesReplacement() && !temp.create(path, &why, job.replace))
         result.detail = why;
     else
         result = rewrite::runSave(job, engine, temp, [](double) { return !BatchRun::stopRequested(); });
     if (job.source != file.handle)
         sf_close(job.source);
-    *stopped = result.cancelled;
-    if (result.cancelled)
+    *stopped = result.cancelled || temp.stopped();
+    if (*stopped)
         return tr("interrupted; left as it was");
+    if (result.replaced && temp.ownerChanged())
+        *warning = tr("the saved file belongs to you now, no longer to %1").arg(temp.target().ownerText());
     return result.ok ? QString() : result.detail.isEmpty() ? tr("Unable to write file") : result.detail;
 }
 
@@ -225,16 +231,16 @@ std::optional<FieldEdit> parseFieldEdit(const QString &text, QString *error)
 bool readFieldTexts(const QString &path, rewrite::MetadataTexts *texts, QString *error)
 {
     OpenFile file;
-    if (!file.open(QFileInfo(path).absoluteFilePath(), error))
+    if (!file.open(absolutePathAsGiven(path), error))
         return false;
     *texts = file.texts();
     return true;
 }
 
-EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun)
+EditOutcome editFile(const QString &path, const FieldEdits &edits, const EditRules &rules)
 {
     EditOutcome outcome;
-    const QString absolute = QFileInfo(path).absoluteFilePath();
+    const QString absolute = absolutePathAsGiven(path);
     OpenFile file;
     if (!file.open(absolute, &outcome.error))
         return outcome;
@@ -260,14 +266,15 @@ EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun)
     // midnight, unless the whole record goes.
     if (texts[size_t(F::Timecode)].isEmpty() && rewrite::textsHoldBext(texts))
         texts[size_t(F::Timecode)] = timecodeText(0, rate);
-    outcome.error = save(absolute, file, was, texts, dryRun, &outcome.stopped);
-    outcome.written = outcome.error.isEmpty() && !dryRun;
+    outcome.error = save(absolute, file, was, texts, rules, &outcome.stopped, &outcome.warning);
+    outcome.written = outcome.error.isEmpty() && !rules.dryRun;
     if (outcome.written)
         outcome.folder = QFileInfo(QFileInfo(absolute).canonicalFilePath()).absolutePath();
     return outcome;
 }
 
-int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, QTextStream &out, QTextStream &err)
+int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, const EditRules &rules, QTextStream &out,
+                  QTextStream &err)
 {
     // Several files are saved at once: their flushes to disk then share the
     // file system's journal commits instead of waiting one after another.
@@ -299,8 +306,10 @@ int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, Q
             batch.report(QStringLiteral("wavquill: %1: %2").arg(file, outcome.error));
             return;
         }
+        if (!outcome.warning.isEmpty())
+            batch.report(QStringLiteral("wavquill: %1: %2").arg(file, outcome.warning));
         for (const QString &change : outcome.changes)
-            if (dryRun)
+            if (rules.dryRun)
                 out << file << ": " << change << '\n';
         out.flush();
     };
@@ -312,7 +321,7 @@ int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, Q
             finishOldest();
         if (!batch.next(file))
             break;
-        running.push_back({file, identity, std::async(std::launch::async, editFile, file, edits, dryRun)});
+        running.push_back({file, identity, std::async(std::launch::async, editFile, file, edits, rules)});
     }
     while (!running.empty())
         finishOldest();

@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include "analysis/PeakScan.h"
+#include "filelogic/FilePath.h"
 #include "filelogic/SoundFileOpen.h"
 #include "cli/BatchConvert.h"
 #include "cli/ChunkReport.h"
@@ -60,8 +61,12 @@ struct Action {
     QStringList allows;
 };
 
-// Options that only some kinds of work take.
-const QStringList kModeOptions{"json", "dry-run", "format", "channels", "o", "keep-bext"};
+// Options that only some kinds of work take, and the work they go with.
+const QList<QPair<QString, QString>> kModeOptions{
+    {"json", "--info, --peak or --loudness"}, {"dry-run", "--set or --import-csv"},
+    {"keep-mtime", "--set or --import-csv"}, {"split-links", "--set, --import-csv or --convert"},
+    {"format", "--convert"}, {"channels", "--convert"}, {"o", "--convert"}, {"keep-bext", "--convert"},
+    {"force", "--convert"}};
 
 QString optionText(const QString &name)
 {
@@ -72,7 +77,7 @@ QString optionText(const QString &name)
 // only some modes take. Empty when all is well, else the usage error.
 QString checkAction(const Action &action, const QCommandLineParser &parser, CommandLineOptions &options)
 {
-    for (const QString &name : kModeOptions)
+    for (const auto &[name, goesWith] : kModeOptions)
         if (parser.isSet(name) && !action.allows.contains(name))
             return QStringLiteral("%1 does not go with --%2").arg(optionText(name), QLatin1String(action.option));
     const QString need = QStringLiteral("--%1 needs at least one file").arg(QLatin1String(action.option));
@@ -109,7 +114,8 @@ CommandLineOptions parseCommandLine(const QStringList &args)
     // Unknown options in a window's command line are Qt's own (-platform,
     // -style); without an option of ours they are left to it.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QStringList flags{"version", "info", "peak", "loudness", "json", "dry-run", "export-csv", "check", "convert", "keep-bext"};
+    const QStringList flags{"version", "info", "peak", "loudness", "json", "dry-run", "export-csv", "check", "convert",
+                            "keep-bext", "force", "split-links", "keep-mtime"};
     for (const QString &flag : flags)
         parser.addOption(QCommandLineOption(flag));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
@@ -124,7 +130,10 @@ CommandLineOptions parseCommandLine(const QStringList &args)
     options.peak = parser.isSet(QStringLiteral("peak"));
     options.loudness = parser.isSet(QStringLiteral("loudness"));
     options.json = parser.isSet(QStringLiteral("json"));
-    options.dryRun = parser.isSet(QStringLiteral("dry-run"));
+    options.rules.dryRun = parser.isSet(QStringLiteral("dry-run"));
+    options.rules.splitLinks = parser.isSet(QStringLiteral("split-links"));
+    options.rules.keepModified = parser.isSet(QStringLiteral("keep-mtime"));
+    options.force = parser.isSet(QStringLiteral("force"));
     options.csv = parser.value(QStringLiteral("import-csv"));
     options.format = parser.value(QStringLiteral("format"));
     if (parser.isSet(QStringLiteral("channels")))
@@ -142,9 +151,12 @@ CommandLineOptions parseCommandLine(const QStringList &args)
     }
     using M = CommandLineMode;
     const QList<Action> actions = {
-        {M::Inspect, options.info ? "info" : options.peak ? "peak" : "loudness", {"json"}}, {M::Set, "set", {"dry-run"}},
-        {M::ExportCsv, "export-csv", {}},                        {M::ImportCsv, "import-csv", {"dry-run"}},
-        {M::Check, "check", {}},                                 {M::Convert, "convert", {"format", "channels", "o", "keep-bext"}},
+        {M::Inspect, options.info ? "info" : options.peak ? "peak" : "loudness", {"json"}},
+        {M::Set, "set", {"dry-run", "split-links", "keep-mtime"}},
+        {M::ExportCsv, "export-csv", {}},
+        {M::ImportCsv, "import-csv", {"dry-run", "split-links", "keep-mtime"}},
+        {M::Check, "check", {}},
+        {M::Convert, "convert", {"format", "channels", "o", "keep-bext", "force", "split-links"}},
     };
     QList<Action> asked;
     for (const Action &action : actions)
@@ -155,11 +167,9 @@ CommandLineOptions parseCommandLine(const QStringList &args)
     } else if (asked.size() > 1) {
         options.error = QStringLiteral("--%1 and --%2 do not go together").arg(QLatin1String(asked[0].option), QLatin1String(asked[1].option));
     } else if (asked.isEmpty()) {
-        for (const QString &name : kModeOptions)
+        for (const auto &[name, goesWith] : kModeOptions)
             if (options.error.isEmpty() && parser.isSet(name))
-                options.error = QStringLiteral("%1 goes with %2").arg(optionText(name),
-                    name == QLatin1String("json") ? QStringLiteral("--info, --peak or --loudness")
-                    : name == QLatin1String("dry-run") ? QStringLiteral("--set or --import-csv") : QStringLiteral("--convert"));
+                options.error = QStringLiteral("%1 goes with %2").arg(optionText(name), goesWith);
     } else if (!parser.unknownOptionNames().isEmpty()) {
         options.error = QStringLiteral("unknown option '%1'").arg(parser.unknownOptionNames().first());
     } else {
@@ -176,11 +186,12 @@ QString commandLineUsage()
         "       wavquill --info [--peak] [--json] FILE...\n"
         "       wavquill --peak [--json] FILE...\n"
         "       wavquill --loudness [--json] FILE...\n"
-        "       wavquill --set FIELD=VALUE [--set ...] [--dry-run] FILE...\n"
+        "       wavquill --set FIELD=VALUE [--set ...] [--dry-run] [--split-links] [--keep-mtime] FILE...\n"
         "       wavquill --export-csv FILE... > list.csv\n"
-        "       wavquill --import-csv list.csv [--dry-run]\n"
+        "       wavquill --import-csv list.csv [--dry-run] [--split-links] [--keep-mtime]\n"
         "       wavquill --check FILE...\n"
-        "       wavquill --convert --format MAJOR[:SUBTYPE] [--channels 0,2,...] [--keep-bext] -o OUT FILE\n"
+        "       wavquill --convert --format MAJOR[:SUBTYPE] [--channels 0,2,...] [--keep-bext] [--force]\n"
+        "                [--split-links] -o OUT FILE\n"
         "\n"
         "Opens each sound file in a window of its own, where its properties, text\n"
         "metadata and broadcast (BEXT) record can be read and edited, and the file\n"
@@ -214,24 +225,49 @@ QString commandLineUsage()
         "  --convert   convert FILE as the Convert tab does: --format names the\n"
         "              format and encoding as the tab's pop-ups do or as libsndfile\n"
         "              does (WAV:PCM_24), --channels the channels to keep (from 0),\n"
-        "              --keep-bext keeps the broadcast record, -o the new file\n"
+        "              --keep-bext keeps the broadcast record, -o the new file,\n"
+        "              which may not be FILE itself under any name\n"
+        "  --force     with --convert: replace an -o file that exists and is not a\n"
+        "              sound file of the chosen format\n"
+        "  --split-links  with --set, --import-csv or --convert: save a file that\n"
+        "              has other names (hard links) all the same; the name saved\n"
+        "              gets a file of its own, the other names keep the old one\n"
+        "  --keep-mtime  with --set or --import-csv: saved files keep their\n"
+        "              modification time\n"
         "  -h, --help  print this text and exit\n"
         "  --version   print the program's version and exit\n"
         "  --          every later argument is a file, even one starting with -\n"
         "\n"
         "Without any of these, Qt's own options (-platform, -style, ...) apply to\n"
         "the windows. Batches show progress on standard error once they take more\n"
-        "than a second. After Ctrl+C no file starts, and each file being written\n"
-        "is either finished or left as it was.\n"
+        "than a second. After Ctrl+C, SIGTERM or SIGHUP no file starts, and each\n"
+        "file being written is either finished or left as it was. A file that\n"
+        "another program locks, writes or replaces while it is saved is left as\n"
+        "it is and reported.\n"
         "\n"
         "Exit status: 0 when every file was read or written, 1 when one could not\n"
         "be (the others are still done) or --check reported something, 2 when the\n"
-        "options are wrong, 130 when Ctrl+C stopped a batch.\n");
+        "options are wrong, 130 when Ctrl+C stopped a batch (143 for SIGTERM, 129\n"
+        "for SIGHUP).\n");
 }
 
-int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err)
+int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err, const QStringList &unencodable)
 {
-    const CommandLineOptions options = parseCommandLine(args);
+    CommandLineOptions options = parseCommandLine(args);
+    // A name whose bytes were lost in decoding would name another file.
+    const auto unusable = [&](const QString &name) {
+        if (!unencodable.contains(name))
+            return false;
+        err << kProgram << ": " << name << ": " << unencodableNameText() << '\n';
+        err.flush();
+        return true;
+    };
+    const bool batch = options.mode != CommandLineMode::Gui && options.mode != CommandLineMode::Help
+        && options.mode != CommandLineMode::Version && options.mode != CommandLineMode::UsageError;
+    const int refused = batch && options.files.removeIf(unusable) > 0 ? 1 : 0;
+    if (batch && (unusable(options.output) || unusable(options.csv)
+                  || (refused && (options.files.isEmpty() || options.mode == CommandLineMode::Convert))))
+        return 1;
     switch (options.mode) {
     case CommandLineMode::Gui:
         return kStartGui;
@@ -254,20 +290,21 @@ int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err)
         QList<QPair<QString, FieldEdits>> files;
         for (const QString &file : options.files)
             files << qMakePair(file, options.edits);
-        return runFieldEdits(files, options.dryRun, out, err);
+        return std::max(refused, runFieldEdits(files, options.rules, out, err));
     }
     case CommandLineMode::ExportCsv:
-        return runExportCsv(options.files, out, err);
+        return std::max(refused, runExportCsv(options.files, out, err));
     case CommandLineMode::ImportCsv:
-        return runImportCsv(options.csv, options.dryRun, out, err);
+        return runImportCsv(options.csv, options.rules, out, err);
     case CommandLineMode::Check:
-        return runCheck(options.files, out, err);
+        return std::max(refused, runCheck(options.files, out, err));
     case CommandLineMode::Convert:
-        return runConvert({options.files.first(), options.output, options.format, options.channels, options.keepBext},
+        return runConvert({options.files.first(), options.output, options.format, options.channels, options.keepBext,
+                           options.force, options.rules.splitLinks},
                           out, err);
     }
 
-    int status = 0;
+    int status = refused;
     QJsonArray json;
     bool printedOne = false;
     for (const QString &file : options.files) {
