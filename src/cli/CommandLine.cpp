@@ -12,7 +12,6 @@
 #include "rewrite/ChunkSave.h"
 
 #include <QCommandLineParser>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTextStream>
@@ -30,16 +29,17 @@ FileReport inspectFile(const QString &file, bool info, bool peak)
     SF_INFO sfinfo{};
     qint64 size = 0;
     DocumentError error;
-    SNDFILE *handle = openSoundFile(QFileInfo(file).absoluteFilePath(), &sfinfo, &size, &error);
+    const QString path = absolutePathAsGiven(file);
+    SNDFILE *handle = openSoundFile(path, &sfinfo, &size, &error);
     if (!handle) {
         report.error = error.localizedDescription.isEmpty() ? QStringLiteral("Unable to open the file.")
                                                             : error.localizedDescription;
         return report;
     }
     if (info) {
-        report.sections = infoSections(handle, sfinfo, size, QFileInfo(file).absoluteFilePath());
+        report.sections = infoSections(handle, sfinfo, size, path);
         if (chunkSaveSupported(sfinfo.format))
-            report.sections.append(chunksSection(QFileInfo(file).absoluteFilePath()));
+            report.sections.append(chunksSection(path));
     }
     if (peak) {
         std::vector<double> peaks;

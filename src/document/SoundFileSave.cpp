@@ -72,7 +72,9 @@ void SoundFile::convert(QObject *)
     const QString extension = m_convertMajor >= 0 && m_convertMajor < majors.size() ? majors[m_convertMajor].extension
                                                                                      : QString();
     const QString path = m_fileURL.toLocalFile();
-    emit convertTargetWanted(QFileInfo(path).absolutePath(), proposedConvertName(path, extension));
+    // The folder the file is in, links resolved: a path's ".." cleaned as
+    // text could name another folder.
+    emit convertTargetWanted(QFileInfo(path).canonicalPath(), proposedConvertName(path, extension));
 }
 
 void SoundFile::convertCancel(QObject *)

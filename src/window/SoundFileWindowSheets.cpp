@@ -147,7 +147,7 @@ void SoundFileWindow::runSavePanel(SaveOperationType operation)
     panel->setNameFilters({type.isEmpty() ? tr("Sound file (*)") : tr("%1 sound file (*.%2)").arg(type.toUpper(), type)});
     if (!type.isEmpty())
         panel->setDefaultSuffix(type);
-    panel->setDirectory(QFileInfo(path).absolutePath());
+    panel->setDirectory(QFileInfo(path).canonicalPath()); // links resolved, not ".." cleaned as text
     panel->selectFile(QFileInfo(path).fileName());
     panel->setWindowModality(Qt::WindowModal);
     connect(panel, &QFileDialog::finished, this, [this, panel, operation](int result) {
