@@ -276,6 +276,7 @@ bool ReplacementFile::commit(QString *error, bool *replaced, int fsyncError, int
         return false;
     m_committed = true;
     *replaced = true;
+    m_target.closeFile();
     const int flushError = folderError != 0 ? folderError : m_folderFlushDeferred ? 0 : syncFolderFd(m_target.folderFd());
     if (flushError != 0) {
         *error = tr("The folder could not be flushed to disk: %1").arg(systemText(flushError));

@@ -194,6 +194,13 @@ bool SaveTarget::open(const QString &path, Access access, QString *error)
     return true;
 }
 
+void SaveTarget::closeFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
 QString SaveTarget::readPath() const
 {
     return QStringLiteral("/proc/self/fd/%1").arg(m_fd);
@@ -226,12 +233,15 @@ bool SaveTarget::lock(QString *error)
         ::close(m_fd);
         m_fd = writable;
     }
-    // Shared locks: readers may go on; writers that lock are kept out. File
-    // systems that cannot lock are saved to without.
+    // A copy takes shared locks: other copies may read on, and whichever
+    // replaces the file second finds it changed. Writing in place keeps
+    // every other locker out. File systems that cannot lock are saved to
+    // without.
+    const bool writing = m_access == Access::ReadWrite;
     struct flock range {};
-    range.l_type = F_RDLCK;
+    range.l_type = writing ? F_WRLCK : F_RDLCK;
     range.l_whence = SEEK_SET;
-    const bool refused = (::flock(m_fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+    const bool refused = (::flock(m_fd, (writing ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 && errno == EWOULDBLOCK)
         || (::fcntl(m_fd, F_OFD_SETLK, &range) != 0 && (errno == EAGAIN || errno == EACCES));
     if (refused)
         *error = lockedText(shownName(m_path), writeLockHolder(m_status));

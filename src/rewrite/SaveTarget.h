@@ -71,9 +71,10 @@ public:
     // Its owner, mode and link count as it was opened.
     const struct stat &status() const { return m_status; }
 
-    // Takes an advisory lock for the save's duration (flock and an OFD read
-    // lock) and refuses a file another process is writing or holds a write
-    // lock on. With ReadWrite, fd() is writable from here on.
+    // Takes advisory locks for the save's duration (flock and an OFD lock,
+    // shared for Read, exclusive for ReadWrite) and refuses a file another
+    // process is writing or holds a lock on that conflicts. With ReadWrite,
+    // fd() is writable from here on.
     bool lock(QString *error);
     // Why the file must not be replaced now: another process holds a write
     // lock on it (its id named where known) or, where the file system lets
@@ -88,6 +89,11 @@ public:
     bool ownerKeptByCopy() const;
     // "user:group" of the file as opened.
     QString ownerText() const;
+
+    // Closes the file, keeping its folder and what was read of it. After a
+    // replace the old file's last descriptor should be its reader's: the
+    // last close frees the file, which can take long.
+    void closeFile();
 
     // True when the folder's entry still names the file that was opened,
     // and that file still has the size and modification time of `expected`

@@ -240,6 +240,21 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList({".wavquill-*"}, QDir::Files | QDir::Hidden), QStringList());
     }
 
+    // Writing in place: the file is writable once locked, and no other
+    // writer gets in meanwhile.
+    void inPlaceTargetKeepsOthersOut()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("take.wav");
+        QVERIFY(writeWav(path));
+        SaveTarget first, second;
+        QString error;
+        QVERIFY(first.open(path, SaveTarget::Access::ReadWrite, &error) && first.lock(&error));
+        QVERIFY(first.unchangedSince(fileIdentityOf(path), &error) && ::pwrite(first.fd(), "RIFF", 4, 0) == 4);
+        QVERIFY(second.open(path, SaveTarget::Access::ReadWrite, &error) && !second.lock(&error));
+        QVERIFY2(error.contains("is locked by another program"), qPrintable(error));
+    }
+
     // A copy save gives the new file the old one's owner, group, mode (set-id
     // bits included) and extended attributes, ACLs among them; its time
     // only when asked.
