@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -383,6 +384,22 @@ private slots:
         QVERIFY(edited.isEmpty() ? r.err.contains("has 2 names") : textsOf(m_dir.filePath("id/" + edited))[size_t(F::Title)] == "New");
         QCOMPARE(textsOf(m_dir.filePath("id/" + kept))[size_t(F::Title)], "Old");
         QVERIFY(option != "--keep-mtime" || stamp(m_dir.filePath("id/b/x.wav")).section(':', 1) == before.section(':', 1));
+    }
+
+    // Saving another user's file in a shared folder makes it the saver's:
+    // the batch says so.
+    void ownerChangeIsReported()
+    {
+        if (::geteuid() != 0 || !fixtures::haveProgram("setpriv"))
+            QSKIP("Needs root and setpriv, to save as another user.");
+        QCOMPARE(shell("chmod 711 . && mkdir -p shared && chmod 777 shared"), 0);
+        const QString path = make("shared/root.wav");
+        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther | QFileDevice::WriteOther));
+        QProcess program;
+        program.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", WAVQUILL_BINARY, "--set", "title=New", path});
+        QVERIFY(program.waitForFinished(60000) && program.exitCode() == 0);
+        QVERIFY(program.readAllStandardError().contains("the saved file belongs to you now, no longer to root:root"));
+        QCOMPARE(QFileInfo(path).ownerId(), 65534u);
     }
 
     // A name whose bytes are not valid in the system's encoding is refused,
