@@ -251,10 +251,13 @@ QString commandLineUsage()
         "for SIGHUP).\n");
 }
 
-int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err, const QStringList &unencodable)
+namespace {
+
+// Takes the files named by arguments whose bytes were lost in decoding out
+// of the options, saying so on err: such a name would name another file. 1
+// when there was one, else 0; -1 when nothing is left to do.
+int dropUnencodable(CommandLineOptions &options, const QStringList &unencodable, QTextStream &err)
 {
-    CommandLineOptions options = parseCommandLine(args);
-    // A name whose bytes were lost in decoding would name another file.
     const auto unusable = [&](const QString &name) {
         if (!unencodable.contains(name))
             return false;
@@ -262,11 +265,23 @@ int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err, 
         err.flush();
         return true;
     };
-    const bool batch = options.mode != CommandLineMode::Gui && options.mode != CommandLineMode::Help
-        && options.mode != CommandLineMode::Version && options.mode != CommandLineMode::UsageError;
-    const int refused = batch && options.files.removeIf(unusable) > 0 ? 1 : 0;
-    if (batch && (unusable(options.output) || unusable(options.csv)
-                  || (refused && (options.files.isEmpty() || options.mode == CommandLineMode::Convert))))
+    using M = CommandLineMode;
+    if (options.mode == M::Gui || options.mode == M::Help || options.mode == M::Version || options.mode == M::UsageError)
+        return 0;
+    const int refused = options.files.removeIf(unusable) > 0 ? 1 : 0;
+    if (unusable(options.output) || unusable(options.csv)
+        || (refused && (options.files.isEmpty() || options.mode == M::Convert)))
+        return -1;
+    return refused;
+}
+
+} // namespace
+
+int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err, const QStringList &unencodable)
+{
+    CommandLineOptions options = parseCommandLine(args);
+    const int refused = dropUnencodable(options, unencodable, err);
+    if (refused < 0)
         return 1;
     switch (options.mode) {
     case CommandLineMode::Gui:
