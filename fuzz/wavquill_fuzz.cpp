@@ -64,7 +64,7 @@ void quietMessages(QtMsgType type, const QMessageLogContext &, const QString &te
 void closeEverything()
 {
     for (SoundFile *doc : DocumentController::sharedDocumentController().documents()) {
-        SoundFileWindow *window = DocumentController::windowFor(doc);
+        SoundFileWindow *window = SoundFileWindow::forDocument(doc);
         doc->close();
         if (window)
             window->close();
@@ -96,7 +96,7 @@ void exercise(const QString &folder, const QString &path)
         controller.presentError(err, nullptr);
         return;
     }
-    SoundFileWindow *window = DocumentController::windowFor(doc);
+    SoundFileWindow *window = SoundFileWindow::forDocument(doc);
     if (!window || !smallEnoughToProcess(path))
         return;
 
