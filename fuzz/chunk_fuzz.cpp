@@ -4,6 +4,7 @@
 // bytes and order, the edits must be there, and saving the result again with
 // the same edits must change nothing. Any mismatch aborts.
 // No libsndfile and no event loop, so it runs thousands of inputs a second.
+#include "container/MarkerReader.h"
 #include "rewrite/ChunkWriter.h"
 
 #include <sys/mman.h>

@@ -121,7 +121,7 @@ QString verifyWritten(const ReplacementFile &temp, const ChunkWriteResult &writt
     if (!hash || !written.sourceDataHash || (*hash ^ quint64(corrupt)) != *written.sourceDataHash)
         return error.isEmpty() ? tr("The new file's audio differs from the original's.") : error;
     for (const ChunkPayload &chunk : job.chunks) {
-        const int at = findChunk(*back, chunk.id);
+        const int at = findChunk(*back, chunk.id, chunk.listType);
         const std::optional<QByteArray> payload =
             at < 0 ? std::nullopt : readChunkPayload(FdByteSource(temp.fd()), back->chunks[at]);
         if (chunk.payload.isEmpty() ? at >= 0 : payload != chunk.payload)

@@ -1,6 +1,7 @@
 // The chunk engine: what it refuses, and that a metadata save keeps every
 // other chunk byte for byte while libsndfile reads the new values.
 #include "ChunkFileBuilder.h"
+#include "container/MarkerReader.h"
 #include "rewrite/ChunkWriter.h"
 
 #include <QFile>
@@ -437,6 +438,13 @@ void TestChunks::chunksById_data()
     QTest::newRow("removed") << chunkFile({{"fmt ", fmt16}, {"data", odd}, {"MD5 ", md5}}) << QByteArray("MD5 ") << QByteArray() << QByteArray("fmt |data");
     QTest::newRow("AIFF") << chunkFile({{"COMM", B::aiffCommon(1, 1000, 16, 8000)}, {"SSND", QByteArray(8, '\0') + odd.left(2000)}}, ChunkContainer::Aiff) << QByteArray("iXML") << md5 << QByteArray("COMM|SSND|iXML");
     QTest::newRow("data refused") << chunkFile({{"fmt ", fmt16}, {"data", odd}}) << QByteArray("data") << md5 << QByteArray();
+    // Lists by id and type ("LIST/adtl"), set whole.
+    const QByteArray labels = B::list("adtl", {{"labl", B::cueText(1, "a")}, {"note", B::cueText(1, "bc")}});
+    const QByteArray info = B::list("INFO", {{"INAM", "t"}});
+    QTest::newRow("list replaced") << chunkFile({{"fmt ", fmt16}, {"LIST", info}, {"LIST", B::list("adtl", {{"labl", "x"}})}, {"data", odd}}) << QByteArray("LIST/adtl") << labels << QByteArray("fmt |LIST|.INAM|LIST|.labl|.note|data");
+    QTest::newRow("list added") << chunkFile({{"fmt ", fmt16}, {"LIST", info}, {"data", odd}}) << QByteArray("LIST/adtl") << labels << QByteArray("fmt |LIST|.INAM|data|LIST|.labl|.note");
+    QTest::newRow("INFO refused") << chunkFile({{"fmt ", fmt16}, {"data", odd}}) << QByteArray("LIST/INFO") << info << QByteArray();
+    QTest::newRow("cut list refused") << chunkFile({{"fmt ", fmt16}, {"data", odd}}) << QByteArray("LIST/adtl") << labels.chopped(1) << QByteArray();
 }
 
 // Chunks set by id: in place of the first of the id, else after the audio,
@@ -447,15 +455,16 @@ void TestChunks::chunksById()
     QFETCH(QByteArray, id);
     QFETCH(QByteArray, payload);
     QFETCH(QByteArray, expected);
+    const QByteArrayList idAndType = id.split('/');
     ChunkEdits edits;
-    edits.chunks << ChunkPayload{id, payload};
+    edits.chunks << ChunkPayload{idAndType[0], payload, idAndType.value(1)};
     const QString out = path("out");
     const ChunkWriteResult result = rewrite(save(bytes), out, edits);
     QCOMPARE(result.status, expected.isEmpty() ? ChunkWriteStatus::Failed : ChunkWriteStatus::Ok);
     if (expected.isEmpty())
         return;
     QCOMPARE(ids(result.written), expected);
-    const int at = findChunk(result.written, id);
+    const int at = findChunk(result.written, idAndType[0], idAndType.value(1));
     if (!payload.isEmpty())
         QCOMPARE(load(out).mid(result.written.chunks.at(at).payloadOffset(), payload.size()), payload);
 }
