@@ -36,15 +36,11 @@ QByteArray wave(const QByteArray &cue, const QList<QPair<QByteArray, QByteArray>
     return b.add("data", QByteArray(2000, '\0')).bytes();
 }
 
+// Empty INST and COMT chunks hold no loops and no comments.
 QByteArray aiff(const QByteArray &mark, const QByteArray &inst = {}, const QByteArray &comt = {})
 {
-    B b(ChunkContainer::Aiff);
-    b.add("COMM", B::aiffCommon(1, 1000, 16, 8000)).add("MARK", mark);
-    if (!inst.isEmpty())
-        b.add("INST", inst);
-    if (!comt.isEmpty())
-        b.add("COMT", comt);
-    return b.add("SSND", QByteArray(2008, '\0')).bytes();
+    return B(ChunkContainer::Aiff).add("COMM", B::aiffCommon(1, 1000, 16, 8000)).add("MARK", mark).add("INST", inst)
+        .add("COMT", comt).add("SSND", QByteArray(2008, '\0')).bytes();
 }
 
 // INST with a sustain and a release loop: (play mode, start id, end id) each.
@@ -119,8 +115,8 @@ private slots:
                                                        .add("LIST", B::list("adtl", {})).add("data", "dd").bytes()
                                                 << MarkerLabels{{1, "x"}} << QStringList{};
     }
-    // The edit goes through the chunk writer; every adtl entry but the
-    // labels keeps its bytes.
+    // The edit goes through the chunk writer (marker_fuzz checks that every
+    // adtl entry but the labels keeps its bytes).
     void relabels()
     {
         QFETCH(QByteArray, file);
@@ -141,21 +137,10 @@ private slots:
         const int source = ::open(QFile::encodeName(in).constData(), O_RDONLY);
         const int target = ::open(QFile::encodeName(in + ".new").constData(), O_RDWR | O_CREAT, 0600);
         const ChunkWriteResult written = writeChunks(source, *list, ChunkEdits{{}, {}, {*edit}}, target);
+        QVERIFY2(written.status == ChunkWriteStatus::Ok, qPrintable(written.error));
+        QCOMPARE(summary(readMarkers(FdByteSource(target), written.written)), expected);
         ::close(source);
         ::close(target);
-        QVERIFY2(written.status == ChunkWriteStatus::Ok, qPrintable(written.error));
-        QFile out(in + ".new");
-        QVERIFY(out.open(QIODevice::ReadOnly));
-        const QByteArray bytes = out.readAll();
-        QCOMPARE(summary(readMarkers(MemoryByteSource(bytes), written.written)), expected);
-        const auto otherEntries = [](const QByteArray &b, const ChunkList &l) {
-            QByteArrayList entries;
-            for (const Chunk &c : l.chunks)
-                if (c.depth == 1 && c.id != "labl")
-                    entries << b.mid(c.offset, c.totalSize());
-            return entries;
-        };
-        QCOMPARE(otherEntries(bytes, written.written), otherEntries(file, *list));
     }
 };
 
