@@ -125,9 +125,10 @@ struct OpenFile {
 
 // Saves the texts (as OpenFile::texts() gives them, `was` before the
 // edits) into the file in place, as the window's Save does. *stopped tells a
-// save that Ctrl+C stopped.
+// save that Ctrl+C stopped; a dry run says in *how how it would write.
 QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &was,
-             const rewrite::MetadataTexts &texts, const QList<ChunkPayload> &chunks, bool dryRun, bool *stopped)
+             const rewrite::MetadataTexts &texts, const QList<ChunkPayload> &chunks, bool dryRun, bool *stopped,
+             QString *how)
 {
     if (rewrite::isReadOnlyFile(path))
         return tr("the file is read-only");
@@ -156,8 +157,10 @@ QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &
         return tr("this format has no chunks to set");
     if (!chunks.isEmpty())
         engine.chunks->chunks = chunks;
-    if (dryRun)
+    if (dryRun) {
+        *how = rewrite::saveCostText(job, engine);
         return {};
+    }
     // A file libsndfile cannot seek in is read from its start through a
     // handle of its own.
     job.source = file.info.seekable ? file.handle : reopenSoundFile(path, file.info, false);
@@ -252,7 +255,7 @@ EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun, 
     // midnight, unless the whole record goes.
     if (texts[size_t(F::Timecode)].isEmpty() && rewrite::textsHoldBext(texts))
         texts[size_t(F::Timecode)] = timecodeText(0, rate);
-    outcome.error = save(absolute, file, was, texts, chunkEdits, dryRun, &outcome.stopped);
+    outcome.error = save(absolute, file, was, texts, chunkEdits, dryRun, &outcome.stopped, &outcome.how);
     outcome.written = outcome.error.isEmpty() && !dryRun;
     if (outcome.written)
         outcome.folder = QFileInfo(QFileInfo(absolute).canonicalFilePath()).absolutePath();
@@ -295,6 +298,8 @@ int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, Q
         for (const QString &change : outcome.changes)
             if (dryRun)
                 out << file << ": " << change << '\n';
+        if (dryRun && !outcome.how.isEmpty())
+            out << file << ": " << outcome.how << '\n';
         out.flush();
     };
     for (const auto &[file, edits] : files) {

@@ -1,5 +1,7 @@
 #include "filelogic/SoundFileOpen.h"
 
+#include "filelogic/SaveJournal.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QtEndian>
@@ -67,6 +69,8 @@ SNDFILE *openSoundFile(const QString &path, SF_INFO *info, qint64 *fileSize, Doc
             *error = DocumentError{QStringLiteral("libsndfileError"), -1, tr("This is not a regular file."), {}};
         return nullptr;
     }
+    // A save cut short is finished or undone before anything is read.
+    postRecoveryNotice(recoverInterruptedSave(path).message);
     if (listEntryJumpsBack(name)) {
         if (error)
             *error = DocumentError{QStringLiteral("libsndfileError"), -1,
@@ -97,6 +101,7 @@ SNDFILE *reopenSoundFile(const QString &path, const SF_INFO &expected, bool chec
         info.channels = expected.channels;
         info.samplerate = expected.samplerate;
     }
+    postRecoveryNotice(recoverInterruptedSave(path).message);
     if (listEntryJumpsBack(QFile::encodeName(path))) {
         if (why)
             *why = tr("The file %1 is no longer the one that was opened.").arg(path);

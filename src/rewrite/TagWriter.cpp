@@ -31,6 +31,7 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/opusfile.h>
+#include <taglib/tfilestream.h>
 #include <taglib/textidentificationframe.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/vorbisfile.h>
@@ -178,6 +179,37 @@ void applyId3v1(TagLib::ID3v1::Tag *tag, const TagEdits &edits)
         tag->setYear(leadingYear(*edits[5]));
 }
 
+// The ID3v2 version a save writes: the file's own (2.2 cannot be written
+// and becomes 2.3), 2.4 for a new tag.
+int id3v2Version(TagLib::MPEG::File &file)
+{
+    return file.hasID3v2Tag() ? std::max<int>(3, file.ID3v2Tag()->header()->majorVersion()) : 4;
+}
+
+bool setsSomething(const TagEdits &edits)
+{
+    return std::any_of(edits.begin(), edits.end(), [](const auto &edit) { return edit && !edit->isEmpty(); });
+}
+
+// TagLib pads a tag that outgrew its old size, or would keep more padding
+// than it allows, with this many zeros (ID3v2::Tag::render, TagLib 1.11 on).
+constexpr int kTagLibLeastPadding = 1024;
+
+// The rendered tag padded to exactly `size` bytes, its header saying so.
+std::optional<QByteArray> paddedTag(const QByteArray &rendered, qint64 size)
+{
+    if (rendered.size() == size)
+        return rendered;
+    const qint64 used = rendered.size() - kTagLibLeastPadding;
+    if (used < 10 || used > size || rendered.mid(used).count('\0') != kTagLibLeastPadding)
+        return std::nullopt;
+    QByteArray out = rendered.left(used) + QByteArray(size - used, '\0');
+    const qint64 body = size - 10;
+    for (int i = 0; i < 4; ++i)
+        out[6 + i] = char((body >> (7 * (3 - i))) & 0x7f);
+    return out;
+}
+
 bool writeMpegTags(const QString &path, const TagEdits &edits, QString *error)
 {
     TagLib::MPEG::File file(QFile::encodeName(path).constData(), false);
@@ -185,12 +217,9 @@ bool writeMpegTags(const QString &path, const TagEdits &edits, QString *error)
         *error = QStringLiteral("%1: TagLib cannot open the MP3 file for writing").arg(path);
         return false;
     }
-    const bool setsSomething = std::any_of(edits.begin(), edits.end(),
-                                           [](const auto &edit) { return edit && !edit->isEmpty(); });
-    // Files without ID3v2 get 2.4; 2.2 cannot be written and becomes 2.3.
-    const int version = file.hasID3v2Tag() ? std::max<int>(3, file.ID3v2Tag()->header()->majorVersion()) : 4;
+    const int version = id3v2Version(file);
     int tagTypes = 0;
-    if (file.hasID3v2Tag() || setsSomething) {
+    if (file.hasID3v2Tag() || setsSomething(edits)) {
         applyId3v2(file.ID3v2Tag(true), version, edits);
         tagTypes |= TagLib::MPEG::File::ID3v2;
     }
@@ -282,6 +311,46 @@ bool writeTags(const QString &copyPath, const TagEdits &edits, QString *error)
         return writeMpegTags(copyPath, edits, error);
     }
     return false;
+}
+
+std::optional<MpegTagBytes> renderMpegTags(const QString &path, const TagEdits &edits, QString *why)
+{
+    TagLib::FileStream stream(QFile::encodeName(path).constData(), true);
+    TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
+    QFile raw(path);
+    if (!file.isValid() || !raw.open(QIODevice::ReadOnly)) {
+        *why = QStringLiteral("TagLib cannot read the MP3 file");
+        return std::nullopt;
+    }
+    MpegTagBytes out;
+    if (file.hasID3v2Tag()) {
+        TagLib::ID3v2::Tag *tag = file.ID3v2Tag();
+        const TagLib::ID3v2::Header *header = tag->header();
+        // TagLib's tag must be the one at the start, alone and plain.
+        const qint64 size = leadingId3v2Size(raw);
+        if (size != qint64(header->completeTagSize()) || header->footerPresent() || header->extendedHeader()
+            || header->unsynchronisation()) {
+            *why = QStringLiteral("the ID3v2 tag is not rewritten as it stands");
+            return std::nullopt;
+        }
+        const int version = id3v2Version(file);
+        applyId3v2(tag, version, edits);
+        const TagLib::ByteVector rendered = tag->render(version == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4);
+        out.id3v2 = paddedTag(QByteArray(rendered.data(), int(rendered.size())), size);
+        if (!out.id3v2) {
+            *why = QStringLiteral("the new ID3v2 tag does not fit into the old one");
+            return std::nullopt;
+        }
+    } else if (setsSomething(edits)) {
+        *why = QStringLiteral("the file has no ID3v2 tag to write into");
+        return std::nullopt;
+    }
+    if (file.hasID3v1Tag()) {
+        applyId3v1(file.ID3v1Tag(), edits);
+        const TagLib::ByteVector rendered = file.ID3v1Tag()->render();
+        out.id3v1 = QByteArray(rendered.data(), int(rendered.size()));
+    }
+    return out;
 }
 
 QStringList tagsNotCarried(const QString &path, int targetFormat)

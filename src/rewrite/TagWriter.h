@@ -35,6 +35,19 @@ using TagEdits = TagStrings;
 // write fails; the copy is then to be thrown away.
 bool writeTags(const QString &copyPath, const TagEdits &edits, QString *error);
 
+// The tags writeTags would give an MP3, rendered without writing anything,
+// for a save into the file itself: the ID3v2 tag at its start padded with
+// zeros to the size the old one had with its padding, and the ID3v1 tag
+// that ends it, each only where the file has one. nullopt with *why when
+// the new ID3v2 tag does not fit, the edits need one the file does not have,
+// or the old tag is not one that is rewritten as it stands (a footer, an
+// extended header, unsynchronisation).
+struct MpegTagBytes {
+    std::optional<QByteArray> id3v2; // from the file's first byte
+    std::optional<QByteArray> id3v1; // its last 128 bytes
+};
+std::optional<MpegTagBytes> renderMpegTags(const QString &path, const TagEdits &edits, QString *why);
+
 // Proves that edited holds the same audio as original: libsndfile sees the
 // same format, channels, rate and frames; FLAC has the same STREAMINFO and
 // frame bytes, Ogg the same audio packets, MP3 the same bytes between the
