@@ -1,14 +1,18 @@
 // Starts the program: options that only print something run without a
 // display; otherwise every argument names a file to open in a window.
 #include "window/SoundFileWindowController.h"
+#include "window/TerminationWatcher.h"
 #include "cli/CommandLine.h"
+#include "filelogic/FilePath.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFile>
 #include <QIcon>
 #include <QTextStream>
 #include <QTimer>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -26,8 +30,14 @@ void setApplicationNames()
 int main(int argc, char **argv)
 {
     QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args.append(QString::fromLocal8Bit(argv[i]));
+    // Arguments whose bytes a QString cannot hold: as files they are
+    // refused, never mistaken for the file their decoded text names.
+    QStringList unencodable;
+    for (int i = 1; i < argc; ++i) {
+        args.append(QFile::decodeName(argv[i]));
+        if (!nameIsEncodable(argv[i]))
+            unencodable.append(args.last());
+    }
 
     if (parseCommandLine(args).mode != CommandLineMode::Gui) {
         // No QGuiApplication: these must work without any display.
@@ -35,7 +45,7 @@ int main(int argc, char **argv)
         setApplicationNames();
         QTextStream out(stdout);
         QTextStream err(stderr);
-        return runCommandLine(args, out, err);
+        return runCommandLine(args, out, err, unencodable);
     }
 
     // Qt takes its own options (-platform, -style, ...) out of the arguments
@@ -61,8 +71,16 @@ int main(int argc, char **argv)
 
     QStringList files = QApplication::arguments().mid(1);
     for (int i = qtArgc + 1; i < argc; ++i)
-        files.append(QString::fromLocal8Bit(argv[i]));
+        files.append(QFile::decodeName(argv[i]));
+    files.removeIf([&unencodable](const QString &file) {
+        if (unencodable.contains(file))
+            std::fprintf(stderr, "wavquill: %s: %s\n", qPrintable(file), qPrintable(unencodableNameText()));
+        return unencodable.contains(file);
+    });
 
+    // SIGTERM and SIGHUP close every document, running saves cancelled.
+    TerminationWatcher watcher;
+    QObject::connect(&watcher, &TerminationWatcher::terminated, &app, &QCoreApplication::exit);
     SoundFileWindowController delegate;
     QTimer::singleShot(0, &delegate, [&delegate, files] { delegate.applicationDidFinishLaunching(files); });
     return QApplication::exec();

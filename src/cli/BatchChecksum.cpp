@@ -134,10 +134,10 @@ int runVerify(const QStringList &files, bool json, QTextStream &out, QTextStream
     return batch.status(status, stopped);
 }
 
-int runEmbedMd5(const QStringList &files, bool dryRun, QTextStream &out, QTextStream &err)
+int runEmbedMd5(const QStringList &files, const EditRules &rules, QTextStream &out, QTextStream &err)
 {
     QList<QPair<QString, FieldEdits>> batch;
     for (const QString &file : files)
         batch << qMakePair(file, FieldEdits());
-    return runFieldEdits(batch, dryRun, out, err, md5Chunk);
+    return runFieldEdits(batch, rules, out, err, md5Chunk);
 }

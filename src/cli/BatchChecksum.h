@@ -6,6 +6,8 @@
 // Main thread; no display needed.
 #pragma once
 
+#include "cli/BatchEdit.h"
+
 #include <QStringList>
 
 class QTextStream;
@@ -17,5 +19,5 @@ class QTextStream;
 int runVerify(const QStringList &files, bool json, QTextStream &out, QTextStream &err);
 
 // Stores each file's checksum where it differs from the stored one; with
-// dryRun prints "FILE: md5: OLD -> NEW" instead. Returns as runFieldEdits.
-int runEmbedMd5(const QStringList &files, bool dryRun, QTextStream &out, QTextStream &err);
+// rules.dryRun prints "FILE: md5: OLD -> NEW" instead. Returns as runFieldEdits.
+int runEmbedMd5(const QStringList &files, const EditRules &rules, QTextStream &out, QTextStream &err);

@@ -1,6 +1,7 @@
 #include "cli/BatchConvert.h"
 
 #include "filelogic/ContainerTable.h"
+#include "filelogic/FilePath.h"
 #include "filelogic/FormatList.h"
 #include "filelogic/SoundFileOpen.h"
 #include "cli/BatchProgress.h"
@@ -11,7 +12,6 @@
 #include <sndfile.h>
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QTextStream>
 
 #include <algorithm>
@@ -71,7 +71,7 @@ qsizetype entryNamed(const QList<FormatEntry> &entries, const QString &name, con
     return -1;
 }
 
-// The job the Convert tab builds for these choices.
+// The job the Convert tab builds for these choices, into another file.
 RewriteJob convertJob(SNDFILE *handle, const SF_INFO &info, const QString &source, const QString &target, int format,
                       const std::vector<int> &channels)
 {
@@ -79,9 +79,7 @@ RewriteJob convertJob(SNDFILE *handle, const SF_INFO &info, const QString &sourc
     job.source = handle;
     job.sourceInfo = info;
     job.sourcePath = source;
-    const bool inPlace = isSameFile(source, target) || source == target;
-    job.requireAllFrames = inPlace;
-    job.targetPath = inPlace ? source : target;
+    job.targetPath = target;
     job.targetInfo = info;
     job.targetInfo.format = format;
     job.targetInfo.channels = int(channels.size());
@@ -95,13 +93,33 @@ QString write(const RewriteJob &job, const SaveEngine &engine)
 {
     ReplacementFile temp;
     QString why;
-    if (engine.writesReplacement() && !temp.create(job.targetPath, &why))
+    if (engine.writesReplacement() && !temp.create(job.targetPath, &why, job.replace))
         return why;
     // Ctrl+C cancels after the current block; the new file goes with it.
     const RewriteResult result = rewrite::runSave(job, engine, temp, [](double) { return !BatchRun::stopRequested(); });
     if (result.ok)
         return {};
-    return result.cancelled ? tr("interrupted; nothing was written") : result.detail;
+    return result.cancelled || temp.stopped() ? tr("interrupted; nothing was written") : result.detail;
+}
+
+// Why the target may not be written: it is the source under another name,
+// or an existing file that is not a sound file of the chosen major format
+// (unless forced). Empty when it may.
+QString targetProblem(const QString &source, const QString &target, int format, bool force)
+{
+    const FileIdentity existing = fileIdentityOf(target);
+    if (existing.sameFile(fileIdentityOf(source)))
+        return tr("is the file being converted (the same file by another name or link); nothing was written");
+    if (!existing.isValid() || force)
+        return {};
+    SF_INFO info{};
+    SNDFILE *file = openSoundFile(target, &info, nullptr, nullptr);
+    if (file)
+        sf_close(file);
+    if (file && (info.format & SF_FORMAT_TYPEMASK) == (format & SF_FORMAT_TYPEMASK))
+        return {};
+    return tr("exists and is not a %1 file; nothing was written (--force replaces it)")
+        .arg(majorFormats().value(majorFormatIndex(format)).name);
 }
 
 } // namespace
@@ -146,8 +164,8 @@ int runConvert(const ConvertRequest &request, QTextStream &, QTextStream &err)
         err.flush();
         return status;
     };
-    const QString source = QFileInfo(request.source).absoluteFilePath();
-    const QString target = QFileInfo(request.target).absoluteFilePath();
+    const QString source = absolutePathAsGiven(request.source);
+    const QString target = absolutePathAsGiven(request.target);
     SF_INFO info{};
     DocumentError openError;
     SNDFILE *handle = openSoundFile(source, &info, nullptr, &openError);
@@ -165,11 +183,15 @@ int runConvert(const ConvertRequest &request, QTextStream &, QTextStream &err)
         return fail(request.source, error, 2);
     if (rewrite::isReadOnlyFile(target))
         return fail(request.target, tr("the file is read-only"), 1);
+    if (const QString problem = targetProblem(source, target, format, request.force); !problem.isEmpty())
+        return fail(request.target, problem, 1);
 
     const FileMetadata read = readSavedMetadata(handle, info.format, source);
     // The tab offers to keep a record only where the file has one.
     const bool keepBext = request.keepBext && read.hasBext;
     RewriteJob job = convertJob(handle, info, source, target, format, channels);
+    // The target stays the file just looked at, or none.
+    job.replace = {fileIdentityOf(target), request.splitLinks, false, &BatchRun::stopRequested};
     rewrite::fillJobMetadata(rewrite::metadataTexts(read, info.samplerate), read, info.samplerate, keepBext, &job);
     QStringList notKept;
     const SaveEngine engine = rewrite::saveEngineFor(job, read, false, keepBext != read.hasBext, &notKept);

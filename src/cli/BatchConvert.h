@@ -24,6 +24,11 @@ struct ConvertRequest {
     // names none and is refused).
     std::optional<QString> channels;
     bool keepBext = false;
+    // An existing target that is not a sound file of the chosen major
+    // format is replaced all the same.
+    bool force = false;
+    // A target with other names may get a file of its own.
+    bool splitLinks = false;
 };
 
 // The complete format word for a name the major can write; 0 and *error
@@ -34,7 +39,9 @@ int convertFormatNamed(const QString &name, QString *error);
 // *error when the list is not numbers below `channels`.
 std::vector<int> convertChannelsNamed(const QString &list, int channels, QString *error);
 
-// Runs the conversion; Ctrl+C cancels it with nothing written. Returns 0,
-// 1 on failure (said on err), 2 for a format or channel list that makes no
-// sense, 130 when interrupted.
+// Runs the conversion; Ctrl+C cancels it with nothing written. A target
+// that is the source itself (by any name or link) is refused, and so is an
+// existing one that is not a sound file of the chosen format unless
+// request.force. Returns 0, 1 on failure (said on err), 2 for a format or
+// channel list that makes no sense, 130 (143, 129) when interrupted.
 int runConvert(const ConvertRequest &request, QTextStream &out, QTextStream &err);

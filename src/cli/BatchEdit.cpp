@@ -2,6 +2,7 @@
 
 #include "filelogic/BextLoudness.h"
 #include "filelogic/ContainerTable.h"
+#include "filelogic/FilePath.h"
 #include "filelogic/FileText.h"
 #include "filelogic/SoundFileOpen.h"
 #include "filelogic/Timecode.h"
@@ -97,6 +98,7 @@ struct OpenFile {
     SNDFILE *handle = nullptr;
     SF_INFO info{};
     FileMetadata read;
+    FileIdentity identity; // as read: the save requires the file so
     ~OpenFile()
     {
         // After a save this is the replaced file's last handle, and closing
@@ -113,6 +115,7 @@ struct OpenFile {
             *error = why.localizedDescription.isEmpty() ? tr("Unable to open the file.") : why.localizedDescription;
             return false;
         }
+        identity = fileIdentityOf(path);
         read = readSavedMetadata(handle, info.format, path);
         return true;
     }
@@ -125,10 +128,11 @@ struct OpenFile {
 
 // Saves the texts (as OpenFile::texts() gives them, `was` before the
 // edits) into the file in place, as the window's Save does. *stopped tells a
-// save that Ctrl+C stopped; a dry run says in *how how it would write.
+// save that Ctrl+C stopped; *warning what changed beyond the fields; a dry
+// run says in *how how it would write.
 QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &was,
-             const rewrite::MetadataTexts &texts, const QList<ChunkPayload> &chunks, bool dryRun, bool *stopped,
-             QString *how)
+             const rewrite::MetadataTexts &texts, const QList<ChunkPayload> &chunks, const EditRules &rules,
+             bool *stopped, QString *warning, QString *how)
 {
     if (rewrite::isReadOnlyFile(path))
         return tr("the file is read-only");
@@ -157,7 +161,7 @@ QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &
         return tr("this format has no chunks to set");
     if (!chunks.isEmpty())
         engine.chunks->chunks = chunks;
-    if (dryRun) {
+    if (rules.dryRun) {
         *how = rewrite::saveCostText(job, engine);
         return {};
     }
@@ -166,20 +170,18 @@ QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &
     job.source = file.info.seekable ? file.handle : reopenSoundFile(path, file.info, false);
     if (!job.source)
         return tr("the file can no longer be read from its start");
+    job.replace = {file.identity, rules.splitLinks, rules.keepModified, &BatchRun::stopRequested};
     ReplacementFile temp;
     // The batch flushes each folder once, after its last file.
     temp.setFolderFlushDeferred(true);
-    QString why;
-    RewriteResult result;
-    if (engine.writesReplacement() && !temp.create(path, &why))
-        result.detail = why;
-    else
-        result = rewrite::runSave(job, engine, temp, [](double) { return !BatchRun::stopRequested(); });
+    const RewriteResult result = rewrite::runSave(job, engine, temp, [](double) { return !BatchRun::stopRequested(); });
     if (job.source != file.handle)
         sf_close(job.source);
-    *stopped = result.cancelled;
-    if (result.cancelled)
+    *stopped = result.cancelled || temp.stopped();
+    if (*stopped)
         return tr("interrupted; left as it was");
+    if (result.replaced && temp.ownerChanged())
+        *warning = tr("the saved file belongs to you now, no longer to %1").arg(temp.target().ownerText());
     return result.ok ? QString() : result.detail.isEmpty() ? tr("Unable to write file") : result.detail;
 }
 
@@ -219,16 +221,16 @@ std::optional<FieldEdit> parseFieldEdit(const QString &text, QString *error)
 bool readFieldTexts(const QString &path, rewrite::MetadataTexts *texts, QString *error)
 {
     OpenFile file;
-    if (!file.open(QFileInfo(path).absoluteFilePath(), error))
+    if (!file.open(absolutePathAsGiven(path), error))
         return false;
     *texts = file.texts();
     return true;
 }
 
-EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun, const ChunkEditsFor &chunks)
+EditOutcome editFile(const QString &path, const FieldEdits &edits, const EditRules &rules, const ChunkEditsFor &chunks)
 {
     EditOutcome outcome;
-    const QString absolute = QFileInfo(path).absoluteFilePath();
+    const QString absolute = absolutePathAsGiven(path);
     OpenFile file;
     if (!file.open(absolute, &outcome.error))
         return outcome;
@@ -255,15 +257,15 @@ EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun, 
     // midnight, unless the whole record goes.
     if (texts[size_t(F::Timecode)].isEmpty() && rewrite::textsHoldBext(texts))
         texts[size_t(F::Timecode)] = timecodeText(0, rate);
-    outcome.error = save(absolute, file, was, texts, chunkEdits, dryRun, &outcome.stopped, &outcome.how);
-    outcome.written = outcome.error.isEmpty() && !dryRun;
+    outcome.error = save(absolute, file, was, texts, chunkEdits, rules, &outcome.stopped, &outcome.warning, &outcome.how);
+    outcome.written = outcome.error.isEmpty() && !rules.dryRun;
     if (outcome.written)
         outcome.folder = QFileInfo(QFileInfo(absolute).canonicalFilePath()).absolutePath();
     return outcome;
 }
 
-int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, QTextStream &out, QTextStream &err,
-                  const ChunkEditsFor &chunks)
+int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, const EditRules &rules, QTextStream &out,
+                  QTextStream &err, const ChunkEditsFor &chunks)
 {
     // Several files are saved at once: their flushes to disk then share the
     // file system's journal commits instead of waiting one after another.
@@ -295,10 +297,12 @@ int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, Q
             batch.report(QStringLiteral("wavquill: %1: %2").arg(file, outcome.error));
             return;
         }
+        if (!outcome.warning.isEmpty())
+            batch.report(QStringLiteral("wavquill: %1: %2").arg(file, outcome.warning));
         for (const QString &change : outcome.changes)
-            if (dryRun)
+            if (rules.dryRun)
                 out << file << ": " << change << '\n';
-        if (dryRun && !outcome.how.isEmpty())
+        if (rules.dryRun && !outcome.how.isEmpty())
             out << file << ": " << outcome.how << '\n';
         out.flush();
     };
@@ -310,7 +314,7 @@ int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, Q
             finishOldest();
         if (!batch.next(file))
             break;
-        running.push_back({file, identity, std::async(std::launch::async, editFile, file, edits, dryRun, chunks)});
+        running.push_back({file, identity, std::async(std::launch::async, editFile, file, edits, rules, chunks)});
     }
     while (!running.empty())
         finishOldest();

@@ -38,8 +38,16 @@ std::optional<FieldEdit> parseFieldEdit(const QString &text, QString *error);
 // The texts the window's fields would show for the file.
 bool readFieldTexts(const QString &path, rewrite::MetadataTexts *texts, QString *error);
 
+// How a batch writes its files.
+struct EditRules {
+    bool dryRun = false;       // only the checks run; nothing is written
+    bool splitLinks = false;   // a file with other names may get one of its own
+    bool keepModified = false; // saved files keep their modification times
+};
+
 struct EditOutcome {
     QString error;       // why nothing was written; empty when all went well
+    QString warning;     // what the save changed beyond the fields (the owner)
     QStringList changes; // 'title: "old" -> "new"', one per field that differs
     bool written = false;
     QString folder;      // the written file's folder, still to be flushed
@@ -54,11 +62,14 @@ using ChunkEditsFor = std::function<QList<ChunkPayload>(const QString &path, Edi
 
 // Writes those edits and chunks that differ from what the file holds. A
 // field the file's container cannot hold as given is an error and nothing
-// is written; so is a read-only file. With dryRun only the checks run. A save stops,
-// leaving the file as it was, when Ctrl+C is pressed before it starts to
-// replace the file (BatchRun::stopRequested). Any thread: it touches only
-// the file and handles it opens itself.
-EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun, const ChunkEditsFor &chunks = {});
+// is written; so is a read-only file, one with other names (unless
+// rules.splitLinks), and one another program changes, locks or writes while
+// it is saved. With rules.dryRun only the checks run. A save stops, leaving
+// the file as it was, when Ctrl+C is pressed before it starts to replace the
+// file (BatchRun::stopRequested). Any thread: it touches only the file and
+// handles it opens itself.
+EditOutcome editFile(const QString &path, const FieldEdits &edits, const EditRules &rules,
+                     const ChunkEditsFor &chunks = {});
 
 // Runs editFile over the files, with progress and Ctrl+C (BatchRun): a dry
 // run prints each change as "FILE: change" on out, then "FILE: in place" or
@@ -66,7 +77,7 @@ EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun, 
 // "wavquill: FILE: reason", both in the files' order. Up to 32 files are
 // saved at once, each on a thread of its own (editFile touches only files
 // it opens itself); after Ctrl+C those that are not yet replacing their file
-// stop, and no other starts. Returns 0, 1 when a file failed, 130 when
-// Ctrl+C left files as they were.
-int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, QTextStream &out, QTextStream &err,
-                  const ChunkEditsFor &chunks = {});
+// stop, and no other starts. Returns 0, 1 when a file failed, 130 (143,
+// 129) when Ctrl+C (SIGTERM, SIGHUP) left files as they were.
+int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, const EditRules &rules, QTextStream &out,
+                  QTextStream &err, const ChunkEditsFor &chunks = {});

@@ -4,18 +4,21 @@
 #include <QTextStream>
 
 #include <atomic>
+#include <iterator>
 #include <unistd.h>
 
 namespace {
 
-// Set by the handler, read by the saves' threads: a lock-free atomic is
-// safe for both.
+// The signal that asked to stop, 0 for none. Set by the handler, read by
+// the saves' threads: a lock-free atomic is safe for both.
 std::atomic<int> g_stop{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-void onInterrupt(int)
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void onStopSignal(int signal)
 {
-    g_stop = 1;
+    g_stop = signal;
 }
 
 } // namespace
@@ -30,23 +33,25 @@ BatchRun::BatchRun(QTextStream &err, qsizetype total, const QString &left) : m_e
     const qint64 delay = qEnvironmentVariableIntValue("WAVQUILL_PROGRESS_AFTER_MS", &ok);
     if (ok && delay >= 0)
         m_delayMs = delay;
-    // And a Ctrl+C of their own before a given file (counted from 1), which
-    // no timing can make arrive at a known point.
+    // And a Ctrl+C (or another signal) of their own before a given file
+    // (counted from 1), which no timing can make arrive at a known point.
     m_interruptBefore = qEnvironmentVariableIntValue("WAVQUILL_INTERRUPT_BEFORE_FILE");
     g_stop = 0;
     struct sigaction action{};
-    action.sa_handler = onInterrupt;
+    action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
-    // A second Ctrl+C ends the program at once; the file being written has
+    // A second signal ends the program at once; the file being written has
     // no name yet, so nothing half-written is left even then.
     action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, &m_previous);
+    for (size_t i = 0; i < std::size(kStopSignals); ++i)
+        sigaction(kStopSignals[i], &action, &m_previous[i]);
     m_clock.start();
 }
 
 BatchRun::~BatchRun()
 {
-    sigaction(SIGINT, &m_previous, nullptr);
+    for (size_t i = 0; i < std::size(kStopSignals); ++i)
+        sigaction(kStopSignals[i], &m_previous[i], nullptr);
     if (m_barShown) {
         m_err << '\n';
         m_err.flush();
@@ -55,8 +60,10 @@ BatchRun::~BatchRun()
 
 bool BatchRun::next(const QString &file)
 {
-    if (m_interruptBefore == m_started + 1)
-        std::raise(SIGINT);
+    if (m_interruptBefore == m_started + 1) {
+        const int signal = qEnvironmentVariableIntValue("WAVQUILL_INTERRUPT_SIGNAL");
+        std::raise(signal > 0 ? signal : SIGINT);
+    }
     if (g_stop)
         return false;
     ++m_started;
@@ -110,7 +117,7 @@ int BatchRun::status(int status, qsizetype stopped)
     m_barShown = false;
     m_err << QStringLiteral("wavquill: interrupted; %1 of %2 files %3\n").arg(left).arg(m_total).arg(m_left);
     m_err.flush();
-    return 130;
+    return 128 + g_stop;
 }
 
 // The files finished; a file's name could wrap the line, which \r cannot

@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include "analysis/PeakScan.h"
+#include "filelogic/FilePath.h"
 #include "filelogic/FormatList.h"
 #include "filelogic/SaveJournal.h"
 #include "filelogic/SoundFileOpen.h"
@@ -15,7 +16,6 @@
 #include "rewrite/ChunkSave.h"
 
 #include <QCommandLineParser>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTextStream>
@@ -33,16 +33,16 @@ FileReport inspectFile(const QString &file, bool info, bool peak)
     SF_INFO sfinfo{};
     qint64 size = 0;
     DocumentError error;
-    SNDFILE *handle = openSoundFile(QFileInfo(file).absoluteFilePath(), &sfinfo, &size, &error);
+    const QString path = absolutePathAsGiven(file);
+    SNDFILE *handle = openSoundFile(path, &sfinfo, &size, &error);
     if (!handle) {
         report.error = error.localizedDescription.isEmpty() ? QStringLiteral("Unable to open the file.")
                                                             : error.localizedDescription;
         return report;
     }
     if (info) {
-        report.sections = infoSections(handle, sfinfo, size, QFileInfo(file).absoluteFilePath());
+        report.sections = infoSections(handle, sfinfo, size, path);
         if (chunkSaveSupported(sfinfo.format)) {
-            const QString path = QFileInfo(file).absoluteFilePath();
             // As the window shows its Markers tab: only when there are some.
             if (const ReportSection markers = markersSection(path, sfinfo.samplerate); !markers.fields.isEmpty())
                 report.sections.append(markers);
@@ -82,8 +82,13 @@ struct Action {
     QStringList allows;
 };
 
-// Options that only some kinds of work take.
-const QStringList kModeOptions{"json", "dry-run", "format", "channels", "o", "keep-bext"};
+// Options that only some kinds of work take, and the work they go with.
+const QList<QPair<QString, QString>> kModeOptions{
+    {"json", "--info, --peak, --loudness or --verify"}, {"dry-run", "--set, --import-csv or --embed-md5"},
+    {"keep-mtime", "--set, --import-csv or --embed-md5"},
+    {"split-links", "--set, --import-csv, --embed-md5 or --convert"},
+    {"format", "--convert"}, {"channels", "--convert"}, {"o", "--convert"}, {"keep-bext", "--convert"},
+    {"force", "--convert"}};
 
 QString optionText(const QString &name)
 {
@@ -94,7 +99,7 @@ QString optionText(const QString &name)
 // only some modes take. Empty when all is well, else the usage error.
 QString checkAction(const Action &action, const QCommandLineParser &parser, CommandLineOptions &options)
 {
-    for (const QString &name : kModeOptions)
+    for (const auto &[name, goesWith] : kModeOptions)
         if (parser.isSet(name) && !action.allows.contains(name))
             return QStringLiteral("%1 does not go with --%2").arg(optionText(name), QLatin1String(action.option));
     const QString need = QStringLiteral("--%1 needs at least one file").arg(QLatin1String(action.option));
@@ -148,8 +153,8 @@ CommandLineOptions parseCommandLine(const QStringList &args)
     // Unknown options in a window's command line are Qt's own (-platform,
     // -style); without an option of ours they are left to it.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QStringList flags{"version", "info", "peak", "loudness", "json", "dry-run", "export-csv", "check", "convert", "keep-bext",
-                            "verify", "embed-md5"};
+    const QStringList flags{"version", "info", "peak", "loudness", "json", "dry-run", "export-csv", "check", "convert",
+                            "keep-bext", "force", "split-links", "keep-mtime", "verify", "embed-md5"};
     for (const QString &flag : flags)
         parser.addOption(QCommandLineOption(flag));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
@@ -164,7 +169,10 @@ CommandLineOptions parseCommandLine(const QStringList &args)
     options.peak = parser.isSet(QStringLiteral("peak"));
     options.loudness = parser.isSet(QStringLiteral("loudness"));
     options.json = parser.isSet(QStringLiteral("json"));
-    options.dryRun = parser.isSet(QStringLiteral("dry-run"));
+    options.rules.dryRun = parser.isSet(QStringLiteral("dry-run"));
+    options.rules.splitLinks = parser.isSet(QStringLiteral("split-links"));
+    options.rules.keepModified = parser.isSet(QStringLiteral("keep-mtime"));
+    options.force = parser.isSet(QStringLiteral("force"));
     options.csv = parser.value(QStringLiteral("import-csv"));
     options.format = parser.value(QStringLiteral("format"));
     if (parser.isSet(QStringLiteral("channels")))
@@ -191,10 +199,14 @@ CommandLineOptions parseCommandLine(const QStringList &args)
     }
     using M = CommandLineMode;
     const QList<Action> actions = {
-        {M::Inspect, options.info ? "info" : options.peak ? "peak" : "loudness", {"json"}}, {M::Set, "set", {"dry-run"}},
-        {M::ExportCsv, "export-csv", {}},                        {M::ImportCsv, "import-csv", {"dry-run"}},
-        {M::Check, "check", {}},                                 {M::Convert, "convert", {"format", "channels", "o", "keep-bext"}},
-        {M::Verify, "verify", {"json"}},                         {M::EmbedMd5, "embed-md5", {"dry-run"}},
+        {M::Inspect, options.info ? "info" : options.peak ? "peak" : "loudness", {"json"}},
+        {M::Set, "set", {"dry-run", "split-links", "keep-mtime"}},
+        {M::ExportCsv, "export-csv", {}},
+        {M::ImportCsv, "import-csv", {"dry-run", "split-links", "keep-mtime"}},
+        {M::Check, "check", {}},
+        {M::Convert, "convert", {"format", "channels", "o", "keep-bext", "force", "split-links"}},
+        {M::Verify, "verify", {"json"}},
+        {M::EmbedMd5, "embed-md5", {"dry-run", "split-links", "keep-mtime"}},
     };
     QList<Action> asked;
     for (const Action &action : actions)
@@ -205,11 +217,9 @@ CommandLineOptions parseCommandLine(const QStringList &args)
     } else if (asked.size() > 1) {
         options.error = QStringLiteral("--%1 and --%2 do not go together").arg(QLatin1String(asked[0].option), QLatin1String(asked[1].option));
     } else if (asked.isEmpty()) {
-        for (const QString &name : kModeOptions)
+        for (const auto &[name, goesWith] : kModeOptions)
             if (options.error.isEmpty() && parser.isSet(name))
-                options.error = QStringLiteral("%1 goes with %2").arg(optionText(name),
-                    name == QLatin1String("json") ? QStringLiteral("--info, --peak, --loudness or --verify")
-                    : name == QLatin1String("dry-run") ? QStringLiteral("--set, --import-csv or --embed-md5") : QStringLiteral("--convert"));
+                options.error = QStringLiteral("%1 goes with %2").arg(optionText(name), goesWith);
     } else if (!parser.unknownOptionNames().isEmpty()) {
         options.error = QStringLiteral("unknown option '%1'").arg(parser.unknownOptionNames().first());
     } else {
@@ -229,13 +239,14 @@ QString commandLineUsage()
         "   or: wavquill --info [--peak] [--json] FILE...\n"
         "   or: wavquill --peak [--json] FILE...\n"
         "   or: wavquill --loudness [--json] FILE...\n"
-        "   or: wavquill --set FIELD=VALUE [--set ...] [--dry-run] FILE...\n"
+        "   or: wavquill --set FIELD=VALUE [--set ...] [--dry-run] [--split-links] [--keep-mtime] FILE...\n"
         "   or: wavquill --export-csv FILE... > list.csv\n"
-        "   or: wavquill --import-csv list.csv [--dry-run]\n"
+        "   or: wavquill --import-csv list.csv [--dry-run] [--split-links] [--keep-mtime]\n"
         "   or: wavquill --check FILE...\n"
-        "   or: wavquill --convert --format MAJOR[:SUBTYPE] [--channels 0,2,...] [--keep-bext] -o OUT FILE\n"
+        "   or: wavquill --convert --format MAJOR[:SUBTYPE] [--channels 0,2,...] [--keep-bext] [--force]\n"
+        "                [--split-links] -o OUT FILE\n"
         "   or: wavquill --verify [--json] FILE...\n"
-        "   or: wavquill --embed-md5 [--dry-run] FILE...\n"
+        "   or: wavquill --embed-md5 [--dry-run] [--split-links] [--keep-mtime] FILE...\n"
         "\n"
         "Opens each sound file in a window of its own, where its properties, text\n"
         "metadata and broadcast (BEXT) record can be read and edited, and the file\n"
@@ -268,7 +279,15 @@ QString commandLineUsage()
         "  --convert   convert FILE as the Convert tab does: --format names the\n"
         "              format and encoding as the tab's pop-ups do or as libsndfile\n"
         "              does (WAV:PCM_24), --channels the channels to keep (from 0),\n"
-        "              --keep-bext keeps the broadcast record, -o the new file\n"
+        "              --keep-bext keeps the broadcast record, -o the new file,\n"
+        "              which may not be FILE itself under any name\n"
+        "  --force     with --convert: replace an -o file that exists and is not a\n"
+        "              sound file of the chosen format\n"
+        "  --split-links  with --set, --import-csv, --embed-md5 or --convert: save a\n"
+        "              file that has other names (hard links) all the same; the name\n"
+        "              saved gets a file of its own, the other names keep the old one\n"
+        "  --keep-mtime  with --set, --import-csv or --embed-md5: saved files keep\n"
+        "              their modification time\n"
         "  --verify    compute the MD5 of each file's audio (WAV, RF64 and BW64: the\n"
         "              data chunk's bytes; AIFF: the sound data; FLAC: the decoded\n"
         "              samples) and compare it with the one the file stores (an MD5\n"
@@ -284,18 +303,43 @@ QString commandLineUsage()
         "\n"
         "Without any of these, Qt's own options (-platform, -style, ...) apply to\n"
         "the windows. Batches show progress on standard error once they take more\n"
-        "than a second. After Ctrl+C no file starts, and each file being written\n"
-        "is either finished or left as it was.\n"
+        "than a second. After Ctrl+C, SIGTERM or SIGHUP no file starts, and each\n"
+        "file being written is either finished or left as it was. A file that\n"
+        "another program locks, writes or replaces while it is saved is left as\n"
+        "it is and reported.\n"
         "\n"
         "Exit status: 0 when every file was read or written, 1 when one could not\n"
         "be (the others are still done), --check reported something or --verify\n"
         "found a mismatch, 2 when the options are wrong, 130 when Ctrl+C stopped a\n"
-        "batch.\n");
+        "batch (143 for SIGTERM, 129 for SIGHUP).\n");
 }
 
 namespace {
 
-int runMode(const CommandLineOptions &options, QTextStream &out, QTextStream &err)
+// Takes the files named by arguments whose bytes were lost in decoding out
+// of the options, saying so on err: such a name would name another file. 1
+// when there was one, else 0; -1 when nothing is left to do.
+int dropUnencodable(CommandLineOptions &options, const QStringList &unencodable, QTextStream &err)
+{
+    const auto unusable = [&](const QString &name) {
+        if (!unencodable.contains(name))
+            return false;
+        err << kProgram << ": " << name << ": " << unencodableNameText() << '\n';
+        err.flush();
+        return true;
+    };
+    using M = CommandLineMode;
+    if (options.mode == M::Gui || options.mode == M::Help || options.mode == M::Version || options.mode == M::UsageError)
+        return 0;
+    const int refused = options.files.removeIf(unusable) > 0 ? 1 : 0;
+    if (unusable(options.output) || unusable(options.csv)
+        || (refused && (options.files.isEmpty() || options.mode == M::Convert)))
+        return -1;
+    return refused;
+}
+
+// refused: 1 when files were dropped before (the status is then at least 1).
+int runMode(const CommandLineOptions &options, int refused, QTextStream &out, QTextStream &err)
 {
     switch (options.mode) {
     case CommandLineMode::Gui:
@@ -323,24 +367,25 @@ int runMode(const CommandLineOptions &options, QTextStream &out, QTextStream &er
         QList<QPair<QString, FieldEdits>> files;
         for (const QString &file : options.files)
             files << qMakePair(file, options.edits);
-        return runFieldEdits(files, options.dryRun, out, err);
+        return std::max(refused, runFieldEdits(files, options.rules, out, err));
     }
     case CommandLineMode::ExportCsv:
-        return runExportCsv(options.files, out, err);
+        return std::max(refused, runExportCsv(options.files, out, err));
     case CommandLineMode::ImportCsv:
-        return runImportCsv(options.csv, options.dryRun, out, err);
+        return runImportCsv(options.csv, options.rules, out, err);
     case CommandLineMode::Check:
-        return runCheck(options.files, out, err);
+        return std::max(refused, runCheck(options.files, out, err));
     case CommandLineMode::Verify:
-        return runVerify(options.files, options.json, out, err);
+        return std::max(refused, runVerify(options.files, options.json, out, err));
     case CommandLineMode::EmbedMd5:
-        return runEmbedMd5(options.files, options.dryRun, out, err);
+        return std::max(refused, runEmbedMd5(options.files, options.rules, out, err));
     case CommandLineMode::Convert:
-        return runConvert({options.files.first(), options.output, options.format, options.channels, options.keepBext},
+        return runConvert({options.files.first(), options.output, options.format, options.channels, options.keepBext,
+                           options.force, options.rules.splitLinks},
                           out, err);
     }
 
-    int status = 0;
+    int status = refused;
     QJsonArray json;
     bool printedOne = false;
     for (const QString &file : options.files) {
@@ -376,9 +421,11 @@ int runMode(const CommandLineOptions &options, QTextStream &out, QTextStream &er
 
 } // namespace
 
-int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err)
+int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err, const QStringList &unencodable)
 {
-    const int status = runMode(parseCommandLine(args), out, err);
+    CommandLineOptions options = parseCommandLine(args);
+    const int refused = dropUnencodable(options, unencodable, err);
+    const int status = refused < 0 ? 1 : runMode(options, refused, out, err);
     // Saves cut short that opening the files finished or undid.
     for (const QString &notice : takeRecoveryNotices())
         err << kProgram << ": " << notice << '\n';

@@ -43,7 +43,8 @@ struct CommandLineOptions {
     bool json = false;
     // --set, each FIELD=VALUE as parsed; --dry-run with --set or --import-csv.
     QList<FieldEdit> edits;
-    bool dryRun = false;
+    // --dry-run, --split-links and --keep-mtime.
+    EditRules rules;
     QString csv; // --import-csv's file
     // --convert's choices (source = the one file).
     QString format;
@@ -51,6 +52,7 @@ struct CommandLineOptions {
     QString output;
     bool keepBext = false;
     QString completionWords; // fields or extensions
+    bool force = false;
     // The files, in order: to open (Gui) or to inspect (Inspect). Every
     // argument that does not start with "-" is a file; so is every argument
     // after "--". Other options are an error with --info or --peak, and left
@@ -75,8 +77,10 @@ QString commandLineUsage();
 constexpr int kStartGui = -1;
 
 // Carries out the options that end without a window, writing what they print
-// to out and complaints to err. Returns the exit status: 0, 1 when a file could
-// not be read or written (the others are still done) or --check found
-// something, 2 for a usage error, 130 when Ctrl+C stopped a batch; or
-// kStartGui.
-int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err);
+// to out and complaints to err. `unencodable` are the arguments whose bytes
+// did not survive decoding (see nameIsEncodable): a file named by one is
+// refused, never taken for the file its decoded text names. Returns the exit
+// status: 0, 1 when a file could not be read or written (the others are
+// still done) or --check found something, 2 for a usage error, 130 (143,
+// 129) when Ctrl+C (SIGTERM, SIGHUP) stopped a batch; or kStartGui.
+int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err, const QStringList &unencodable = {});

@@ -2,11 +2,11 @@
 
 #include "cli/BatchEdit.h"
 #include "cli/BatchProgress.h"
+#include "filelogic/FilePath.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QTextStream>
 
@@ -33,13 +33,32 @@ QString utf8Text(const QByteArray &bytes, QString *error)
     return QString();
 }
 
-QString csvCell(const QString &cell)
+// A cell a spreadsheet would take for a formula, once the quotes before it
+// (of the text's own, or ours) are taken off. Numbers such as a loudness
+// of -23.00 stay plain.
+bool runsAsFormula(const QString &cell)
 {
+    static const QRegularExpression number(QStringLiteral("^[+-]?[0-9]+(\\.[0-9]+)?$"));
+    qsizetype i = 0;
+    while (i < cell.size() && cell.at(i) == u'\'')
+        ++i;
+    return i < cell.size() && QStringView(u"=+-@\t\r").contains(cell.at(i)) && !number.match(cell).hasMatch();
+}
+
+QString csvCell(QString cell)
+{
+    if (runsAsFormula(cell))
+        cell.prepend(u'\'');
     static const QString special = QStringLiteral(",\"\r\n");
     if (std::none_of(cell.begin(), cell.end(), [](QChar c) { return special.contains(c); }))
         return cell;
-    QString quoted = cell;
-    return u'"' + quoted.replace(u'"', QLatin1String("\"\"")) + u'"';
+    return u'"' + cell.replace(u'"', QLatin1String("\"\"")) + u'"';
+}
+
+// A cell as read: the ' csvCell added taken off again.
+QString cellRead(const QString &cell)
+{
+    return cell.startsWith(u'\'') && runsAsFormula(cell.mid(1)) ? cell.mid(1) : cell;
 }
 
 // The header's columns as fields; nullopt and *error when one is unknown,
@@ -91,7 +110,7 @@ std::optional<QList<QStringList>> parseCsv(const QString &text, QString *error)
         } else if (c == u'"' && cell.isEmpty() && !wasQuoted) {
             quoted = wasQuoted = true;
         } else if (c == u',' || c == u'\n' || (c == u'\r' && text.mid(i + 1, 1) == QLatin1String("\n"))) {
-            row << cell;
+            row << cellRead(cell);
             cell.clear();
             wasQuoted = false;
             if (c == u'\r')
@@ -112,7 +131,7 @@ std::optional<QList<QStringList>> parseCsv(const QString &text, QString *error)
         return std::nullopt;
     }
     if (!cell.isEmpty() || wasQuoted || !row.isEmpty())
-        rows << (row << cell);
+        rows << (row << cellRead(cell));
     return rows;
 }
 
@@ -148,7 +167,7 @@ int runExportCsv(const QStringList &files, QTextStream &out, QTextStream &err)
     return batch.status(status);
 }
 
-int runImportCsv(const QString &csvPath, bool dryRun, QTextStream &out, QTextStream &err)
+int runImportCsv(const QString &csvPath, const EditRules &rules, QTextStream &out, QTextStream &err)
 {
     QFile file(csvPath);
     QString error;
@@ -163,7 +182,10 @@ int runImportCsv(const QString &csvPath, bool dryRun, QTextStream &out, QTextStr
         err.flush();
         return 1;
     }
-    const QDir folder = QFileInfo(csvPath).absoluteDir();
+    // The CSV's folder as the kernel finds it: its path up to the last
+    // slash, nothing cleaned.
+    const QString absoluteCsv = absolutePathAsGiven(csvPath);
+    const QString folder = absoluteCsv.left(absoluteCsv.lastIndexOf(u'/') + 1);
     QList<QPair<QString, FieldEdits>> edits;
     int status = 0;
     for (qsizetype r = 1; r < rows->size(); ++r) {
@@ -178,8 +200,8 @@ int runImportCsv(const QString &csvPath, bool dryRun, QTextStream &out, QTextStr
         FieldEdits fileEdits;
         for (qsizetype c = 0; c < fields->size(); ++c)
             fileEdits << FieldEdit{fields->at(c), row.at(c + 1)};
-        edits << qMakePair(QDir::cleanPath(folder.absoluteFilePath(row.first())), fileEdits);
+        edits << qMakePair(row.first().startsWith(u'/') ? row.first() : folder + row.first(), fileEdits);
     }
     err.flush();
-    return std::max(runFieldEdits(edits, dryRun, out, err), status);
+    return std::max(runFieldEdits(edits, rules, out, err), status);
 }

@@ -1,6 +1,6 @@
 #include "cli/LoudnessReport.h"
 
-#include <QFileInfo>
+#include "filelogic/FilePath.h"
 
 #include <cmath>
 
@@ -33,7 +33,7 @@ void addLoudnessSection(FileReport &report)
 {
     if (!report.error.isEmpty())
         return;
-    const LoudnessResult result = measureLoudness(QFileInfo(report.file).absoluteFilePath());
+    const LoudnessResult result = measureLoudness(absolutePathAsGiven(report.file));
     if (!result.ok) {
         report.error = result.error.isEmpty() ? QStringLiteral("The loudness could not be measured.") : result.error;
         report.sections.clear();

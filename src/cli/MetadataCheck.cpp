@@ -2,6 +2,7 @@
 
 #include "analysis/AudioChecksum.h"
 #include "filelogic/ContainerTable.h"
+#include "filelogic/FilePath.h"
 #include "filelogic/SoundFileOpen.h"
 #include "cli/BatchEdit.h"
 #include "cli/BatchProgress.h"
@@ -9,7 +10,6 @@
 #include "rewrite/MetadataSave.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTextStream>
 
@@ -140,7 +140,7 @@ QList<MetadataFinding> checkMetadata(const FileMetadata &read, int format, const
 
 bool checkFile(const QString &path, QList<MetadataFinding> *findings, QString *error)
 {
-    const QString absolute = QFileInfo(path).absoluteFilePath();
+    const QString absolute = absolutePathAsGiven(path);
     SF_INFO info{};
     DocumentError why;
     SNDFILE *handle = openSoundFile(absolute, &info, nullptr, &why);

@@ -1,6 +1,7 @@
 #include "document/SoundFile.h"
 
 #include "filelogic/ContainerTable.h"
+#include "filelogic/FilePath.h"
 #include "filelogic/FileText.h"
 #include "filelogic/SoundFileOpen.h"
 #include "filelogic/Timecode.h"
@@ -9,6 +10,7 @@
 #include "rewrite/ChunkSave.h"
 #include "rewrite/FileRewriter.h"
 #include "rewrite/MetadataSave.h"
+#include "rewrite/ReplacementFile.h"
 #include "rewrite/TagWriter.h"
 
 #include <QFile>
@@ -44,9 +46,12 @@ bool SoundFile::readFromURL(const QUrl &url, const QString &typeName, DocumentEr
     if (!url.isLocalFile() || m_sndfile)
         return false;
     const QString path = url.toLocalFile();
+    // What a save killed before it replaced this file left beside it.
+    ReplacementFile::removeStaleTemporaries(path);
     m_sndfile = openSoundFile(path, &m_sfinfo, &m_fileSize, error);
     if (!m_sndfile)
         return false;
+    m_identity = fileIdentityOf(path);
     m_fileURL = url;
     m_fileType = QFileInfo(path).suffix().toLower();
     openDocuments().append(this);
@@ -56,9 +61,9 @@ bool SoundFile::readFromURL(const QUrl &url, const QString &typeName, DocumentEr
 
 SoundFile *SoundFile::documentShowing(const QString &path)
 {
-    const QString wanted = QFileInfo(path).absoluteFilePath();
+    const QString wanted = absolutePathAsGiven(path);
     for (SoundFile *doc : openDocuments()) {
-        const QString own = QFileInfo(doc->m_fileURL.toLocalFile()).absoluteFilePath();
+        const QString own = absolutePathAsGiven(doc->m_fileURL.toLocalFile());
         if (own == wanted || isSameFile(own, wanted))
             return doc;
     }

@@ -17,6 +17,7 @@
 #include "filelogic/PlayPosition.h"
 #include "container/ChunkList.h"
 #include "container/MarkerReader.h"
+#include "rewrite/SaveTarget.h"
 
 #include <sndfile.h>
 
@@ -147,6 +148,13 @@ public:
     // The major format a target name's extension asks for when it is not
     // the document's own, else 0.
     int formatImpliedBy(const QUrl &url) const;
+    // What the user should agree to before a save replaces the file url
+    // names: that its other names keep the old contents, or that its owner
+    // changes. Empty when there is nothing to ask.
+    QString replaceQuestion(const QUrl &url) const;
+    // The user agreed: the next save over that file asks nothing more, and
+    // may give that name a file of its own apart from its other names.
+    void allowReplacing(const QUrl &url);
     // Hands an error to whoever shows it (the window); cancellations are
     // dropped.
     void presentError(const DocumentError &error);
@@ -312,6 +320,10 @@ private:
     QList<Marker> m_markers;
     QList<Marker> m_markersAsRead;
     std::array<QString, kMetadataFieldCount> m_texts;
+    // The file as last read or saved: a save in place requires it so.
+    FileIdentity m_identity;
+    // The file the user agreed to replace as it is (see allowReplacing).
+    FileIdentity m_replaceAgreed;
     bool m_modified = false;
     bool m_closed = false;
 

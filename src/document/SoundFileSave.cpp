@@ -4,6 +4,7 @@
 #include "document/SoundFile.h"
 
 #include "filelogic/ContainerTable.h"
+#include "filelogic/FilePath.h"
 #include "filelogic/HandleCloser.h"
 #include "filelogic/SoundFileOpen.h"
 #include "playback/AudioRenderer.h"
@@ -18,6 +19,16 @@ namespace {
 DocumentError writeError(const QString &reason)
 {
     return DocumentError{QStringLiteral("rewriteError"), -1, SoundFile::tr("Unable to write file"), reason};
+}
+
+// A refusal because another program changed the file is one the window
+// offers a way out of.
+DocumentError writeError(const QString &reason, const ReplacementFile &temp)
+{
+    DocumentError error = writeError(reason);
+    if (temp.targetChanged())
+        error.code = DocumentError::kChangedOnDisk;
+    return error;
 }
 
 } // namespace
@@ -61,7 +72,9 @@ void SoundFile::convert(QObject *)
     const QString extension = m_convertMajor >= 0 && m_convertMajor < majors.size() ? majors[m_convertMajor].extension
                                                                                      : QString();
     const QString path = m_fileURL.toLocalFile();
-    emit convertTargetWanted(QFileInfo(path).absolutePath(), proposedConvertName(path, extension));
+    // The folder the file is in, links resolved: a path's ".." cleaned as
+    // text could name another folder.
+    emit convertTargetWanted(QFileInfo(path).canonicalPath(), proposedConvertName(path, extension));
 }
 
 void SoundFile::convertCancel(QObject *)
@@ -85,8 +98,8 @@ void SoundFile::fillJobMetadata(bool calledFromConvert, RewriteJob *job)
 bool SoundFile::buildRewriteJob(const QUrl &url, bool calledFromConvert, RewriteJob *job, bool *inPlace,
                                 DocumentError *error)
 {
-    const QString target = QFileInfo(url.toLocalFile()).absoluteFilePath();
-    const QString own = QFileInfo(m_fileURL.toLocalFile()).absoluteFilePath();
+    const QString target = absolutePathAsGiven(url.toLocalFile());
+    const QString own = absolutePathAsGiven(m_fileURL.toLocalFile());
     // By identity, not spelling: a link to the open file is the open file.
     *inPlace = isSameFile(target, own) || target == own;
 
@@ -115,6 +128,8 @@ bool SoundFile::buildRewriteJob(const QUrl &url, bool calledFromConvert, Rewrite
     // In place, the document's own path is replaced, whatever spelling or
     // link the caller used for it.
     job->targetPath = *inPlace ? own : target;
+    job->replace.expected = *inPlace ? m_identity : FileIdentity{};
+    job->replace.splitLinks = m_replaceAgreed.isValid() && m_replaceAgreed.sameFile(fileIdentityOf(job->targetPath));
     job->targetInfo = m_sfinfo;
     if (calledFromConvert) {
         job->targetInfo.format = m_convertFormat;
@@ -129,13 +144,15 @@ bool SoundFile::buildRewriteJob(const QUrl &url, bool calledFromConvert, Rewrite
 
 bool SoundFile::runRewrite(const RewriteJob &job, const SaveEngine &engine, bool inPlace, DocumentError *error)
 {
-    // The new file first: a target that cannot be written fails here,
-    // before any progress shows or playback stops.
+    // Another file's replacement is made first, so a target that cannot be
+    // written fails before any progress shows or playback stops; the
+    // document's own file is replaced only once its edit is known not to
+    // fit in place.
     ReplacementFile temp;
     QString why;
-    if (engine.writesReplacement() && !temp.create(job.targetPath, &why)) {
+    if (engine.writesReplacement() && !engine.inPlace && !temp.create(job.targetPath, &why, job.replace)) {
         releaseReadingHandle(job.source);
-        *error = writeError(why);
+        *error = writeError(why, temp);
         return false;
     }
     const bool wasRunning = m_playing;
@@ -160,7 +177,7 @@ bool SoundFile::runRewrite(const RewriteJob &job, const SaveEngine &engine, bool
 
     if (!result.ok)
         *error = result.cancelled ? DocumentError{QStringLiteral("rewriteError"), DocumentError::kUserCancelled, {}, {}}
-                                  : writeError(result.detail);
+                                  : writeError(result.detail, temp);
     if (inPlace && result.replaced) {
         DocumentError reopenError;
         if (!reopenAfterReplace(job.targetPath, &reopenError)) {
@@ -205,6 +222,7 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert, DocumentEr
     QStringList notKept;
     const SaveEngine engine = saveEngineFor(job, calledFromConvert, &notKept);
     notKept = rewrite::textsNotKept(engine, job) + notKept;
+    m_replaceAgreed = FileIdentity{}; // agreed for this save only
     if (!runRewrite(job, engine, inPlace, error))
         return false;
     if (!inPlace && calledFromConvert && m_openConverted)
@@ -222,6 +240,28 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert)
     if (!ok)
         presentError(error);
     return ok;
+}
+
+QString SoundFile::replaceQuestion(const QUrl &url) const
+{
+    SaveTarget target;
+    QString ignored;
+    if (!url.isLocalFile() || !target.open(absolutePathAsGiven(url.toLocalFile()), SaveTarget::Access::Read, &ignored)
+        || (m_replaceAgreed.isValid() && m_replaceAgreed.sameFile(target.identity())))
+        return {};
+    const QString name = url.fileName();
+    QStringList questions;
+    const nlink_t names = target.status().st_nlink;
+    if (names > 1)
+        questions << tr("“%1” has %2 names; saving will give this name a file of its own.").arg(name).arg(names);
+    if (!target.ownerKeptByCopy())
+        questions << tr("“%1” belongs to %2; the saved file will belong to you.").arg(name, target.ownerText());
+    return questions.join(u' ');
+}
+
+void SoundFile::allowReplacing(const QUrl &url)
+{
+    m_replaceAgreed = fileIdentityOf(url.toLocalFile());
 }
 
 int SoundFile::formatImpliedBy(const QUrl &url) const
@@ -254,7 +294,7 @@ bool SoundFile::saveToURL(const QUrl &url, const QString &typeName, SaveOperatio
     // say; the window asks and then calls saveAsFormat.
     // The document's own file keeps its name, whatever it says.
     const bool ownFile = isSameFile(url.toLocalFile(), m_fileURL.toLocalFile())
-        || QFileInfo(url.toLocalFile()).absoluteFilePath() == QFileInfo(m_fileURL.toLocalFile()).absoluteFilePath();
+        || absolutePathAsGiven(url.toLocalFile()) == absolutePathAsGiven(m_fileURL.toLocalFile());
     if (const int implied = ownFile ? 0 : formatImpliedBy(url)) {
         if (error)
             *error = writeError(tr("The name “%1” is for another format (%2); this document is %3.")
@@ -287,6 +327,7 @@ bool SoundFile::reopenAfterReplace(const QString &path, DocumentError *error)
     qint64 size = 0;
     DocumentError openError;
     SNDFILE *reopened = openSoundFile(path, &info, &size, &openError);
+    const FileIdentity identity = fileIdentityOf(path);
     if (!reopened) {
         // The old handle still reads the previous contents; the document
         // stays usable on it, and the user learns what happened.
@@ -303,6 +344,7 @@ bool SoundFile::reopenAfterReplace(const QString &path, DocumentError *error)
     // file, which the save need not wait for.
     HandleCloser::closeLater(m_sndfile);
     m_sndfile = reopened;
+    m_identity = identity;
     m_sfinfo = info;
     m_fileSize = size;
     const bool edited = m_modified;

@@ -15,4 +15,7 @@ struct DocumentError {
     // The user cancelled: nothing to show.
     static constexpr int kUserCancelled = 3072;
     bool isCancellation() const { return code == kUserCancelled; }
+    // Another program changed the file since the document read it: the
+    // window offers to save elsewhere or to revert.
+    static constexpr int kChangedOnDisk = 3073;
 };

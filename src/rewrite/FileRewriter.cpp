@@ -193,7 +193,7 @@ bool Run::openSecondSource()
 bool Run::createOutput()
 {
     QString error;
-    if (m_file.fd() < 0 && !m_file.create(m_job.targetPath, &error))
+    if (m_file.fd() < 0 && !m_file.create(m_job.targetPath, &error, m_job.replace))
         return fail(error);
     SF_INFO outputInfo{};
     outputInfo.format = m_job.targetInfo.format;

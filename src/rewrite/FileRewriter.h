@@ -9,6 +9,7 @@
 #pragma once
 
 #include "filelogic/BextRecord.h"
+#include "rewrite/ReplacementFile.h"
 
 #include <sndfile.h>
 
@@ -41,6 +42,9 @@ struct RewriteJob {
     // File to create or replace. A symbolic link is followed: the file it
     // points to is replaced and the link kept.
     QString targetPath;
+    // What the replace may do to it; a save in place names the state the
+    // file was read in, which the target must still be in.
+    ReplaceOptions replace;
     // format, channels and samplerate of the new file; other members unused.
     SF_INFO targetInfo{};
     // Source channels to keep, strictly ascending; empty keeps all channels.
@@ -87,8 +91,6 @@ struct RewriteFaults {
     int stopAfterStep = 0;
     bool tearLastStep = false;
 };
-
-class ReplacementFile;
 
 class FileRewriter {
 public:

@@ -101,8 +101,9 @@ QString tagsProblem(int fd, const CopySaveJob &job, const InPlacePlan &plan)
 // One save in place: the journal, the writes, the checks, the flushes.
 class JournaledSave {
 public:
-    JournaledSave(SaveTarget &target, const InPlacePlan &plan, const SaveEngine &engine, const RewriteFaults &faults)
-        : m_target(target), m_plan(plan), m_engine(engine), m_faults(faults), m_fd(target.fd())
+    JournaledSave(SaveTarget &target, const InPlacePlan &plan, const SaveEngine &engine, const ReplaceOptions &options,
+                  const RewriteFaults &faults)
+        : m_target(target), m_plan(plan), m_engine(engine), m_options(options), m_faults(faults), m_fd(target.fd())
     {
     }
     ~JournaledSave()
@@ -128,6 +129,7 @@ private:
     SaveTarget &m_target;
     const InPlacePlan &m_plan;
     const SaveEngine &m_engine;
+    const ReplaceOptions &m_options;
     const RewriteFaults &m_faults;
     const int m_fd;
     SaveJournal m_journal;
@@ -272,9 +274,16 @@ std::optional<RewriteResult> JournaledSave::run()
         return std::nullopt; // no room even for the journal: the new file's save says what is missing
     }
     QString why;
-    if (!m_target.unchangedSince(m_target.identity(), &why)) {
+    // As the caller read the file, or else as this save found it.
+    if (!m_target.unchangedSince(m_options.expected.isValid() ? m_options.expected : m_target.identity(), &why)) {
         removeJournal();
         return failed(why);
+    }
+    if (m_options.stopRequested && m_options.stopRequested()) {
+        removeJournal();
+        RewriteResult cancelled;
+        cancelled.cancelled = true;
+        return cancelled;
     }
     for (const InPlaceWrite &w : m_plan.writes)
         if (const Step s = write(m_fd, w.bytes.constData(), w.bytes.size(), w.offset); s != Step::Go)
@@ -290,8 +299,14 @@ std::optional<RewriteResult> JournaledSave::run()
         return rollBack(problem);
     result.timings.verifyMs = lap.nsecsElapsed() / 1e6;
     lap.restart();
+    if (m_options.keepModified) {
+        const timespec times[2] = {{0, UTIME_OMIT}, m_target.status().st_mtim};
+        ::futimens(m_fd, times);
+    }
     const int syncError = m_faults.fileSyncErrno;
-    if (const Step s = step(syncError == 0 && ::fdatasync(m_fd) == 0); s != Step::Go)
+    // A kept modification time is metadata: only fsync writes it.
+    const auto flush = m_options.keepModified ? ::fsync : ::fdatasync;
+    if (const Step s = step(syncError == 0 && flush(m_fd) == 0); s != Step::Go)
         return s == Step::Stop ? stopped
                                : rollBack(tr("The file could not be flushed to disk: %1.").arg(systemText(syncError ? syncError : m_error)));
     // Once the journal is gone the save is done; should its removal not
@@ -306,8 +321,8 @@ std::optional<RewriteResult> JournaledSave::run()
 
 } // namespace
 
-std::optional<RewriteResult> saveInPlace(const SaveEngine &engine, const std::function<bool(double)> &progress,
-                                         const RewriteFaults &faults)
+std::optional<RewriteResult> saveInPlace(const SaveEngine &engine, const ReplaceOptions &options,
+                                         const std::function<bool(double)> &progress, const RewriteFaults &faults)
 {
     if (!engine.inPlace || (!engine.chunks && !engine.copy))
         return std::nullopt;
@@ -328,7 +343,7 @@ std::optional<RewriteResult> saveInPlace(const SaveEngine &engine, const std::fu
         return result;
     }
     if (!plan->writes.isEmpty() || plan->newSize != plan->oldSize) {
-        std::optional<RewriteResult> done = JournaledSave(target, *plan, engine, faults).run();
+        std::optional<RewriteResult> done = JournaledSave(target, *plan, engine, options, faults).run();
         if (!done)
             return std::nullopt;
         result = *done;

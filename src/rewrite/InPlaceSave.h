@@ -16,6 +16,7 @@
 #pragma once
 
 #include "rewrite/FileRewriter.h"
+#include "rewrite/ReplacementFile.h"
 #include "rewrite/SaveEngine.h"
 
 #include <functional>
@@ -24,9 +25,13 @@
 // Runs the engine's save (engine.inPlace) in place when it fits. nullopt
 // when it does not, or when the file or its journal cannot be opened for
 // writing: nothing was written, and the caller runs the save that writes a
-// new file. progress(0) is asked once, before anything is written; false
-// cancels.
-std::optional<RewriteResult> saveInPlace(const SaveEngine &engine, const std::function<bool(double)> &progress,
+// new file. The options apply as to a replacement: the file must still be
+// as options.expected says (when valid), options.stopRequested is asked
+// before the first write, and options.keepModified keeps its modification
+// time; other names of the file simply keep seeing it. progress(0) is asked
+// once, before anything is written; false cancels.
+std::optional<RewriteResult> saveInPlace(const SaveEngine &engine, const ReplaceOptions &options,
+                                         const std::function<bool(double)> &progress = {},
                                          const RewriteFaults &faults = {});
 
 // True when the engine's save would be made in place, without writing

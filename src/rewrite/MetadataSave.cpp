@@ -211,19 +211,37 @@ SaveEngine saveEngineFor(const RewriteJob &job, const FileMetadata &read, bool e
 RewriteResult runSave(const RewriteJob &job, const SaveEngine &engine, ReplacementFile &temp,
                       const std::function<bool(double)> &progress)
 {
-    if (std::optional<RewriteResult> done = saveInPlace(engine, progress))
-        return *done;
+    // A replacement the caller made already holds the target's lock.
+    if (temp.fd() < 0)
+        if (std::optional<RewriteResult> done = saveInPlace(engine, job.replace, progress))
+            return *done;
+    // The new file is made only once the edit is known not to fit in place:
+    // making it locks the target and refuses a file with other names, which
+    // an edit in place keeps.
     if (engine.writesReplacement()) {
-        if (const QString problem = roomProblem(job.sourcePath, job.targetPath); !problem.isEmpty()) {
+        QString why = roomProblem(job.sourcePath, job.targetPath);
+        if (why.isEmpty() && temp.fd() < 0)
+            temp.create(job.targetPath, &why, job.replace);
+        if (!why.isEmpty()) {
             RewriteResult result;
             result.message = tr("Unable to write file");
-            result.detail = problem;
+            result.detail = why;
             return result;
         }
     }
-    return engine.chunks ? saveChunks(*engine.chunks, temp, progress)
-         : engine.copy   ? saveCopy(*engine.copy, temp, progress)
-                         : FileRewriter().run(job, progress);
+    // In place, the engines read the file the save opened and locked, not
+    // whatever its name holds by now.
+    SaveEngine reading = engine;
+    const SaveTarget &target = temp.target();
+    if (job.sourcePath == job.targetPath && target.exists()) {
+        if (reading.chunks)
+            reading.chunks->sourcePath = target.readPath();
+        if (reading.copy)
+            reading.copy->sourcePath = target.readPath();
+    }
+    return reading.chunks ? saveChunks(*reading.chunks, temp, progress)
+         : reading.copy   ? saveCopy(*reading.copy, temp, progress)
+                          : FileRewriter().run(job, temp, progress);
 }
 
 QString saveCostText(const RewriteJob &job, const SaveEngine &engine)

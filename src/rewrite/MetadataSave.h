@@ -66,9 +66,9 @@ SaveEngine saveEngineFor(const RewriteJob &job, const FileMetadata &read, bool e
 QStringList textsNotKept(const SaveEngine &engine, const RewriteJob &job);
 
 // Runs the engine: in the file itself when engine.inPlace and the edit fits
-// there (see InPlaceSave.h), else into temp, which must have been created
-// for job.targetPath when engine.writesReplacement(). progress as
-// FileRewriter's.
+// there (see InPlaceSave.h), else into temp, which is created for
+// job.targetPath (with job.replace) when the caller has not created it.
+// progress as FileRewriter's.
 RewriteResult runSave(const RewriteJob &job, const SaveEngine &engine, ReplacementFile &temp,
                       const std::function<bool(double)> &progress);
 

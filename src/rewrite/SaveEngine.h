@@ -15,6 +15,6 @@ struct SaveEngine {
     bool inPlace = false;
 
     // The chunk and copy engines write into a ReplacementFile the caller
-    // creates first; libsndfile's rewrite makes its own.
+    // creates first; libsndfile's rewrite creates it when it was not.
     bool writesReplacement() const { return chunks || copy; }
 };

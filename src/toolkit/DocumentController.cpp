@@ -1,6 +1,7 @@
 #include "toolkit/DocumentController.h"
 
 #include "document/SoundFile.h"
+#include "filelogic/FilePath.h"
 #include "filelogic/FormatList.h"
 #include "filelogic/SaveJournal.h"
 
@@ -110,7 +111,7 @@ QList<QMessageBox *> DocumentController::openFiles(const QStringList &paths, QWi
     QList<QMessageBox *> alerts;
     for (const QString &path : paths) {
         DocumentError err;
-        if (!openDocumentWithContentsOfURL(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()), true, &err)
+        if (!openDocumentWithContentsOfURL(QUrl::fromLocalFile(absolutePathAsGiven(path)), true, &err)
             && !err.localizedDescription.isEmpty()) {
             std::fprintf(stderr, "wavquill: %s: %s\n", qPrintable(path), qPrintable(err.localizedDescription));
             err.localizedDescription = QStringLiteral("%1\n\n%2").arg(QFileInfo(path).fileName(), err.localizedDescription);

@@ -1,5 +1,7 @@
 #include "window/RecentFiles.h"
 
+#include "filelogic/FilePath.h"
+
 #include <QFileInfo>
 #include <QSettings>
 
@@ -26,7 +28,7 @@ QStringList RecentFiles::list()
 void RecentFiles::add(const QString &path)
 {
     QStringList files = list();
-    const QString absolute = QFileInfo(path).absoluteFilePath();
+    const QString absolute = absolutePathAsGiven(path);
     files.removeAll(absolute);
     files.prepend(absolute);
     store(files.mid(0, kKept));

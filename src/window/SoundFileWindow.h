@@ -14,6 +14,8 @@
 #include <QMessageBox>
 #include <QPointer>
 
+#include <functional>
+
 class ChannelTableSource;
 class ChunkTableModel;
 class MarkerTableModel;
@@ -50,7 +52,9 @@ public:
     // window-modally and save when it is accepted.
     void saveDocument();
     void runSavePanel(SaveOperationType operation);
-    // Saves through the document and shows what went wrong.
+    // Saves through the document and shows what went wrong; asks first
+    // when the save would split the file's names or change its owner, and
+    // then returns false, saving once the user agreed.
     bool saveTo(const QUrl &url, SaveOperationType operation);
     // The convert panel ended; a non-zero code means the user chose a file.
     void convertFileNameChosen(QFileDialog *panel, int returnCode);
@@ -114,6 +118,9 @@ private:
     void askForConvertTarget(const QString &folder, const QString &proposedName);
     void showError(const DocumentError &error);
     void showWarning(const QString &message, const QString &detail);
+    // Runs save at once, or once the user agreed to what replacing url's
+    // file means (SoundFile::replaceQuestion) in a sheet.
+    void whenReplaceAgreed(const QUrl &url, const std::function<void()> &save);
 
     QPointer<SoundFile> m_document;
     QPointer<QMessageBox> m_closePrompt;

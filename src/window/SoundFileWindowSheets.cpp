@@ -56,11 +56,50 @@ void SoundFileWindow::showError(const DocumentError &error)
     alert->setIcon(QMessageBox::Critical);
     alert->setText(error.localizedDescription);
     alert->setInformativeText(error.localizedFailureReason);
-    alert->addButton(tr("Exit"), QMessageBox::AcceptRole);
     alert->setWindowModality(Qt::WindowModal);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     m_failureAlert = alert;
+    if (error.code != DocumentError::kChangedOnDisk) {
+        alert->addButton(tr("Exit"), QMessageBox::AcceptRole);
+        alert->open();
+        return;
+    }
+    // The file on disk is another program's now: the edits can go to
+    // another file, or give way to what is on disk.
+    QPushButton *saveAs = alert->addButton(tr("Save As…"), QMessageBox::AcceptRole);
+    QPushButton *revert = alert->addButton(tr("Revert"), QMessageBox::DestructiveRole);
+    alert->addButton(QMessageBox::Cancel);
+    connect(alert, &QMessageBox::finished, this, [this, alert, saveAs, revert] {
+        DocumentError revertError;
+        if (alert->clickedButton() == saveAs)
+            QMetaObject::invokeMethod(this, [this] { runSavePanel(SaveOperationType::SaveAs); }, Qt::QueuedConnection);
+        else if (alert->clickedButton() == revert && m_document && !m_document->revertToSaved(&revertError))
+            m_document->presentError(revertError);
+    });
     alert->open();
+}
+
+void SoundFileWindow::whenReplaceAgreed(const QUrl &url, const std::function<void()> &save)
+{
+    const QString question = m_document ? m_document->replaceQuestion(url) : QString();
+    if (question.isEmpty()) {
+        save();
+        return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Question, tr("Save"), question, QMessageBox::Cancel, this);
+    box->setObjectName(QStringLiteral("replaceQuestion"));
+    QPushButton *agreed = box->addButton(tr("Save"), QMessageBox::AcceptRole);
+    box->setDefaultButton(QMessageBox::Cancel);
+    box->setWindowModality(Qt::WindowModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, [this, box, agreed, url, save] {
+        if (box->clickedButton() != agreed || !m_document)
+            return;
+        m_document->allowReplacing(url);
+        // The save runs event passes: it starts once the question has gone.
+        QMetaObject::invokeMethod(this, save, Qt::QueuedConnection);
+    });
+    box->open();
 }
 
 void SoundFileWindow::showWarning(const QString &message, const QString &detail)
@@ -77,6 +116,10 @@ bool SoundFileWindow::saveTo(const QUrl &url, SaveOperationType operation)
 {
     if (!m_document)
         return false;
+    if (!m_document->replaceQuestion(url).isEmpty()) {
+        whenReplaceAgreed(url, [this, url, operation] { saveTo(url, operation); });
+        return false;
+    }
     DocumentError error;
     const bool ok = m_document->saveToURL(url, m_document->fileType(), operation, &error);
     if (!ok)
@@ -104,7 +147,7 @@ void SoundFileWindow::runSavePanel(SaveOperationType operation)
     panel->setNameFilters({type.isEmpty() ? tr("Sound file (*)") : tr("%1 sound file (*.%2)").arg(type.toUpper(), type)});
     if (!type.isEmpty())
         panel->setDefaultSuffix(type);
-    panel->setDirectory(QFileInfo(path).absolutePath());
+    panel->setDirectory(QFileInfo(path).canonicalPath()); // links resolved, not ".." cleaned as text
     panel->selectFile(QFileInfo(path).fileName());
     panel->setWindowModality(Qt::WindowModal);
     connect(panel, &QFileDialog::finished, this, [this, panel, operation](int result) {
@@ -149,7 +192,11 @@ void SoundFileWindow::convertFileNameChosen(QFileDialog *panel, int returnCode)
     panel->hide();
     if (returnCode == 0 || panel->selectedUrls().isEmpty())
         return;
-    m_document->convertToURL(panel->selectedUrls().first(), true);
+    const QUrl url = panel->selectedUrls().first();
+    whenReplaceAgreed(url, [this, url] {
+        if (m_document)
+            m_document->convertToURL(url, true);
+    });
 }
 
 void SoundFileWindow::askAboutExtension(const QUrl &url, SaveOperationType operation)
@@ -176,13 +223,15 @@ void SoundFileWindow::askAboutExtension(const QUrl &url, SaveOperationType opera
         const bool toKeep = box->clickedButton() == keep;
         // The save runs event passes: it starts once the prompt has gone.
         QMetaObject::invokeMethod(this, [this, toConvert, toKeep, info, url, implied, operation] {
-            DocumentError error;
             if (!m_document)
                 return;
             if (toConvert) {
                 const int format = closestFormat(implied, m_document->info().format);
-                if (!m_document->saveAsFormat(url, format, &error))
-                    m_document->presentError(error);
+                whenReplaceAgreed(url, [this, url, format] {
+                    DocumentError error;
+                    if (m_document && !m_document->saveAsFormat(url, format, &error))
+                        m_document->presentError(error);
+                });
             } else if (toKeep) {
                 saveTo(QUrl::fromLocalFile(info.path() + QLatin1Char('/') + info.completeBaseName() + QLatin1Char('.')
                                            + m_document->fileType()), operation);

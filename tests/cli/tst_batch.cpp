@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -23,6 +24,7 @@
 #include <QTextStream>
 
 #include <cmath>
+#include <csignal>
 #include <sys/stat.h>
 
 using B = ChunkFileBuilder;
@@ -74,6 +76,9 @@ QByteArray bwf(const QByteArray &date, const QByteArray &time, const QByteArray 
 class TestBatch : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
+
+    // Runs a shell command in the test's folder; its exit status.
+    int shell(const QString &command) { return QProcess::execute("sh", {"-c", "cd \"$0\" && " + command, m_dir.path()}); }
 
     // A file of the kind named by its extension, with a title, an artist and,
     // for WAV, a broadcast record.
@@ -201,7 +206,8 @@ private slots:
     }
 
     // Through a spreadsheet and back: every cell quoted, LF row ends, CR LF
-    // inside cells, paths relative to the CSV.
+    // inside cells, paths relative to the CSV; a cell a spreadsheet would run
+    // as a formula goes out with a ' before it and comes back without.
     void csvRoundTrip()
     {
         QDir::setCurrent(m_dir.path());
@@ -210,7 +216,8 @@ private slots:
         // A UMID is binary, with line ends and zeros inside: it travels as hexadecimal.
         const QString umid = "060a2b34 01010105 01010d20 13000000 00010203";
         QCOMPARE(runWavquill({"--set", "codingHistory=" + history, "--set", "umid=" + umid.toUpper().remove(' '),
-                              "--set", "loudnessValue=-23", "c1.wav"}).status, 0);
+                              "--set", "loudnessValue=-23", "--set", "title==cmd|' /C calc'!A0", "--set", "artist=@x",
+                              "c1.wav"}).status, 0);
         QCOMPARE(QByteArray(metadataOf(files[0]).bext.umid, 64), QByteArray::fromHex(umid.toLatin1()).leftJustified(64, 0));
         const CommandRun exported = runWavquill({"--export-csv", "c1.wav", "c2.flac"});
         QDir::setCurrent(QDir::rootPath());
@@ -219,6 +226,12 @@ private slots:
         QCOMPARE(rows.size(), 3);
         QCOMPARE(rows[1].first() + rows[1][rows[0].indexOf("codingHistory")], "c1.wav" + history);
         QCOMPARE(rows[1][rows[0].indexOf("umid")], umid);
+        QVERIFY(exported.out.contains(",'=cmd|' /C calc'!A0,'@x,") && exported.out.contains(",-23.00,"));
+        QCOMPARE(rows[1][rows[0].indexOf("title")] + rows[1][rows[0].indexOf("artist")], "=cmd|' /C calc'!A0@x");
+        // A ' of the text's own before such a cell is kept too.
+        const QStringList cells{"'=x", "-1.5", "\t-"};
+        QCOMPARE(csvRow(cells), "''=x,-1.5,'\t-\r\n");
+        QCOMPARE(parseCsv(csvRow(cells), &error)->value(0), cells);
         // As a spreadsheet may give the numbers back: no change either.
         rows[1][rows[0].indexOf("loudnessValue")] = "-23";
         rows[1][rows[0].indexOf("umid")] = umid.toUpper().remove(' ');
@@ -232,6 +245,8 @@ private slots:
         };
         const QString first = stamp(files[0]), stamps = first + stamp(files[1]);
         QCOMPARE(import(rows).status, 0);
+        docfix::writeFileBytes(csv, exported.out.toUtf8());
+        QCOMPARE(runWavquill({"--import-csv", csv}).status, 0);
         QCOMPARE(stamp(files[0]) + stamp(files[1]), stamps);
 
         QList<QStringList> edited = rows;
@@ -320,6 +335,7 @@ private slots:
         else
             QVERIFY(docfix::writeFileBytes(source, bwf("2024-05-06", "07:08:09", "Take", "A=PCM\r\n")));
         const QString tab = m_dir.filePath("tab.out"), cli = m_dir.filePath("cli.out");
+        QFile::remove(cli); // another row's, of another format
         auto doc = docfix::open(source);
         QVERIFY(docfix::chooseConvertFormat(*doc, format));
         for (int c = 0; c < 3; ++c)
@@ -387,11 +403,123 @@ private slots:
         QCOMPARE(r.status, 1);
     }
 
-    // Ctrl+C before the 34th of 40 files, with up to 32 saves in flight:
-    // each file is written whole or left as it was, none after the stop is
-    // started, and no temporary file is left.
-    void ctrlCStopsTheBatch()
+    // -o is never the source under another name, nor a file of another
+    // kind unless forced.
+    void convertRefusesItsSourceAndOtherFiles_data()
     {
+        QTest::addColumn<QString>("setUp"); // of conv-out.wav, beside the source
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("refusal");
+        const QString source = "is the file being converted (the same file by another name or link)";
+        QTest::newRow("the source") << "ln -s conv-src.wav conv-out.wav" << QStringList{"-o", "conv-src.wav"} << source;
+        QTest::newRow("a hard link of the source") << "ln conv-src.wav conv-out.wav" << QStringList() << source;
+        QTest::newRow("a symbolic link to the source") << "ln -s conv-src.wav conv-out.wav" << QStringList() << source;
+        QTest::newRow("a text file") << "echo notes > conv-out.wav" << QStringList() << "exists and is not a WAV (Microsoft) file; nothing";
+        QTest::newRow("a text file, forced") << "echo notes > conv-out.wav" << QStringList{"--force"} << "";
+    }
+    void convertRefusesItsSourceAndOtherFiles()
+    {
+        QFETCH(QString, setUp);
+        QFETCH(QStringList, options);
+        QFETCH(QString, refusal);
+        const QString source = make("conv-src.wav"), out = m_dir.filePath("conv-out.wav");
+        QCOMPARE(shell("rm -f conv-out.wav && " + setUp), 0);
+        const QByteArray before = docfix::fileBytes(source), outBefore = docfix::fileBytes(out);
+        QDir::setCurrent(m_dir.path());
+        const CommandRun r = runWavquill(QStringList{"--convert", "--format", "WAV:PCM_24", "-o", "conv-out.wav", "conv-src.wav"} + options);
+        QDir::setCurrent(QDir::rootPath());
+        QCOMPARE(r.status, refusal.isEmpty() ? 0 : 1);
+        QVERIFY2(r.err.contains(refusal), qPrintable(r.err));
+        QCOMPARE(docfix::fileBytes(source), before);
+        QCOMPARE(docfix::fileBytes(out) == outBefore, !refusal.isEmpty());
+    }
+
+    // A save edits the file the kernel opens for the name given, and keeps
+    // that file's identity: ".." after a linked folder is where the link
+    // leads, a file with two names is split only when asked, and keeps its
+    // modification time when asked.
+    void setFollowsTheFileItNames_data()
+    {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("field"); // a longer history needs a new file; a same-size title does not
+        QTest::addColumn<QString>("edited"); // empty: refused
+        QTest::addColumn<QString>("kept");  // empty: no other file
+        QTest::newRow("'..' after a linked folder") << "a/dl/../x.wav" << "" << "codingHistory" << "b/x.wav" << "a/x.wav";
+        QTest::newRow("two names") << "a/h.wav" << "" << "codingHistory" << "" << "a/x.wav";
+        QTest::newRow("two names, split") << "a/h.wav" << "--split-links" << "codingHistory" << "a/h.wav" << "a/x.wav";
+        QTest::newRow("two names, in place") << "a/h.wav" << "" << "title" << "a/x.wav" << "";
+        QTest::newRow("time kept") << "b/x.wav" << "--keep-mtime" << "codingHistory" << "b/x.wav" << "a/x.wav";
+    }
+    void setFollowsTheFileItNames()
+    {
+        QFETCH(QString, given);
+        QFETCH(QString, option);
+        QFETCH(QString, field);
+        QFETCH(QString, edited);
+        QFETCH(QString, kept);
+        QCOMPARE(shell("rm -rf id && mkdir -p id/a id/b/c && ln -s ../b/c id/a/dl"), 0);
+        QVERIFY(!make("id/b/x.wav").isEmpty() && shell("ln " + make("id/a/x.wav") + " id/a/h.wav") == 0);
+        const size_t f = size_t(*fieldNamed(field));
+        const QString old = textsOf(m_dir.filePath("id/a/x.wav"))[f];
+        QDir::setCurrent(m_dir.filePath("id"));
+        const QString before = stamp(m_dir.filePath("id/b/x.wav"));
+        const QString value = field == "title" ? "New" : "A=PCM,F=44100,W=16,M=stereo,T=" + QString(160, 'x');
+        const CommandRun r = runWavquill(QStringList{"--set", field + "=" + value, given} + (option.isEmpty() ? QStringList() : QStringList{option}));
+        QDir::setCurrent(QDir::rootPath());
+        QCOMPARE(r.status, edited.isEmpty() ? 1 : 0);
+        QVERIFY(edited.isEmpty() ? r.err.contains("has 2 names") : textsOf(m_dir.filePath("id/" + edited))[f] == value);
+        QVERIFY(kept.isEmpty() || textsOf(m_dir.filePath("id/" + kept))[f] == old);
+        QVERIFY(option != "--keep-mtime" || stamp(m_dir.filePath("id/b/x.wav")).section(':', 1) == before.section(':', 1));
+    }
+
+    // Saving another user's file in a shared folder as a new file (a longer
+    // history has no room in place) makes it the saver's: the batch says so.
+    void ownerChangeIsReported()
+    {
+        if (::geteuid() != 0 || !fixtures::haveProgram("setpriv"))
+            QSKIP("Needs root and setpriv, to save as another user.");
+        QCOMPARE(shell("chmod 711 . && mkdir -p shared && chmod 777 shared"), 0);
+        const QString path = make("shared/root.wav");
+        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther | QFileDevice::WriteOther));
+        QProcess program;
+        program.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", WAVQUILL_BINARY, "--set", "codingHistory=" + QString(300, 'x'), path});
+        QVERIFY(program.waitForFinished(60000) && program.exitCode() == 0);
+        QVERIFY(program.readAllStandardError().contains("the saved file belongs to you now, no longer to root:root"));
+        QCOMPARE(QFileInfo(path).ownerId(), 65534u);
+    }
+
+    // A name whose bytes are not valid in the system's encoding is refused,
+    // never taken for the file its decoded text names.
+    void nameNotInTheEncodingIsRefused()
+    {
+        const QString sibling = make(QStringLiteral("take\uFFFD.wav"));
+        QCOMPARE(shell("cp take\uFFFD.wav \"$(printf 'take\\377.wav')\""), 0);
+        const QByteArray before = docfix::fileBytes(sibling);
+        QProcess program;
+        program.start("sh", {"-c", "exec \"$0\" --set title=New \"$1/$(printf 'take\\377.wav')\"", WAVQUILL_BINARY, m_dir.path()});
+        QVERIFY(program.waitForFinished(60000));
+        QCOMPARE(program.exitCode(), 1);
+        QVERIFY(program.readAllStandardError().contains("the file name is not valid in this system's encoding; rename it"));
+        QCOMPARE(docfix::fileBytes(sibling), before);
+    }
+
+    // Ctrl+C (or SIGTERM, SIGHUP) before the 34th of 40 files, with up to 32
+    // saves in flight: each file is written whole or left as it was, none
+    // after the stop is started, and no temporary file is left, named ones
+    // included.
+    void stopSignalsStopTheBatch_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<bool>("named");
+        QTest::newRow("Ctrl+C") << int(SIGINT) << false;
+        QTest::newRow("SIGTERM, named temporaries") << int(SIGTERM) << true;
+        QTest::newRow("SIGHUP, named temporaries") << int(SIGHUP) << true;
+    }
+    void stopSignalsStopTheBatch()
+    {
+        QFETCH(int, signal);
+        QFETCH(bool, named);
         QStringList files{make("big.wav")};
         for (int i = 1; i < 40; ++i)
             files << make(QStringLiteral("small%1.wav").arg(i));
@@ -402,11 +530,14 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("WAVQUILL_PROGRESS_AFTER_MS", "0");
         env.insert("WAVQUILL_INTERRUPT_BEFORE_FILE", "34");
+        env.insert("WAVQUILL_INTERRUPT_SIGNAL", QString::number(signal));
+        if (named)
+            env.insert("WAVQUILL_NAMED_TEMPORARIES", "1");
         program.setProcessEnvironment(env);
         program.start(QStringLiteral(WAVQUILL_BINARY), QStringList{"--set", "title=New"} + files);
         QVERIFY(program.waitForFinished(60000));
         const QString progress = QString::fromUtf8(program.readAllStandardError());
-        QCOMPARE(program.exitCode(), 130);
+        QCOMPARE(program.exitCode(), 128 + signal);
         qsizetype left = 0;
         for (int i = 0; i < files.size(); ++i) {
             const bool unchanged = docfix::fileBytes(files[i]) == before[i];

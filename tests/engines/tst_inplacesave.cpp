@@ -69,10 +69,9 @@ QPair<qint64, qint64> audioRange(const QString &path)
 RewriteResult newFileSave(const QString &path, const SaveEngine &engine)
 {
     ReplacementFile temp;
-    QString why;
     RewriteJob job;
     job.sourcePath = job.targetPath = path;
-    return temp.create(path, &why) ? rewrite::runSave(job, engine, temp, {}) : RewriteResult{};
+    return rewrite::runSave(job, engine, temp, {});
 }
 
 } // namespace

@@ -77,7 +77,7 @@ private slots:
         QTest::addColumn<Refusal>("f");
         QTest::newRow("missing folder") << Refusal{"no/such/x.wav", kWav16, 2, {}, 2, errorText(ENOENT)};
         QTest::newRow("folder is a file") << Refusal{"file.wav/x.wav", kWav16, 2, {}, 2, errorText(ENOTDIR)};
-        QTest::newRow("read-only folder") << Refusal{"locked/x.wav", kWav16, 2, {}, 2, errorText(EACCES)};
+        QTest::newRow("read-only folder") << Refusal{"locked/x.wav", kWav16, 2, {}, 2, "locked” cannot be written: " + errorText(EACCES)};
         QTest::newRow("refused format") << Refusal{"mp3.wav", SF_FORMAT_WAV | SF_FORMAT_MPEG_LAYER_III, 2, {}, 2, {}};
         QTest::newRow("no channel") << Refusal{"none.wav", kWav16, 0, {}, 2, {}};
         QTest::newRow("unordered selection") << Refusal{"sel.wav", kWav16, 2, {1, 0}, 2, {}};
@@ -102,7 +102,7 @@ private slots:
         ::chmod(QFile::encodeName(path("locked")).constData(), 0755);
         QVERIFY(!r.ok && !r.cancelled && !r.replaced && !r.detail.isEmpty());
         QCOMPARE(r.message, QStringLiteral("Unable to write file"));
-        QVERIFY2(f.detail.isEmpty() || r.detail == f.detail, qPrintable(r.detail));
+        QVERIFY2(r.detail.endsWith(f.detail), qPrintable(r.detail));
         QVERIFY(!QFileInfo::exists(path(f.target)));
         QCOMPARE(temporaryLeftovers(m_dir.path()) + temporaryLeftovers(path("locked")), QStringList());
     }

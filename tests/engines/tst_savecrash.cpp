@@ -85,7 +85,7 @@ private slots:
             RewriteFaults faults;
             faults.stopAfterStep = step;
             faults.tearLastStep = torn;
-            const std::optional<RewriteResult> r = saveInPlace(textSave(m_path, c.title), {}, faults);
+            const std::optional<RewriteResult> r = saveInPlace(textSave(m_path, c.title), {}, {}, faults);
             QVERIFY(r);
             outcomes << recoverInterruptedSave(m_path).outcome;
             const QByteArray now = fileBytes(m_path);
@@ -116,7 +116,7 @@ private slots:
         writeBytes(m_path, c.file);
         RewriteFaults faults;
         faults.stopAfterStep = 4; // after the first write into the file
-        QVERIFY(saveInPlace(textSave(m_path, c.title), {}, faults));
+        QVERIFY(saveInPlace(textSave(m_path, c.title), {}, {}, faults));
         const QByteArray touched = fileBytes(m_path);
         if (change == 0)
             QVERIFY(writeBytes(m_path + ".new", touched) && ::rename(QFile::encodeName(m_path + ".new"), QFile::encodeName(m_path)) == 0);
@@ -143,7 +143,7 @@ private slots:
         QFETCH(RewriteFaults, faults);
         const Case c = caseNamed("tail extended", {});
         writeBytes(m_path, c.file);
-        const std::optional<RewriteResult> r = saveInPlace(textSave(m_path, c.title), {}, faults);
+        const std::optional<RewriteResult> r = saveInPlace(textSave(m_path, c.title), {}, {}, faults);
         QVERIFY(r && !r->ok && !r->replaced);
         QVERIFY2(r->detail.endsWith("The file was left as it was."), qPrintable(r->detail));
         QCOMPARE(fileBytes(m_path), c.file);

@@ -4,12 +4,17 @@
 // convert panel, opening files through the controller.
 #include "DocumentFixture.h"
 
+#include "rewrite/ReplacementFile.h"
 #include "toolkit/DocumentController.h"
 #include "window/ChannelTableSource.h"
 #include "window/SoundFileWindow.h"
+#include "window/TerminationWatcher.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
+
+#include <csignal>
+#include <unistd.h>
 
 class TestWindowActions : public QObject
 {
@@ -92,6 +97,57 @@ private slots:
         alert->buttons().first()->click();
         QTRY_VERIFY(!w->failureAlert());
         QVERIFY(w->isWindowModified());
+    }
+
+    // Before a save splits a file's names the window asks; when another
+    // program changed the file since it was read, it offers Save As or
+    // Revert. Opening the file cleared what a killed save left beside it.
+    void savesThatNeedTheUser_data()
+    {
+        QTest::addColumn<bool>("changedOnDisk");
+        QTest::newRow("two names") << false;
+        QTest::newRow("changed by another program") << true;
+    }
+    void savesThatNeedTheUser()
+    {
+        QFETCH(bool, changedOnDisk);
+        const QString path = docfix::make(m_dir, QStringLiteral("user.wav"), docfix::spec(100));
+        const QString other = m_dir.filePath("user-2.wav"), stale = m_dir.filePath(ReplacementFile::temporaryPrefix(path) + '0');
+        QFile::remove(other);
+        QVERIFY(::link(QFile::encodeName(path), QFile::encodeName(other)) == 0 && docfix::writeFileBytes(stale, "killed"));
+        SoundFileWindow *w = docfix::openWindow(path);
+        QVERIFY(!QFile::exists(stale) && (!changedOnDisk || QFile::remove(other)));
+        w->ui.stringTitle->setText(QStringLiteral("x"));
+        QFile disk(path);
+        QVERIFY(!changedOnDisk || (disk.open(QIODevice::Append) && disk.write("more") == 4));
+        disk.close();
+        w->saveAction->trigger();
+        QMessageBox *box = changedOnDisk ? w->failureAlert() : w->findChild<QMessageBox *>(QStringLiteral("replaceQuestion"));
+        QVERIFY(box && (box->text() + box->informativeText()).contains(changedOnDisk ? "was changed by another program"
+                                                                       : "has 2 names; saving will give this name a file of its own"));
+        for (QAbstractButton *button : box->buttons())
+            if (button->text() == (changedOnDisk ? "Revert" : "Save"))
+                button->click();
+        QTRY_VERIFY(!w->isWindowModified());
+        QCOMPARE(docfix::metadataOf(path).strings[0].value_or(""), changedOnDisk ? "" : "x");
+        QCOMPARE(w->ui.stringTitle->text(), changedOnDisk ? "" : "x");
+        QVERIFY(changedOnDisk || !docfix::metadataOf(other).strings[0]);
+    }
+
+    // SIGTERM closes every document without asking, unsaved edits dropped,
+    // and asks for the status a shell expects.
+    void terminationClosesTheDocuments()
+    {
+        TerminationWatcher watcher;
+        QSignalSpy ended(&watcher, &TerminationWatcher::terminated);
+        const QString path = docfix::make(m_dir, QStringLiteral("term.wav"), docfix::spec(100));
+        const QByteArray before = docfix::fileBytes(path);
+        docfix::openWindow(path)->ui.stringTitle->setText(QStringLiteral("unsaved"));
+        ::raise(SIGTERM);
+        QTRY_COMPARE(ended.count(), 1);
+        QCOMPARE(ended.first().first().toInt(), 143);
+        QVERIFY(controller().documents().isEmpty());
+        QCOMPARE(docfix::fileBytes(path), before);
     }
 
     void closePromptCancelThenDiscard()

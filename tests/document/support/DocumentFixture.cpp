@@ -40,7 +40,7 @@ bool cutSaveShort(const QString &path)
     RewriteFaults faults;
     faults.stopAfterStep = 4;
     faults.tearLastStep = true;
-    const std::optional<RewriteResult> result = saveInPlace(engine, {}, faults);
+    const std::optional<RewriteResult> result = saveInPlace(engine, {}, {}, faults);
     return result && !result->ok;
 }
 
