@@ -6,6 +6,7 @@
 // itself, made there they must give the same chunks, padding aside, with the
 // audio where it was. Any mismatch aborts.
 // No libsndfile and no event loop, so it runs thousands of inputs a second.
+#include "container/MarkerReader.h"
 #include "rewrite/ChunkWriter.h"
 
 #include <sys/mman.h>

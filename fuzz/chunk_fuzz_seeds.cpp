@@ -1,7 +1,7 @@
 // Writes the chunk fuzzer's seed corpus into the folder given: a WAV with
-// INFO, bext, iXML and cue labels, one with room for the edits in padding
-// and after the audio, an RF64, an AIFF-C with MARK and COMT, and an AIFF
-// with the text chunks libsndfile uses.
+// INFO, bext, iXML, cue labels and a region, one with room for the edits in
+// padding and after the audio, an RF64, an AIFF-C with MARK, a sustain loop
+// and COMT, and an AIFF with the text chunks libsndfile uses.
 #include "ChunkFileBuilder.h"
 
 #include <QDir>
@@ -28,7 +28,8 @@ int main(int argc, char **argv)
              .add("LIST", B::list("INFO", {{"INAM", QByteArray("t\0", 2)}, {"IGNR", QByteArray("g\0", 2)}}))
              .add("iXML", "<BWFXML/>")
              .add("cue ", cue)
-             .add("LIST", B::list("adtl", {{"labl", B::le32(7) + QByteArray("m\0", 2)}}))
+             .add("LIST", B::list("adtl", {{"labl", B::le32(7) + QByteArray("m\0", 2)},
+                                           {"ltxt", B::le32(7) + B::le32(9) + "rgn " + QByteArray(8, '\0')}}))
              .add("odd!", "xyz")
              .add("data", audio)
              .bytes()},
@@ -44,7 +45,9 @@ int main(int argc, char **argv)
          B(ChunkContainer::Aifc)
              .add("FVER", B::be32(0xA2805140))
              .add("COMM", B::aiffCommon(1, 32, 16, 8000, "NONE"))
-             .add("MARK", B::be16(1) + B::be16(1) + B::be32(2) + QByteArray("\x01m", 2))
+             .add("MARK", B::be16(2) + B::be16(1) + B::be32(2) + QByteArray("\x01m", 2) + B::be16(2) + B::be32(9)
+                              + QByteArray("\x00\x00", 2))
+             .add("INST", QByteArray(8, '\0') + B::be16(1) + B::be16(1) + B::be16(2) + QByteArray(6, '\0'))
              .add("COMT", B::be16(1) + B::be32(0) + B::be16(1) + B::be16(2) + "hi")
              .add("SSND", QByteArray(8, '\0') + audio)
              .bytes()},

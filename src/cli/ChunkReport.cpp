@@ -1,6 +1,7 @@
 #include "cli/ChunkReport.h"
 
 #include "filelogic/FileText.h"
+#include "container/MarkerReader.h"
 #include "rewrite/ChunkSave.h"
 
 #include <QCoreApplication>

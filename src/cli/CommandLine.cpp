@@ -11,6 +11,7 @@
 #include "cli/Csv.h"
 #include "cli/FileReport.h"
 #include "cli/LoudnessReport.h"
+#include "cli/MarkerReport.h"
 #include "cli/MetadataCheck.h"
 #include "rewrite/ChunkSave.h"
 
@@ -41,8 +42,12 @@ FileReport inspectFile(const QString &file, bool info, bool peak)
     }
     if (info) {
         report.sections = infoSections(handle, sfinfo, size, path);
-        if (chunkSaveSupported(sfinfo.format))
+        if (chunkSaveSupported(sfinfo.format)) {
+            // As the window shows its Markers tab: only when there are some.
+            if (const ReportSection markers = markersSection(path, sfinfo.samplerate); !markers.fields.isEmpty())
+                report.sections.append(markers);
             report.sections.append(chunksSection(path));
+        }
     }
     if (peak) {
         std::vector<double> peaks;
@@ -248,8 +253,8 @@ QString commandLineUsage()
         "can be played, measured and converted.\n"
         "\n"
         "Options:\n"
-        "  --info      print what the window's Properties, Strings and BEXT tabs show\n"
-        "              for each file, without opening a window\n"
+        "  --info      print what the window's Properties, Strings, BEXT, Markers and\n"
+        "              Chunks tabs show for each file, without opening a window\n"
         "  --peak      print each channel's peak level, as the Peak tab shows it\n"
         "  --loudness  print each file's loudness (EBU R128), as the Peak tab shows it\n"
         "  --json      with --info, --peak, --loudness or --verify: print JSON\n"

@@ -157,6 +157,11 @@ QJsonObject reportJson(const FileReport &report)
                                                        {QStringLiteral("size"), f.size}});
             }
             json.insert(key, rows);
+        } else if (section.tab == QLatin1String("Markers")) {
+            QJsonArray rows;
+            for (const ReportField &f : section.fields)
+                rows.append(f.row);
+            json.insert(key, rows);
         } else if (section.tab == QLatin1String("Peak")) {
             QJsonArray rows;
             for (const ReportField &f : section.fields)

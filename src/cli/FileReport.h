@@ -37,6 +37,8 @@ struct ReportField {
     // Loudness rows: the level as a JSON number (null for -inf). Undefined
     // elsewhere: JSON then carries the text.
     QJsonValue number = QJsonValue(QJsonValue::Undefined);
+    // Marker rows: the row as JSON lists it.
+    QJsonObject row{};
 };
 
 struct ReportSection {
@@ -94,7 +96,8 @@ QList<ReportSection> infoSections(SNDFILE *sndfile, const SF_INFO &sfinfo, qint6
 QString reportText(const FileReport &report);
 
 // The report for a program: {"file": ..., "properties": {"format": ...},
-// "strings": {...}, "bext": {...}, "peak": [{"channel": ..., "peak": ...}]}
+// "strings": {...}, "bext": {...}, "peak": [{"channel": ..., "peak": ...}],
+// "markers": [{"time": ..., "frame": ..., ...}]}
 // with the texts as the window shows them (loudness as numbers:
 // "loudness": {"integrated": -23.0, ...}), or {"file": ..., "error": ...}.
 QJsonObject reportJson(const FileReport &report);

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QHash>
 #include <QtEndian>
 
 #include <fcntl.h>
@@ -337,13 +336,6 @@ std::optional<ChunkList> Reader::run()
     return m_list;
 }
 
-QString textUpToNul(const QByteArray &bytes, qsizetype from)
-{
-    const QByteArray rest = bytes.mid(from);
-    const qsizetype nul = rest.indexOf('\0');
-    return QString::fromUtf8(nul < 0 ? rest : rest.left(nul));
-}
-
 } // namespace
 
 FdByteSource::FdByteSource(int fd) : m_fd(fd), m_size(-1)
@@ -407,45 +399,6 @@ int findChunk(const ChunkList &list, const QByteArray &id, const QByteArray &lis
             return i;
     }
     return -1;
-}
-
-QList<CuePoint> parseCuePoints(const QByteArray &cuePayload, const QByteArray &adtlListPayload)
-{
-    QList<CuePoint> points;
-    QHash<quint32, int> byId;
-    const auto *cue = reinterpret_cast<const uchar *>(cuePayload.constData());
-    const quint32 count = cuePayload.size() >= 4 ? qFromLittleEndian<quint32>(cue) : 0;
-    for (quint32 i = 0; i < count && 4 + 24 * (qsizetype(i) + 1) <= cuePayload.size(); ++i) {
-        const uchar *p = cue + 4 + 24 * i;
-        CuePoint point;
-        point.id = qFromLittleEndian<quint32>(p);
-        point.sampleOffset = qFromLittleEndian<quint32>(p + 20);
-        byId.insert(point.id, points.size());
-        points.append(point);
-    }
-    if (!adtlListPayload.startsWith("adtl"))
-        return points;
-    const auto *a = reinterpret_cast<const uchar *>(adtlListPayload.constData());
-    const qsizetype end = adtlListPayload.size();
-    for (qsizetype pos = 4; end - pos >= 12;) {
-        const QByteArray id = adtlListPayload.mid(pos, 4);
-        const qsizetype size = qFromLittleEndian<quint32>(a + pos + 4);
-        if (size < 4 || size > end - pos - 8)
-            break;
-        const QByteArray payload = adtlListPayload.mid(pos + 8, size);
-        const auto found = byId.constFind(qFromLittleEndian<quint32>(a + pos + 8));
-        if (found != byId.constEnd()) {
-            CuePoint &point = points[*found];
-            if (id == "labl" && point.label.isEmpty())
-                point.label = textUpToNul(payload, 4);
-            else if (id == "note" && point.note.isEmpty())
-                point.note = textUpToNul(payload, 4);
-            else if (id == "ltxt" && size >= 8)
-                point.length = qFromLittleEndian<quint32>(a + pos + 12);
-        }
-        pos += 8 + size + (size % 2);
-    }
-    return points;
 }
 
 std::optional<ChunkList> readChunksOf(const QString &path, QString *error)

@@ -122,17 +122,3 @@ bool isPaddingChunk(const Chunk &chunk);
 
 // Index of the first chunk with this id (and list type, for LIST), or -1.
 int findChunk(const ChunkList &list, const QByteArray &id, const QByteArray &listType = {});
-
-// A cue point with the texts an associated-data list gives it.
-struct CuePoint {
-    quint32 id = 0;
-    quint32 sampleOffset = 0; // dwSampleOffset: frames from the start of the data
-    QString label;            // "labl"
-    QString note;             // "note"
-    quint32 length = 0;       // "ltxt" sample length, 0 when absent
-};
-
-// Decodes a "cue " payload and, when given, the payload of a LIST "adtl"
-// (starting with "adtl"). Texts are taken as UTF-8 up to the first NUL.
-// Damaged input gives what could be decoded, never more than the bytes hold.
-QList<CuePoint> parseCuePoints(const QByteArray &cuePayload, const QByteArray &adtlListPayload = {});

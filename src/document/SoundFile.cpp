@@ -88,6 +88,7 @@ void SoundFile::fillFromFile()
     m_chunkError.clear();
     m_chunks = chunkSaveSupported(m_sfinfo.format) ? readChunksOf(m_fileURL.toLocalFile(), &m_chunkError) : std::nullopt;
     m_chunkNames = chunksNotCarried(m_fileURL.toLocalFile(), m_sfinfo.format);
+    readMarkers();
     m_convertMajor = majorFormatIndex(m_sfinfo.format);
     m_convertSubformats = writableSubformats(m_convertMajor);
     m_convertFormat = m_convertSubformats.isEmpty() ? 0 : m_convertSubformats.first().format;

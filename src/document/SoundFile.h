@@ -16,6 +16,7 @@
 #include "filelogic/MetadataField.h"
 #include "filelogic/PlayPosition.h"
 #include "container/ChunkList.h"
+#include "container/MarkerReader.h"
 #include "rewrite/SaveTarget.h"
 
 #include <sndfile.h>
@@ -100,6 +101,15 @@ public:
     bool isDocumentEdited() const { return m_modified; }
     // The timecode text as the file's time reference gives it.
     void bextUpdateTimecodeFromFile();
+
+    // --- markers (SoundFileMarkers.cpp) ------------------------------------------
+    // The file's cue points, regions, AIFF markers and loops, ordered by
+    // frame, with their labels as edited. Empty without a chunk structure.
+    const QList<Marker> &markers() const { return m_markers; }
+    // Gives marker `index` a new label; one that differs marks the document
+    // edited, and a save that edits the file's chunks stores it. Loops have
+    // no label to set.
+    void setMarkerLabel(int index, const QString &label);
 
     // --- conversion choices -------------------------------------------------------
     int convertMajorIndex() const { return m_convertMajor; }
@@ -276,6 +286,10 @@ private:
     // edited in the copy), or else libsndfile's rewrite (noting in *notKept
     // what that loses when the chunks could not be read).
     SaveEngine saveEngineFor(const RewriteJob &job, bool calledFromConvert, QStringList *notKept) const;
+    void readMarkers();
+    // Has a save that edits chunks store the edited marker labels too, or
+    // says in *notKept why it cannot.
+    void addMarkerLabels(SaveEngine *engine, QStringList *notKept) const;
     bool runRewrite(const RewriteJob &job, const SaveEngine &engine, bool inPlace, DocumentError *error);
     // A handle to read the whole file from its start: the document's own one,
     // or for formats libsndfile cannot seek in a second handle of its own,
@@ -303,6 +317,8 @@ private:
     std::optional<ChunkList> m_chunks;
     QString m_chunkError;
     QStringList m_chunkNames; // chunks a libsndfile conversion drops
+    QList<Marker> m_markers;
+    QList<Marker> m_markersAsRead;
     std::array<QString, kMetadataFieldCount> m_texts;
     // The file as last read or saved: a save in place requires it so.
     FileIdentity m_identity;

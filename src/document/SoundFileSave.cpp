@@ -194,7 +194,9 @@ bool SoundFile::runRewrite(const RewriteJob &job, const SaveEngine &engine, bool
 SaveEngine SoundFile::saveEngineFor(const RewriteJob &job, bool calledFromConvert, QStringList *notKept) const
 {
     const bool bextChanges = calledFromConvert && m_keepBext != m_metadata.hasBext;
-    return rewrite::saveEngineFor(job, m_metadata, m_modified, bextChanges, notKept);
+    SaveEngine engine = rewrite::saveEngineFor(job, m_metadata, m_modified, bextChanges, notKept);
+    addMarkerLabels(&engine, notKept);
+    return engine;
 }
 
 bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert, DocumentError *error)

@@ -69,3 +69,13 @@ QString plainTextAsShown(const QString &text)
     }
     return shown;
 }
+
+QByteArray cutUtf8(const QByteArray &bytes, int width)
+{
+    if (bytes.size() <= width)
+        return bytes;
+    int end = width;
+    while (end > 0 && (uchar(bytes[end]) & 0xC0) == 0x80)
+        --end;
+    return bytes.left(end);
+}

@@ -26,3 +26,6 @@ QString hexBytes(const QByteArray &bytes, int bytesPerGroup = 0);
 // CR become LF, as do the Unicode line and paragraph separators, and a
 // no-break space reads back as a plain space.
 QString plainTextAsShown(const QString &text);
+
+// UTF-8 text cut to at most `width` bytes without splitting a character.
+QByteArray cutUtf8(const QByteArray &bytes, int width);

@@ -106,7 +106,7 @@ QString chunksReadBackProblem(const QString &path, const QList<ChunkPayload> &ch
     const std::optional<ChunkList> back = fd < 0 ? std::nullopt : readChunkList(file, &error);
     QString problem;
     for (const ChunkPayload &chunk : chunks) {
-        const int at = back ? findChunk(*back, chunk.id) : -1;
+        const int at = back ? findChunk(*back, chunk.id, chunk.listType) : -1;
         const std::optional<QByteArray> payload = at < 0 ? std::nullopt : readChunkPayload(file, back->chunks[at]);
         if (!back || (chunk.payload.isEmpty() ? at >= 0 : payload != chunk.payload)) {
             problem = tr("The new file's “%1” chunk did not read back as written.").arg(QString::fromLatin1(chunk.id));

@@ -55,6 +55,7 @@ struct Slot {
     QByteArray payload; // what the new chunk holds; empty removes
     bool placed = false;
     bool atEnd = false; // a new one goes after the audio, not before it
+    QByteArray listType{}; // a LIST set by id: which one
 };
 
 QByteArray chunkHeader(const QByteArray &id, quint32 size, bool bigEndian)
@@ -83,6 +84,28 @@ Item madeItem(const QByteArray &id, const QByteArray &payload, bool bigEndian)
     if (item.chunk.padded)
         bytes.append('\0');
     item.pieces << bytesPiece(bytes);
+    return item;
+}
+
+// A LIST made from a payload of whole sub-chunks, each with its pad byte;
+// nullopt when the payload is not one.
+std::optional<Item> listItem(const QByteArray &type, const QByteArray &payload)
+{
+    if (type.size() != 4 || !payload.startsWith(type))
+        return std::nullopt;
+    Item item;
+    item.chunk = Chunk{"LIST", 0, payload.size(), false, 0, type};
+    item.rebuiltList = true;
+    for (qsizetype pos = 4; pos < payload.size();) {
+        const qint64 size = payload.size() - pos >= 8 ? qFromLittleEndian<quint32>(payload.constData() + pos + 4) : -1;
+        if (size < 0 || size + size % 2 > payload.size() - pos - 8)
+            return std::nullopt;
+        Item kid;
+        kid.chunk = Chunk{payload.mid(pos, 4), 0, size, size % 2 == 1, 1, {}};
+        kid.pieces << bytesPiece(payload.mid(pos, 8 + size + size % 2));
+        item.kids << kid;
+        pos += kid.bytes();
+    }
     return item;
 }
 
@@ -119,6 +142,7 @@ private:
     void takeList(int index);
     int unplacedAt() const;
     void addUnplaced();
+    Item slotItem(const Slot &slot) const;
     void finishLists();
     bool absorbIntoPadding(QString *error);
     Item resizedPadding(const Item &pad, qint64 delta) const;
@@ -158,13 +182,21 @@ void Planner::makeSlots(const ChunkEdits &edits)
     }
     if (edits.bext && !m_src.isAiff())
         m_topSlots << Slot{"bext", {}, *edits.bext};
-    for (const ChunkPayload &chunk : edits.chunks)
-        m_topSlots << Slot{chunk.id, {}, chunk.payload, false, true};
+    for (const ChunkPayload &chunk : edits.chunks) {
+        // A list without sub-chunks is no list: it goes.
+        const bool emptyList = !chunk.listType.isEmpty() && chunk.payload == chunk.listType;
+        m_topSlots << Slot{chunk.id, {}, emptyList ? QByteArray() : chunk.payload, false, true, chunk.listType};
+    }
+}
+
+Item Planner::slotItem(const Slot &slot) const
+{
+    return slot.listType.isEmpty() ? madeItem(slot.id, slot.payload, m_big) : *listItem(slot.listType, slot.payload);
 }
 
 bool Planner::matches(const Slot &slot, const Chunk &c) const
 {
-    if (c.id != slot.id)
+    if (c.id != slot.id || c.listType != slot.listType)
         return false;
     if (slot.prefix.isEmpty())
         return true;
@@ -181,7 +213,7 @@ void Planner::takeTopLevel(int index)
         if (!matches(slot, c))
             continue;
         if (!slot.placed && !slot.payload.isEmpty())
-            items << madeItem(c.id, slot.payload, m_big);
+            items << slotItem(slot);
         slot.placed = true;
         return;
     }
@@ -238,7 +270,7 @@ void Planner::addUnplaced()
     QList<Item> added;
     for (const Slot &slot : std::as_const(m_topSlots)) {
         if (!slot.placed && !slot.payload.isEmpty())
-            (slot.atEnd ? items : added) << madeItem(slot.id, slot.payload, m_big);
+            (slot.atEnd ? items : added) << slotItem(slot);
     }
     auto first = std::find_if(items.begin(), items.end(), isInfoList);
     Item newList;
@@ -486,8 +518,16 @@ bool Planner::plan(QString *error)
 {
     static const QByteArrayList structural = {"fmt ", "data", "ds64", "LIST", "COMM", "SSND"};
     for (const Slot &slot : std::as_const(m_topSlots)) {
-        if (slot.atEnd && (slot.id.size() != 4 || structural.contains(slot.id))) {
+        // Lists other than INFO are set whole; AIFF has none.
+        const bool list = !slot.listType.isEmpty();
+        const bool badList = list && (slot.id != "LIST" || m_src.isAiff() || slot.listType == "INFO");
+        if (slot.atEnd && (slot.id.size() != 4 || badList || (structural.contains(slot.id) && !list))) {
             *error = Text::tr("The “%1” chunk cannot be set on its own.").arg(QString::fromLatin1(slot.id));
+            return false;
+        }
+        if (list && !slot.payload.isEmpty() && !listItem(slot.listType, slot.payload)) {
+            *error = Text::tr("The new LIST “%1” chunk is not a list of whole sub-chunks.")
+                         .arg(QString::fromLatin1(slot.listType));
             return false;
         }
     }

@@ -25,6 +25,9 @@
 struct ChunkPayload {
     QByteArray id; // 4 bytes
     QByteArray payload;
+    // For a "LIST" chunk, which list it is ("adtl"); its payload then starts
+    // with the type and holds whole sub-chunks, each padded to an even size.
+    QByteArray listType{};
 };
 
 struct ChunkEdits {
@@ -35,11 +38,12 @@ struct ChunkEdits {
     // nullopt keeps the bext chunk byte for byte; a value is the new complete
     // payload, empty removes the chunk. WAV family only; AIFF ignores it.
     std::optional<QByteArray> bext;
-    // Top-level chunks set by id (not the format, data, ds64 or LIST
-    // chunks): the first chunk of the id gets the payload in its place and
-    // later ones go; without one, a new chunk goes at the end of the form,
-    // after the audio, so no byte before it moves. An empty payload removes
-    // every chunk of the id.
+    // Top-level chunks set by id (not the format, data or ds64 chunks, nor
+    // LIST/INFO, which the strings own; other lists by id and list type):
+    // the first chunk of the id gets the payload in its place and later ones
+    // go; without one, a new chunk goes at the end of the form, after the
+    // audio, so no byte before it moves. An empty payload removes every
+    // chunk of the id.
     QList<ChunkPayload> chunks;
 };
 

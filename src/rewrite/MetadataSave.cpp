@@ -30,17 +30,6 @@ QByteArray fieldBytes(const QString &text, const QByteArray &original)
     return text == decodeFileText(original) ? original : text.toUtf8();
 }
 
-// Cuts UTF-8 text to at most `width` bytes without splitting a character.
-QByteArray cutUtf8(const QByteArray &bytes, int width)
-{
-    if (bytes.size() <= width)
-        return bytes;
-    int end = width;
-    while (end > 0 && (uchar(bytes[end]) & 0xC0) == 0x80)
-        --end;
-    return bytes.left(end);
-}
-
 void storeField(char *field, int width, const QString &text, const QByteArray &original)
 {
     if (text == decodeFileText(original))

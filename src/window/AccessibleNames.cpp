@@ -56,6 +56,7 @@ const QHash<QString, QString> &overrides()
         {QStringLiteral("leftChannel"), QStringLiteral("Left output channel")},
         {QStringLiteral("rightChannel"), QStringLiteral("Right output channel")},
         {QStringLiteral("waveformView"), QStringLiteral("Waveform")},
+        {QStringLiteral("markerTable"), QStringLiteral("Markers")},
     };
     return table;
 }

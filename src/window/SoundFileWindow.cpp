@@ -60,6 +60,7 @@ SoundFileWindow::SoundFileWindow(SoundFile *document, QWidget *parent)
     connectDocument();
     connectEditFields();
     connectControls();
+    connectMarkers();
     connectActions();
     connectLoudnessPanel(ui, document, this);
     ui.waveformView->setDocument(document);

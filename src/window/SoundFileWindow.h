@@ -18,6 +18,7 @@
 
 class ChannelTableSource;
 class ChunkTableModel;
+class MarkerTableModel;
 class QAction;
 class QFileDialog;
 class SoundFile;
@@ -100,6 +101,10 @@ private:
     void fillChunks();
     void showChunkContents();
     void showConversionLoses();
+
+    // The Markers tab (SoundFileWindowMarkers.cpp).
+    void connectMarkers();
+    void fillMarkers();
     void showPosition(qint64 frame);
     void showPlaying(bool playing);
     void showPeakScanStarted();
@@ -123,6 +128,7 @@ private:
     ChannelTableSource *m_convertModel = nullptr;
     ChannelTableSource *m_peakModel = nullptr;
     ChunkTableModel *m_chunkModel = nullptr;
+    MarkerTableModel *m_markerModel = nullptr;
     bool m_closeConfirmed = false;
     // Guards against handing texts back while the window fills its fields.
     bool m_filling = false;
@@ -131,6 +137,7 @@ private:
     QWidget *m_stringsPage = nullptr;
     QWidget *m_bextPage = nullptr;
     QWidget *m_chunksPage = nullptr;
+    QWidget *m_markersPage = nullptr;
     // Windows of other documents held still while this one saves.
     QList<QPointer<QWidget>> m_heldWindows;
 };

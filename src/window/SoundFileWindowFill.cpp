@@ -33,6 +33,7 @@ void SoundFileWindow::fillAll()
     fillChannelModels();
     fillTransport();
     fillChunks();
+    fillMarkers();
     setWindowModified(m_document->isDocumentEdited());
     m_filling = false;
     showConversionLoses();

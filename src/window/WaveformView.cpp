@@ -1,9 +1,12 @@
 #include "window/WaveformView.h"
 
+#include "cli/MarkerReport.h"
 #include "document/SoundFile.h"
 
+#include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
@@ -150,17 +153,92 @@ void WaveformView::renderEnvelope(const QSize &devicePixels)
     m_envelopeStale = false;
 }
 
-void WaveformView::drawPositionLine(QPainter &painter, qint64 frame, qreal dpr) const
+int WaveformView::columnOf(qint64 frame) const
 {
     const qint64 total = totalFrames();
-    const int w = m_envelope.width();
+    const int w = qRound(width() * devicePixelRatioF());
     if (total <= 0 || w <= 0)
+        return -1;
+    return int(std::clamp<qint64>(qint64(static_cast<__int128>(frame) * w / total), 0, w - 1));
+}
+
+QColor WaveformView::markerColour()
+{
+    return QColor(0xe0, 0x8c, 0x00);
+}
+
+void WaveformView::drawPositionLine(QPainter &painter, qint64 frame, qreal dpr) const
+{
+    const int column = columnOf(frame);
+    if (column < 0)
         return;
-    const int column = int(std::clamp<qint64>(qint64(static_cast<__int128>(frame) * w / total), 0, w - 1));
     // Through the middle of one device pixel column: one sharp pixel wide.
     const qreal x = (column + 0.5) / dpr;
     painter.setPen(QPen(QColor(0xd0, 0x30, 0x20), 0));
     painter.drawLine(QLineF(x, 0, x, height()));
+}
+
+void WaveformView::drawMarkers(QPainter &painter, qreal dpr) const
+{
+    if (!m_document || columnOf(0) < 0)
+        return;
+    QColor band = markerColour();
+    band.setAlpha(56);
+    painter.setPen(QPen(markerColour(), 0));
+    for (const Marker &m : m_document->markers()) {
+        // A marker beyond the end (a damaged cue) has nowhere to go.
+        if (m.frame > totalFrames())
+            continue;
+        const int column = columnOf(m.frame);
+        if (m.length > 0) {
+            const int end = columnOf(std::min(m.frame + m.length, totalFrames()));
+            painter.fillRect(QRectF(column / dpr, 0, (end - column + 1) / dpr, height()), band);
+        }
+        const qreal x = (column + 0.5) / dpr;
+        painter.drawLine(QLineF(x, 0, x, height()));
+    }
+}
+
+QString WaveformView::markerTextAt(qreal x) const
+{
+    if (!m_document || columnOf(0) < 0)
+        return {};
+    const qreal dpr = devicePixelRatioF();
+    constexpr qreal kReach = 4; // logical pixels either side of a tick
+    const Marker *nearest = nullptr;
+    const Marker *under = nullptr;
+    qreal best = kReach;
+    for (const Marker &m : m_document->markers()) {
+        if (m.frame > totalFrames())
+            continue;
+        const qreal distance = std::abs((columnOf(m.frame) + 0.5) / dpr - x);
+        if (distance < best) {
+            best = distance;
+            nearest = &m;
+        }
+        if (!under && m.length > 0 && x >= columnOf(m.frame) / dpr && x <= (columnOf(m.frame + m.length) + 1) / dpr)
+            under = &m;
+    }
+    const Marker *m = nearest ? nearest : under;
+    if (!m)
+        return {};
+    const QString time = markerTimeText(*m, m_document->info().samplerate);
+    QString text = m->label.isEmpty() ? time : tr("%1 (%2)").arg(m->label, time);
+    if (!m->note.isEmpty())
+        text += u'\n' + m->note;
+    return text;
+}
+
+bool WaveformView::event(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const auto *help = static_cast<QHelpEvent *>(event);
+        if (const QString text = markerTextAt(help->pos().x()); !text.isEmpty()) {
+            QToolTip::showText(help->globalPos(), text, this);
+            return true;
+        }
+    }
+    return QWidget::event(event);
 }
 
 void WaveformView::paintEvent(QPaintEvent *)
@@ -174,6 +252,7 @@ void WaveformView::paintEvent(QPaintEvent *)
     if (m_envelopeStale || m_envelope.size() != device || m_envelope.devicePixelRatio() != dpr)
         renderEnvelope(device);
     painter.drawImage(QPointF(0, 0), m_envelope);
+    drawMarkers(painter, dpr);
     drawPositionLine(painter, m_dragFrame.value_or(m_position), dpr);
 }
 

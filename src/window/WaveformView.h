@@ -1,6 +1,7 @@
 // The waveform above the transport row: each shown channel's envelope
-// (smallest and largest sample per column, channels stacked), the play
-// position as a vertical line, and seeking by click and drag as the
+// (smallest and largest sample per column, channels stacked), the file's
+// markers (a tick per point, a band per region or loop, the label on hover),
+// the play position as a vertical line, and seeking by click and drag as the
 // position slider does: the line follows the mouse, the document seeks on
 // release.
 //
@@ -35,10 +36,18 @@ public:
     std::vector<int> shownChannels() const;
     // The frame a point x (logical pixels) stands for.
     qint64 frameAt(qreal x) const;
+    // The device pixel column a frame is drawn in; -1 while nothing is drawn.
+    int columnOf(qint64 frame) const;
+    // What hovering at x shows: the label, time and note of the marker whose
+    // tick is nearest (within a few pixels), else of a region under x.
+    QString markerTextAt(qreal x) const;
+    // The colour of marker ticks; their bands are a translucent shade of it.
+    static QColor markerColour();
 
     QSize sizeHint() const override;
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -53,6 +62,7 @@ private:
     void showPosition(qint64 frame);
     void renderEnvelope(const QSize &devicePixels);
     void drawPositionLine(QPainter &painter, qint64 frame, qreal dpr) const;
+    void drawMarkers(QPainter &painter, qreal dpr) const;
 
     QPointer<SoundFile> m_document;
     WaveformSnapshot m_snapshot;

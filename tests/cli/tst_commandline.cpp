@@ -4,6 +4,7 @@
 #include "cli/CommandLine.h"
 #include "cli/FileReport.h"
 
+#include "ChunkFileBuilder.h"
 #include "CommandRun.h"
 #include "Fixtures.h"
 
@@ -149,6 +150,25 @@ private slots:
         QCOMPARE(program.exitCode(), 1);
         QCOMPARE(QString::fromUtf8(program.readAllStandardOutput()), r.out);
         QCOMPARE(QString::fromUtf8(program.readAllStandardError()), r.err);
+    }
+
+    // Markers as the Markers tab lists them, by time.
+    void markers()
+    {
+        using B = ChunkFileBuilder;
+        const QByteArray bytes = B().add("fmt ", B::pcmFormat(1, 8000, 16)).add("cue ", B::cue({{7, 12000}, {3, 4000}}))
+            .add("LIST", B::list("adtl", {{"labl", B::cueText(7, "Bird")}, {"note", B::cueText(7, "loud")},
+                                          {"ltxt", B::cueRegion(7, 2000)}}))
+            .add("data", QByteArray(32000, '\0')).bytes();
+        QFile file(m_dir.filePath("marked.wav"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        const QJsonArray rows = json({"--info", file.fileName()})["markers"].toArray();
+        QCOMPARE(rows[1].toObject(), QJsonObject({{"time", "00:00:01.500"}, {"frame", 12000}, {"kind", "region"}, {"id", 7},
+                                                  {"label", "Bird"}, {"note", "loud"}, {"length", "00:00:00.250"},
+                                                  {"frames", 2000}}));
+        QVERIFY(runWavquill({"--info", file.fileName()}).out.contains(
+            "\nMarkers\n  00:00:00.500:\n  00:00:01.500: Bird (loud), length 00:00:00.250\nChunks\n"));
     }
 
     // Channel c swings between -a and +a, a = 0.5 / 2^c, over more than one scan block.

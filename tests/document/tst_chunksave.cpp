@@ -1,5 +1,5 @@
 // Saves that keep the file's format edit its chunks: everything the window
-// does not show stays byte for byte, the audio is never decoded.
+// does not show or edit stays byte for byte, the audio is never decoded.
 #include "ChunkFileBuilder.h"
 #include "DocumentFixture.h"
 
@@ -111,8 +111,10 @@ private slots:
         doc->setText(MetadataField::Title, QStringLiteral("New title"));
         if (bext)
             doc->setText(MetadataField::Description, QStringLiteral("Scene 4 take 3"));
+        doc->setMarkerLabel(0, QStringLiteral("Cue"));
         QVERIFY(docfix::save(*doc));
         QVERIFY(!doc->isDocumentEdited());
+        QCOMPARE(doc->markers().at(0).label, QStringLiteral("Cue"));
         // The edits fit where the old texts were: written into the file itself.
         QVERIFY(::stat(QFile::encodeName(path).constData(), &st) == 0 && st.st_ino == inode);
 
@@ -120,7 +122,8 @@ private slots:
         QCOMPARE(after.size(), before.size());
         for (int i = 0; i < before.size(); ++i) {
             const QByteArray id = before[i].left(4);
-            const bool edited = id == "bext" || id == "NAME" || before[i].mid(8, 4) == "INFO";
+            const bool edited = id == "bext" || id == "NAME" || id == "MARK" || before[i].mid(8, 4) == "INFO"
+                || before[i].mid(8, 4) == "adtl";
             if (!edited)
                 QCOMPARE(after[i], before[i]);
             QCOMPARE(after[i].left(4), id);

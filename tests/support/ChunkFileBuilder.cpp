@@ -128,3 +128,31 @@ QByteArray ChunkFileBuilder::bext(const QByteArray &description, const QByteArra
     b.replace(346, 2, le16(1)); // version 1
     return b + codingHistory;
 }
+
+QByteArray ChunkFileBuilder::cue(const QList<QPair<quint32, quint32>> &points)
+{
+    QByteArray b = le32(quint32(points.size()));
+    for (const auto &[id, frame] : points)
+        b += le32(id) + le32(frame) + "data" + le32(0) + le32(0) + le32(frame);
+    return b;
+}
+
+QByteArray ChunkFileBuilder::cueText(quint32 id, const QByteArray &text)
+{
+    return le32(id) + text + '\0';
+}
+
+QByteArray ChunkFileBuilder::cueRegion(quint32 id, quint32 frames)
+{
+    return le32(id) + le32(frames) + "rgn " + QByteArray(8, '\0');
+}
+
+QByteArray ChunkFileBuilder::aiffMarkers(const QList<QPair<quint16, quint32>> &markers, const QByteArrayList &names)
+{
+    QByteArray b = be16(quint16(markers.size()));
+    for (qsizetype i = 0; i < markers.size(); ++i) {
+        const QByteArray name = char(names.value(i).size()) + names.value(i);
+        b += be16(markers[i].first) + be32(markers[i].second) + name + QByteArray(name.size() % 2, '\0');
+    }
+    return b;
+}

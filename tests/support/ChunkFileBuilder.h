@@ -34,6 +34,14 @@ public:
     static QByteArray aiffCommon(int channels, quint32 frames, int bits, int rate, const QByteArray &compression = {});
     // A version 1 "bext" payload (602 bytes + history).
     static QByteArray bext(const QByteArray &description, const QByteArray &codingHistory = {});
+    // A "cue " payload: one point per (id, frame).
+    static QByteArray cue(const QList<QPair<quint32, quint32>> &points);
+    // An adtl entry's payload: a point's id and text (labl, note), or its
+    // region length (ltxt).
+    static QByteArray cueText(quint32 id, const QByteArray &text);
+    static QByteArray cueRegion(quint32 id, quint32 frames);
+    // An AIFF "MARK" payload: one marker per id and frame, named in order.
+    static QByteArray aiffMarkers(const QList<QPair<quint16, quint32>> &markers, const QByteArrayList &names);
 
 private:
     struct Entry {
