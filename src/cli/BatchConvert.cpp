@@ -2,7 +2,7 @@
 
 #include "filelogic/ContainerTable.h"
 #include "filelogic/FormatList.h"
-#include "filelogic/SoundFileOpen.h"
+#include "container/SoundFileOpen.h"
 #include "cli/BatchProgress.h"
 #include "rewrite/ChunkSave.h"
 #include "rewrite/MetadataSave.h"

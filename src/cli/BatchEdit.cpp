@@ -3,7 +3,7 @@
 #include "filelogic/BextLoudness.h"
 #include "filelogic/ContainerTable.h"
 #include "filelogic/FileText.h"
-#include "filelogic/SoundFileOpen.h"
+#include "container/SoundFileOpen.h"
 #include "filelogic/Timecode.h"
 #include "cli/BatchProgress.h"
 #include "cli/FileReport.h"

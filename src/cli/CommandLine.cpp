@@ -1,7 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include "analysis/PeakScan.h"
-#include "filelogic/SoundFileOpen.h"
+#include "container/SoundFileOpen.h"
 #include "cli/BatchConvert.h"
 #include "cli/ChunkReport.h"
 #include "cli/Csv.h"

@@ -1,7 +1,7 @@
 #include "cli/MetadataCheck.h"
 
 #include "filelogic/ContainerTable.h"
-#include "filelogic/SoundFileOpen.h"
+#include "container/SoundFileOpen.h"
 #include "cli/BatchEdit.h"
 #include "cli/BatchProgress.h"
 #include "rewrite/ChunkSave.h"

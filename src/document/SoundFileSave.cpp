@@ -5,7 +5,7 @@
 
 #include "filelogic/ContainerTable.h"
 #include "filelogic/HandleCloser.h"
-#include "filelogic/SoundFileOpen.h"
+#include "container/SoundFileOpen.h"
 #include "playback/AudioRenderer.h"
 #include "rewrite/MetadataSave.h"
 

@@ -1,4 +1,6 @@
-#include "filelogic/SoundFileOpen.h"
+#include "container/SoundFileOpen.h"
+
+#include "container/MpegStream.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -55,6 +57,20 @@ bool listEntryJumpsBack(const QByteArray &name)
     return jumps;
 }
 
+// libsndfile estimates the length of an MPEG file without a Xing or VBRI
+// header from its size, tags included; its frames tell the true one.
+void takeStreamLength(const QByteArray &name, SF_INFO *info)
+{
+    if ((info->format & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG)
+        return;
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    if (const std::optional<qint64> samples = mpegSampleFrames(FdByteSource(fd), info->samplerate, info->channels))
+        info->frames = *samples;
+    ::close(fd);
+}
+
 } // namespace
 
 SNDFILE *openSoundFile(const QString &path, SF_INFO *info, qint64 *fileSize, DocumentError *error)
@@ -79,6 +95,7 @@ SNDFILE *openSoundFile(const QString &path, SF_INFO *info, qint64 *fileSize, Doc
             *error = DocumentError{QStringLiteral("libsndfileError"), -1, QString::fromLocal8Bit(sf_strerror(nullptr)), {}};
         return nullptr;
     }
+    takeStreamLength(name, info);
     if (fileSize)
         *fileSize = ::stat(name.constData(), &st) == 0 ? qint64(st.st_size) : 0;
     return handle;
@@ -108,6 +125,7 @@ SNDFILE *reopenSoundFile(const QString &path, const SF_INFO &expected, bool chec
             *why = tr("The open file cannot be read again: %1").arg(QString::fromLocal8Bit(sf_strerror(nullptr)));
         return nullptr;
     }
+    takeStreamLength(QFile::encodeName(path), &info);
     if (info.format != expected.format || info.channels != expected.channels
         || (checkFrames && info.frames != expected.frames)) {
         // Another program replaced the file: read nothing rather than
