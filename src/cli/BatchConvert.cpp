@@ -152,7 +152,7 @@ int runConvert(const ConvertRequest &request, QTextStream &, QTextStream &err)
     DocumentError openError;
     SNDFILE *handle = openSoundFile(source, &info, nullptr, &openError);
     if (!handle)
-        return fail(request.source, openError.localizedDescription, 1);
+        return fail(request.source, openError.oneLine(), 1);
     // The tab's choices; the file is closed on every way out.
     std::unique_ptr<SNDFILE, int (*)(SNDFILE *)> closer(handle, sf_close);
     QString error;

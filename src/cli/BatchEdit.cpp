@@ -115,7 +115,7 @@ struct OpenFile {
         DocumentError why;
         handle = openSoundFile(path, &info, nullptr, &why);
         if (!handle) {
-            *error = why.localizedDescription.isEmpty() ? tr("Unable to open the file.") : why.localizedDescription;
+            *error = why.localizedDescription.isEmpty() ? tr("Unable to open the file.") : why.oneLine();
             return false;
         }
         read = readSavedMetadata(handle, info.format, path);

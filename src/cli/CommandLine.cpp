@@ -2,6 +2,7 @@
 
 #include "analysis/PeakScan.h"
 #include "container/SoundFileOpen.h"
+#include "container/TagReader.h"
 #include "cli/BatchConvert.h"
 #include "cli/ChunkReport.h"
 #include "cli/Csv.h"
@@ -20,25 +21,46 @@ namespace {
 
 const QString kProgram = QStringLiteral("wavquill");
 
+// What --info can still show of a file libsndfile refuses: the chunks of a
+// WAV, RF64 or AIFF file up to where they are damaged, or an MP3's ID3 tags.
+QList<ReportSection> readableParts(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    if (chunkContainerOf(FdByteSource(file.handle())))
+        return {chunksSection(path)};
+    FileMetadata tags;
+    if (const std::optional<TagStrings> strings = readId3Tags(path)) {
+        tags.strings = *strings;
+        return {stringsSection(tags)};
+    }
+    return {};
+}
+
 // Opens the file the way a document does (same checks, same error texts) and
 // collects what the window's tabs would show.
 FileReport inspectFile(const QString &file, bool info, bool peak)
 {
     FileReport report;
     report.file = file;
+    const QString path = QFileInfo(file).absoluteFilePath();
     SF_INFO sfinfo{};
     qint64 size = 0;
     DocumentError error;
-    SNDFILE *handle = openSoundFile(QFileInfo(file).absoluteFilePath(), &sfinfo, &size, &error);
+    SNDFILE *handle = openSoundFile(path, &sfinfo, &size, &error);
     if (!handle) {
-        report.error = error.localizedDescription.isEmpty() ? QStringLiteral("Unable to open the file.")
-                                                            : error.localizedDescription;
+        if (info && QFileInfo(path).isFile())
+            report.sections = readableParts(path);
+        if (!report.sections.isEmpty())
+            error.localizedDescription += QStringLiteral(" The audio cannot be decoded.");
+        report.error = error.localizedDescription.isEmpty() ? QStringLiteral("Unable to open the file.") : error.oneLine();
         return report;
     }
     if (info) {
-        report.sections = infoSections(handle, sfinfo, size, QFileInfo(file).absoluteFilePath());
+        report.sections = infoSections(handle, sfinfo, size, path);
         if (chunkSaveSupported(sfinfo.format))
-            report.sections.append(chunksSection(QFileInfo(file).absoluteFilePath()));
+            report.sections.append(chunksSection(path));
     }
     if (peak) {
         std::vector<double> peaks;
@@ -282,7 +304,7 @@ int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err)
         if (options.json) {
             // A program reading the JSON learns of the failure there too.
             json.append(reportJson(report));
-        } else if (report.error.isEmpty()) {
+        } else if (report.error.isEmpty() || !report.sections.isEmpty()) {
             // Files are separated by a blank line, and printed as they are
             // read so a long list shows progress.
             if (printedOne)

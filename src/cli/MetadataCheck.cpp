@@ -139,7 +139,7 @@ bool checkFile(const QString &path, QList<MetadataFinding> *findings, QString *e
     DocumentError why;
     SNDFILE *handle = openSoundFile(absolute, &info, nullptr, &why);
     if (!handle) {
-        *error = why.localizedDescription;
+        *error = why.oneLine();
         return false;
     }
     const FileMetadata read = readSavedMetadata(handle, info.format, absolute);

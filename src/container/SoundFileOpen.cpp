@@ -1,6 +1,7 @@
 #include "container/SoundFileOpen.h"
 
 #include "container/MpegStream.h"
+#include "container/SoundFileProblem.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -57,6 +58,22 @@ bool listEntryJumpsBack(const QByteArray &name)
     return jumps;
 }
 
+// libsndfile's reason for refusing the file, after what its structure shows
+// in a user's words when it shows something.
+DocumentError refusal(const QByteArray &name)
+{
+    const QString library = QString::fromLocal8Bit(sf_strerror(nullptr));
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    const QByteArray suffix = name.mid(name.lastIndexOf('.') + 1).toLower();
+    const bool namedMpeg = suffix == "mp3" || suffix == "mp2" || suffix == "mp1";
+    const QString seen = fd >= 0 ? soundFileProblem(FdByteSource(fd), namedMpeg) : QString();
+    if (fd >= 0)
+        ::close(fd);
+    if (seen.isEmpty())
+        return DocumentError{QStringLiteral("libsndfileError"), -1, library, {}};
+    return DocumentError{QStringLiteral("libsndfileError"), -1, seen, tr("libsndfile: %1").arg(library)};
+}
+
 // libsndfile estimates the length of an MPEG file without a Xing or VBRI
 // header from its size, tags included; its frames tell the true one.
 void takeStreamLength(const QByteArray &name, SF_INFO *info)
@@ -92,7 +109,7 @@ SNDFILE *openSoundFile(const QString &path, SF_INFO *info, qint64 *fileSize, Doc
     SNDFILE *handle = sf_open(name.constData(), SFM_READ, info);
     if (!handle) {
         if (error)
-            *error = DocumentError{QStringLiteral("libsndfileError"), -1, QString::fromLocal8Bit(sf_strerror(nullptr)), {}};
+            *error = refusal(name);
         return nullptr;
     }
     takeStreamLength(name, info);

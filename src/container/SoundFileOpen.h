@@ -18,8 +18,10 @@
 // libsndfile sees them (it would block or fail oddly). On success fills
 // *info and, when given, *fileSize; an MPEG file's frames are the count its
 // own frames give (see MpegStream), which the reader of the handle stops at.
-// On failure returns null and fills *error (domain "libsndfileError", code
-// -1, libsndfile's text) when given.
+// On failure returns null and fills *error when given: domain
+// "libsndfileError", code -1, and either libsndfile's text, or what the
+// file's structure shows (see soundFileProblem) with libsndfile's text as
+// the failure reason.
 SNDFILE *openSoundFile(const QString &path, SF_INFO *info, qint64 *fileSize, DocumentError *error);
 
 // The frames a reader of a handle openSoundFile gave reads: its frame count,

@@ -46,9 +46,8 @@ std::optional<QByteArray> id3v2Comment(const TagLib::ID3v2::Tag *tag)
     return plain ? plain : any;
 }
 
-TagStrings readMpegTags(const QString &path)
+TagStrings readMpegTags(TagLib::MPEG::File &file)
 {
-    TagLib::MPEG::File file(QFile::encodeName(path).constData(), false);
     TagStrings out;
     if (file.hasID3v2Tag()) {
         const TagLib::ID3v2::Tag *tag = file.ID3v2Tag();
@@ -123,8 +122,10 @@ TagStrings readTags(const QString &path)
 {
     QString error;
     const Kind kind = probeKind(path, &error);
-    if (kind == Kind::Mpeg)
-        return readMpegTags(path);
+    if (kind == Kind::Mpeg) {
+        TagLib::MPEG::File file(QFile::encodeName(path).constData(), false);
+        return readMpegTags(file);
+    }
     TagStrings out;
     const auto comment = kind == Kind::None ? std::nullopt : readComment(path, kind);
     for (int i = 0; comment && i < 6; ++i) {
@@ -133,6 +134,14 @@ TagStrings readTags(const QString &path)
             out[size_t(i)] = value;
     }
     return out;
+}
+
+std::optional<TagStrings> readId3Tags(const QString &path)
+{
+    TagLib::MPEG::File file(QFile::encodeName(path).constData(), false);
+    if (!file.isValid() || (!file.hasID3v2Tag() && !file.hasID3v1Tag()))
+        return std::nullopt;
+    return readMpegTags(file);
 }
 
 FileMetadata readSavedMetadata(SNDFILE *sndfile, int format, const QString &path)

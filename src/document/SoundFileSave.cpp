@@ -289,7 +289,7 @@ bool SoundFile::reopenAfterReplace(const QString &path, DocumentError *error)
         // The old handle still reads the previous contents; the document
         // stays usable on it, and the user learns what happened.
         *error = DocumentError{QStringLiteral("libsndfileError"), -1, tr("The saved file could not be opened again"),
-                               openError.localizedDescription};
+                               openError.oneLine()};
         return false;
     }
     // The renderer reads through the old handle: it stops before the handle

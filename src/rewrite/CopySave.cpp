@@ -46,7 +46,7 @@ QString sameStream(const QString &path, const SF_INFO &want)
     DocumentError why;
     SNDFILE *f = openSoundFile(path, &info, nullptr, &why);
     if (!f)
-        return tr("The new file cannot be read: %1").arg(why.localizedDescription);
+        return tr("The new file cannot be read: %1").arg(why.oneLine());
     sf_close(f);
     if (info.format != want.format || info.channels != want.channels || info.samplerate != want.samplerate
         || info.frames != want.frames)
