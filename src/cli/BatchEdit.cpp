@@ -134,7 +134,7 @@ struct OpenFile {
 // edits) into the file in place, as the window's Save does. *stopped tells a
 // save that Ctrl+C stopped.
 QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &was,
-             const rewrite::MetadataTexts &texts, bool dryRun, bool *stopped)
+             const rewrite::MetadataTexts &texts, bool dryRun, bool *stopped, QString *note)
 {
     if (rewrite::isReadOnlyFile(path))
         return tr("the file is read-only");
@@ -161,6 +161,7 @@ QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &
         return tr("nothing written, a save would lose %1").arg(notKept.join(QStringLiteral("; ")));
     if (dryRun)
         return {};
+    *note = rewrite::saveNote(engine);
     // A file libsndfile cannot seek in is read from its start through a
     // handle of its own.
     job.source = file.info.seekable ? file.handle : reopenSoundFile(path, file.info, false);
@@ -260,7 +261,7 @@ EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun)
     // midnight, unless the whole record goes.
     if (texts[size_t(F::Timecode)].isEmpty() && rewrite::textsHoldBext(texts))
         texts[size_t(F::Timecode)] = timecodeText(0, rate);
-    outcome.error = save(absolute, file, was, texts, dryRun, &outcome.stopped);
+    outcome.error = save(absolute, file, was, texts, dryRun, &outcome.stopped, &outcome.note);
     outcome.written = outcome.error.isEmpty() && !dryRun;
     if (outcome.written)
         outcome.folder = QFileInfo(QFileInfo(absolute).canonicalFilePath()).absolutePath();
@@ -299,6 +300,8 @@ int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, Q
             batch.report(QStringLiteral("wavquill: %1: %2").arg(file, outcome.error));
             return;
         }
+        if (outcome.written && !outcome.note.isEmpty())
+            batch.report(QStringLiteral("wavquill: %1: %2").arg(file, outcome.note));
         for (const QString &change : outcome.changes)
             if (dryRun)
                 out << file << ": " << change << '\n';

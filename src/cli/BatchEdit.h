@@ -42,6 +42,7 @@ struct EditOutcome {
     bool written = false;
     QString folder;      // the written file's folder, still to be flushed
     bool stopped = false; // Ctrl+C stopped the save; the file is as it was
+    QString note;        // what the save has to tell besides success
 };
 
 // Writes those edits that differ from what the file holds. A field the

@@ -203,8 +203,11 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert, DocumentEr
     QStringList notKept;
     const SaveEngine engine = saveEngineFor(job, calledFromConvert, &notKept);
     notKept = rewrite::textsNotKept(engine, job) + notKept;
+    const QString note = rewrite::saveNote(engine);
     if (!runRewrite(job, engine, inPlace, error))
         return false;
+    if (!note.isEmpty())
+        emit warningRaised(note.left(1).toUpper() + note.mid(1) + QLatin1Char('.'), QString());
     if (!inPlace && calledFromConvert && m_openConverted)
         emit convertedFileWritten(QUrl::fromLocalFile(job.targetPath));
     if (!notKept.isEmpty())

@@ -65,6 +65,10 @@ SaveEngine saveEngineFor(const RewriteJob &job, const FileMetadata &read, bool e
 // writer drops.
 QStringList textsNotKept(const SaveEngine &engine, const RewriteJob &job);
 
+// What a save by this engine has to tell its user besides its success (see
+// tagSaveNote); mostly empty. Ask before the save: it reads the file.
+QString saveNote(const SaveEngine &engine);
+
 // Runs the engine. temp must have been created for job.targetPath when
 // engine.writesReplacement(). progress as FileRewriter's.
 RewriteResult runSave(const RewriteJob &job, const SaveEngine &engine, ReplacementFile &temp,

@@ -35,6 +35,7 @@
 #include <taglib/tpropertymap.h>
 #include <taglib/vorbisfile.h>
 
+#include <QCoreApplication>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -113,22 +114,26 @@ void replaceComment(TagLib::ID3v2::Tag *tag, const QByteArray &value, TagLib::St
     tag->addFrame(frame);
 }
 
-// TagLib reads a 2.3 TYER as TDRC and writes it back cut to four digits
-// (with TDAT when it looks like yyyy-mm-dd). Without a TDAT to rebuild from,
-// hand it back as the TYER it was, whole.
-void keepWholeYears(TagLib::ID3v2::Tag *tag)
+// TagLib reads a 2.3 TYER as TDRC, folding in TDAT and TIME, and writes a
+// TDRC back as a TYER cut to four digits, with TDAT and TIME again when it
+// reads yyyy-MM-dd[THH:mm]. So a folded TDRC goes back as it came once the
+// TDAT and TIME it was folded from are dropped (else they would be written
+// twice); without a TDAT, a TDRC goes back as the TYER it was, whole.
+void keepDates(TagLib::ID3v2::Tag *tag)
 {
-    if (!tag->frameList("TDAT").isEmpty())
-        return;
+    const bool dated = !tag->frameList("TDAT").isEmpty();
     const TagLib::ID3v2::FrameList dates = tag->frameList("TDRC");
     for (TagLib::ID3v2::Frame *frame : dates) {
         const auto *text = dynamic_cast<TextIdentificationFrame *>(frame);
-        if (!text)
-            continue;
-        auto *year = new TextIdentificationFrame("TYER", text->textEncoding());
-        year->setText(text->fieldList());
-        tag->removeFrame(frame);
-        tag->addFrame(year);
+        if (text && dated && text->toString().size() >= 10) {
+            tag->removeFrames("TDAT");
+            tag->removeFrames("TIME");
+        } else if (text && !dated) {
+            auto *year = new TextIdentificationFrame("TYER", text->textEncoding());
+            year->setText(text->fieldList());
+            tag->removeFrame(frame);
+            tag->addFrame(year);
+        }
     }
 }
 
@@ -156,7 +161,7 @@ void applyId3v2(TagLib::ID3v2::Tag *tag, int version, const TagEdits &edits)
         }
     }
     if (version == 3)
-        keepWholeYears(tag);
+        keepDates(tag);
 }
 
 unsigned leadingYear(const QByteArray &date)
@@ -187,8 +192,8 @@ bool writeMpegTags(const QString &path, const TagEdits &edits, QString *error)
     }
     const bool setsSomething = std::any_of(edits.begin(), edits.end(),
                                            [](const auto &edit) { return edit && !edit->isEmpty(); });
-    // Files without ID3v2 get 2.4; 2.2 cannot be written and becomes 2.3.
-    const int version = file.hasID3v2Tag() ? std::max<int>(3, file.ID3v2Tag()->header()->majorVersion()) : 4;
+    const int version = id3v2VersionToWrite(file.hasID3v2Tag() ? int(file.ID3v2Tag()->header()->majorVersion()) : 0);
+    completeId3v22(file.ID3v2Tag());
     int tagTypes = 0;
     if (file.hasID3v2Tag() || setsSomething) {
         applyId3v2(file.ID3v2Tag(true), version, edits);
@@ -260,6 +265,23 @@ QStringList mpegNotCarried(const QString &path, int carried, bool yearOnly)
 }
 
 } // namespace
+
+int id3v2VersionToWrite(int found)
+{
+    return found == 0 ? 4 : std::clamp(found, 3, 4);
+}
+
+QString tagSaveNote(const QString &path, int format)
+{
+    QFile file(path);
+    if (kindOfFormat(format) != Kind::Mpeg || !file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray head = file.read(4);
+    if (head.size() < 4 || !head.startsWith("ID3") || id3v2VersionToWrite(head[3]) == head[3])
+        return {};
+    return QCoreApplication::translate("TagWriter", "the ID3v2.%1 tag was written as ID3v2.%2; every value is kept")
+        .arg(int(head[3])).arg(id3v2VersionToWrite(head[3]));
+}
 
 bool writeTags(const QString &copyPath, const TagEdits &edits, QString *error)
 {
