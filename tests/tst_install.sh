@@ -1,49 +1,77 @@
 #!/usr/bin/env bash
-# Installs a build into a temporary prefix and checks what lands there: the
-# program, the desktop entry, the icon and the AppStream metadata, each
-# validated with the desktop's own tools.
+# Builds the Debian package from a build folder (CPack, reusing the built
+# program), checks its control fields and file list, unpacks it into a
+# throwaway root with dpkg -x and checks what landed there: the program, the
+# desktop entry, icon and AppStream metadata (each validated with the
+# desktop's own tools), the manual page and the bash completion.
 #
-# Usage: tst_install.sh BUILD_DIR VERSION
-# Exit status: 0 passed, 1 failed, 77 skipped (a validator is not installed;
-# every other check still ran and passed).
+# Usage: tst_install.sh BUILD_DIR VERSION CPACK
+# Exit status: 0 passed, 1 failed, 77 skipped (dpkg-deb or a validator is not
+# installed; every other check still ran and passed; without dpkg-deb the
+# files are installed with cmake --install instead).
 set -uo pipefail
 
 build=${1:?build folder}
 version=${2:?project version}
+cpack=${3:?cpack}
 failures=0
 skipped=()
 
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
+expect() { if [ "$2" = "$3" ]; then pass "$1: ${3%%$'\n'*}"; else fail "$1 is '$2', expected '$3'"; fi; }
 
-prefix=$(mktemp -d "${TMPDIR:-/tmp}/wavquill-install.XXXXXX")
-trap 'rm -rf "$prefix"' EXIT
+work=$(mktemp -d "${TMPDIR:-/tmp}/wavquill-install.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+root=$work/root
+prefix=$root/usr
 
-if ! cmake --install "$build" --prefix "$prefix" >"$prefix.log" 2>&1; then
-  cat "$prefix.log"; rm -f "$prefix.log"
-  echo "FAIL: cmake --install $build (is the wavquill target built?)"
-  exit 1
+# --- the package ------------------------------------------------------------
+if command -v dpkg-deb >/dev/null; then
+  arch=$(dpkg --print-architecture)
+  deb=$work/wavquill_${version}_$arch.deb
+  if ! "$cpack" --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 || [ ! -f "$deb" ]; then
+    cat "$work/cpack.log"
+    echo "FAIL: cpack did not make $(basename "$deb")"
+    exit 1
+  fi
+  for field in Package=wavquill Version="$version" Architecture="$arch" Section=sound; do
+    expect "${field%%=*}" "$(dpkg-deb -f "$deb" "${field%%=*}")" "${field#*=}"
+  done
+  # Computed from the binary: each library the program links.
+  depends=$(dpkg-deb -f "$deb" Depends)
+  for library in libsndfile1 libqt6widgets6 libsdl2 libtag libebur128; do
+    case "$depends" in *"$library"*) pass "depends on $library" ;; *) fail "Depends lacks $library: $depends" ;; esac
+  done
+  dpkg -x "$deb" "$root" || fail "dpkg -x"
+  if command -v lintian >/dev/null; then
+    if out=$(lintian --fail-on error "$deb" 2>&1); then pass "lintian: no errors"; else echo "$out"; fail "lintian"; fi
+    echo "$out" | grep -v "root privileges"
+  else
+    echo "SKIP: lintian is not installed (scripts/deps package installs it)"
+    skipped+=(lintian)
+  fi
+else
+  echo "SKIP: dpkg-deb is not installed: no package built; the files are installed with cmake --install"
+  skipped+=(dpkg-deb)
+  cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || { cat "$work/install.log"; fail "cmake --install"; }
 fi
-rm -f "$prefix.log"
 
 bin=$prefix/bin/wavquill
 desktop=$prefix/share/applications/wavquill.desktop
 icon=$prefix/share/icons/hicolor/scalable/apps/wavquill.svg
 metainfo=$prefix/share/metainfo/io.github.wavquill.WavQuill.metainfo.xml
-
-for f in "$bin" "$desktop" "$icon" "$metainfo"; do
-  if [ -f "$f" ]; then pass "installed ${f#"$prefix"/}"; else fail "missing ${f#"$prefix"/}"; fi
-done
+manpage=$prefix/share/man/man1/wavquill.1.gz
+completion=$prefix/share/bash-completion/completions/wavquill
+expected=$(printf '%s\n' "$bin" "$desktop" "$icon" "$metainfo" "$manpage" "$completion" \
+  "$prefix/share/doc/wavquill/copyright" "$prefix/share/doc/wavquill/changelog.gz" | sort)
+expect "installed files" "$(find "$root" -type f | sort)" "$expected"
 [ -x "$bin" ] || fail "bin/wavquill is not executable"
 [ "$failures" -eq 0 ] || exit 1
 
 # --- desktop entry ----------------------------------------------------------
 entry() { sed -n "/^\[Desktop Entry\]/,/^\[/{s/^$1=//p}" "$desktop" | head -n1; }
-expect_entry() {
-  local got
-  got=$(entry "$1")
-  if [ "$got" = "$2" ]; then pass "$1=$2"; else fail "$1 is '$got', expected '$2'"; fi
-}
+expect_entry() { expect "$1" "$(entry "$1")" "$2"; }
 expect_entry Type Application
 expect_entry Name WavQuill
 expect_entry Exec "wavquill %F"
@@ -114,13 +142,55 @@ else
 fi
 
 # --- the installed program --------------------------------------------------
-# It must start without a display to print its version.
-got=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin" --version 2>&1)
-status=$?
-if [ "$status" -eq 0 ] && [ "$got" = "WavQuill $version" ]; then
-  pass "installed wavquill --version"
+# It must start without a display to print its version and help.
+run() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$@" 2>&1; }
+expect "installed wavquill --version" "$(run "$bin" --version; echo "status $?")" "WavQuill $version
+status 0"
+expect "installed wavquill --help" "$(run "$bin" --help; echo "status $?")" "$(run "$build/wavquill" --help)
+status 0"
+
+# --- manual page ------------------------------------------------------------
+page=$(gzip -dc "$manpage")
+expect "manual page title" "$(grep '^\.TH' <<<"$page" | cut -d' ' -f2-3)" 'WAVQUILL "1"'
+for section in SYNOPSIS OPTIONS '"EXIT STATUS"' FILES EXAMPLES; do
+  if grep -qx "\.SH $section" <<<"$page"; then pass "manual page has $section"; else fail "manual page lacks $section"; fi
+done
+if command -v man >/dev/null; then
+  expect "man --warnings" "$(man --warnings -l "$manpage" 2>&1 >/dev/null)" ""
+fi
+
+# --- bash completion --------------------------------------------------------
+bash_completion=/usr/share/bash-completion/bash_completion
+if [ -f "$bash_completion" ]; then
+  files=$work/files
+  mkdir -p "$files/sub" && touch "$files"/{a.wav,B.FLAC,c.txt,list.csv}
+  # What TAB offers at the end of the line $1, in $files, sorted on one line.
+  completions() {
+    (cd "$files" && bash -c 'source "$1"; source "$2"
+      read -ra COMP_WORDS <<<"$3"; [[ $3 == *" " ]] && COMP_WORDS+=("")
+      COMP_LINE=$3 COMP_POINT=${#3} COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+      _wavquill wavquill "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+      printf "%s\n" "${COMPREPLY[@]}"' _ "$bash_completion" "$completion" "$1" 2>/dev/null) | LC_ALL=C sort | paste -sd' '
+  }
+  expect "complete -p wavquill" "$(bash -c 'source "$1"; source "$2"; complete -p wavquill' _ "$bash_completion" "$completion")" \
+    "complete -F _wavquill wavquill"
+  while IFS='|' read -r line want; do
+    expect "completion of '$line'" "$(completions "$line")" "$want"
+  done <<'EOF'
+wavquill --set tit|title=
+wavquill --set title=x --set origination|originationDate= originationTime=
+wavquill --set title=|
+wavquill --he|--help
+wavquill --co|--convert
+wavquill |B.FLAC a.wav sub
+wavquill -o |B.FLAC a.wav sub
+wavquill --import-csv |list.csv sub
+wavquill --channels |
+wavquill -- --|
+EOF
 else
-  fail "installed wavquill --version gave status $status and '$got', expected 'WavQuill $version'"
+  echo "SKIP: bash-completion is not installed (scripts/deps package installs it)"
+  skipped+=(bash-completion)
 fi
 
 if [ "$failures" -gt 0 ]; then

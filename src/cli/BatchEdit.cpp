@@ -8,7 +8,6 @@
 #include "cli/BatchProgress.h"
 #include "cli/FileReport.h"
 #include "rewrite/ReplacementFile.h"
-#include "rewrite/RewriteMetadata.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -28,11 +27,6 @@ QString tr(const char *text)
     return QCoreApplication::translate("BatchEdit", text);
 }
 
-bool isAscii(const QString &text)
-{
-    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
-}
-
 // Quoted for a one-line change list: line breaks and quotes escaped.
 QString quoted(QString text)
 {
@@ -41,39 +35,40 @@ QString quoted(QString text)
     return u'"' + text + u'"';
 }
 
-// Why the file's container cannot hold the value as given; empty when it can.
+// Why the file's container or the field cannot hold the value as given;
+// empty when they can.
 QString refusal(int format, int samplerate, F field, const QString &value)
 {
-    const ContainerFacts facts = containerFacts(format);
-    const qsizetype bytes = value.toUtf8().size();
-    if (isStringField(field)) {
-        if (facts.strings == StringStore::None)
-            return tr("this format keeps no text metadata");
-        if (facts.strings == StringStore::Info && bytes >= 2046)
-            return tr("text of 2046 bytes or more is not read back from this format");
-        if (facts.strings == StringStore::Aiff && field == F::Date)
-            return tr("AIFF files cannot store a date");
-        if (facts.strings == StringStore::Aiff && (field == F::Copyright || field == F::Software) && !isAscii(value))
-            return tr("AIFF keeps only ASCII text in this field");
-        return {};
-    }
-    if (!facts.bext)
-        return tr("this format has no broadcast (BEXT) record");
-    static const QList<QPair<F, int>> widths = {{F::Description, 256}, {F::Originator, 32}, {F::OriginatorRef, 32},
-                                                {F::OriginationDate, 10}, {F::OriginationTime, 8}};
-    for (const auto &[f, width] : widths)
-        if (f == field && bytes > width)
-            return tr("longer than the field's %1 bytes").arg(width);
-    if (field == F::UMID && !parseUmidHexText(value))
-        return tr("not at most 64 bytes in hexadecimal");
-    if (isLoudnessField(field) && !parseBextLoudness(value))
-        return tr("not a number from -327.68 to 327.66");
+    const QByteArray bytes = value.toUtf8();
+    if (const QString why = whyFieldNotKept(format, field, bytes); !why.isEmpty())
+        return why;
+    const FieldFacts &facts = fieldFacts(field);
     quint64 reference = 0;
-    if (field == F::Timecode && !value.isEmpty() && !parseTimecode(value, samplerate, &reference))
-        return tr("not a timecode (hhh:mm:ss:frames)");
-    // Written with CR LF line ends; libsndfile reads no longer record.
-    if (field == F::CodingHistory && bytes + value.count(u'\n') > rewrite::codingHistoryRoom())
-        return tr("longer than the %1 bytes a record can hold").arg(rewrite::codingHistoryRoom());
+    switch (facts.kind) {
+    case FieldKind::Text:
+        if (facts.maxBytes > 0 && bytes.size() > facts.maxBytes)
+            return tr("longer than the field's %1 bytes").arg(facts.maxBytes);
+        break;
+    case FieldKind::Lines:
+        // Written with CR LF line ends.
+        if (bytes.size() + value.count(u'\n') > facts.maxBytes)
+            return tr("longer than the %1 bytes a record can hold").arg(facts.maxBytes);
+        break;
+    case FieldKind::Umid:
+        if (!parseUmidHexText(value))
+            return tr("not at most %1 bytes in hexadecimal").arg(facts.maxBytes);
+        break;
+    case FieldKind::Loudness:
+        if (!parseBextLoudness(value))
+            return tr("not a number from -327.68 to 327.66");
+        break;
+    case FieldKind::Timecode:
+        if (!value.isEmpty() && !parseTimecode(value, samplerate, &reference))
+            return tr("not a timecode (hhh:mm:ss:frames)");
+        break;
+    case FieldKind::Version:
+        break;
+    }
     return {};
 }
 
@@ -124,9 +119,7 @@ struct OpenFile {
     // The fields as the command line reads and writes them.
     rewrite::MetadataTexts texts() const
     {
-        rewrite::MetadataTexts texts = rewrite::metadataTexts(read, info.samplerate);
-        texts[size_t(F::UMID)] = read.hasBext ? umidHexText(read.bext) : QString();
-        return texts;
+        return commandLineTexts(read, info.samplerate);
     }
 };
 
@@ -188,26 +181,20 @@ QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &
 
 const QList<MetadataField> &batchFields()
 {
-    static const QList<MetadataField> fields = {
-        F::Title, F::Artist, F::Comment, F::Copyright, F::Software, F::Date,
-        F::Description, F::Originator, F::OriginatorRef, F::OriginationDate, F::OriginationTime,
-        F::Timecode, F::UMID, F::CodingHistory,
-        F::LoudnessValue, F::LoudnessRange, F::MaxTruePeakLevel, F::MaxMomentaryLoudness, F::MaxShortTermLoudness,
-    };
+    static const QList<MetadataField> fields = [] {
+        QList<MetadataField> settable;
+        for (const FieldFacts &f : metadataFieldTable())
+            if (f.settable)
+                settable << f.id;
+        return settable;
+    }();
     return fields;
-}
-
-QString batchFieldKey(MetadataField field)
-{
-    return reportJsonKey(metadataFieldOutlet(field));
 }
 
 std::optional<MetadataField> batchFieldNamed(const QString &key)
 {
-    for (MetadataField field : batchFields())
-        if (batchFieldKey(field) == key)
-            return field;
-    return std::nullopt;
+    const std::optional<MetadataField> field = fieldNamed(key);
+    return field && fieldFacts(*field).settable ? field : std::nullopt;
 }
 
 std::optional<FieldEdit> parseFieldEdit(const QString &text, QString *error)
@@ -249,11 +236,11 @@ EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun)
             continue;
         const QString why = refusal(file.info.format, rate, edit.field, value);
         if (!why.isEmpty()) {
-            outcome.error = batchFieldKey(edit.field) + QStringLiteral(": ") + why;
+            outcome.error = fieldKey(edit.field) + QStringLiteral(": ") + why;
             return outcome;
         }
         texts[i] = value;
-        outcome.changes << QStringLiteral("%1: %2 -> %3").arg(batchFieldKey(edit.field), quoted(was[i]), quoted(value));
+        outcome.changes << QStringLiteral("%1: %2 -> %3").arg(fieldKey(edit.field), quoted(was[i]), quoted(value));
     }
     if (outcome.changes.isEmpty())
         return outcome;

@@ -17,10 +17,10 @@
 
 class QTextStream;
 
-// The fields a batch reads and writes, in --json's order.
+// The fields a batch reads and writes (the settable ones of the field
+// table), in --json's order.
 const QList<MetadataField> &batchFields();
-// Its --json key ("title", "originatorRef", "umid").
-QString batchFieldKey(MetadataField field);
+// The one of them whose key this is (fieldKey: "title", "originatorRef").
 std::optional<MetadataField> batchFieldNamed(const QString &key);
 
 struct FieldEdit {

@@ -3,6 +3,7 @@
 #include "analysis/PeakScan.h"
 #include "container/SoundFileOpen.h"
 #include "container/TagReader.h"
+#include "filelogic/FormatList.h"
 #include "cli/BatchConvert.h"
 #include "cli/ChunkReport.h"
 #include "cli/Csv.h"
@@ -33,7 +34,7 @@ QList<ReportSection> readableParts(const QString &path)
     FileMetadata tags;
     if (const std::optional<TagStrings> strings = readId3Tags(path)) {
         tags.strings = *strings;
-        return {stringsSection(tags)};
+        return {metadataSection(FieldStore::Strings, tags, 0)};
     }
     return {};
 }
@@ -69,6 +70,19 @@ FileReport inspectFile(const QString &file, bool info, bool peak)
     }
     sf_close(handle);
     return report;
+}
+
+// The words the shell completes for --completion-words kind.
+std::optional<QStringList> completionWords(const QString &kind)
+{
+    if (kind == QLatin1String("extensions"))
+        return soundFileExtensions();
+    if (kind != QLatin1String("fields"))
+        return std::nullopt;
+    QStringList keys;
+    for (MetadataField field : batchFields())
+        keys << fieldKey(field);
+    return keys;
 }
 
 } // namespace
@@ -113,7 +127,7 @@ QString checkAction(const Action &action, const QCommandLineParser &parser, Comm
                 return QStringLiteral("--set: ") + error;
             for (const FieldEdit &earlier : options.edits)
                 if (earlier.field == edit->field)
-                    return QStringLiteral("--set names '%1' twice").arg(batchFieldKey(edit->field));
+                    return QStringLiteral("--set names '%1' twice").arg(fieldKey(edit->field));
             options.edits << *edit;
         }
         break;
@@ -121,6 +135,23 @@ QString checkAction(const Action &action, const QCommandLineParser &parser, Comm
         break;
     }
     return options.files.isEmpty() ? need : QString();
+}
+
+// An option's description filled into lines under its indent, as the
+// others are laid out.
+QString described(const QString &text)
+{
+    constexpr qsizetype kIndent = 14, kWidth = 77;
+    const QString indent(kIndent, u' ');
+    QString out, line;
+    for (const QString &word : text.split(u' ', Qt::SkipEmptyParts)) {
+        if (!line.isEmpty() && kIndent + line.size() + 1 + word.size() > kWidth) {
+            out += indent + line + u'\n';
+            line.clear();
+        }
+        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+    }
+    return out + indent + line + u'\n';
 }
 
 } // namespace
@@ -135,7 +166,7 @@ CommandLineOptions parseCommandLine(const QStringList &args)
     for (const QString &flag : flags)
         parser.addOption(QCommandLineOption(flag));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
-    for (const char *valued : {"set", "import-csv", "format", "channels"})
+    for (const char *valued : {"set", "import-csv", "format", "channels", "completion-words"})
         parser.addOption(QCommandLineOption(QString::fromLatin1(valued), QString(), QStringLiteral("value")));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("o"), QStringLiteral("output")}, QString(),
                                         QStringLiteral("file")));
@@ -160,6 +191,15 @@ CommandLineOptions parseCommandLine(const QStringList &args)
     }
     if (parser.isSet(QStringLiteral("version"))) {
         options.mode = CommandLineMode::Version;
+        return options;
+    }
+    if (parser.isSet(QStringLiteral("completion-words"))) {
+        options.completionWords = parser.value(QStringLiteral("completion-words"));
+        options.mode = CommandLineMode::CompletionWords;
+        if (!completionWords(options.completionWords)) {
+            options.mode = CommandLineMode::UsageError;
+            options.error = QStringLiteral("--completion-words takes fields or extensions");
+        }
         return options;
     }
     using M = CommandLineMode;
@@ -193,16 +233,19 @@ CommandLineOptions parseCommandLine(const QStringList &args)
 
 QString commandLineUsage()
 {
+    QStringList keys;
+    for (MetadataField field : batchFields())
+        keys << fieldKey(field);
     return QStringLiteral(
         "Usage: wavquill [FILE...]\n"
-        "       wavquill --info [--peak] [--json] FILE...\n"
-        "       wavquill --peak [--json] FILE...\n"
-        "       wavquill --loudness [--json] FILE...\n"
-        "       wavquill --set FIELD=VALUE [--set ...] [--dry-run] FILE...\n"
-        "       wavquill --export-csv FILE... > list.csv\n"
-        "       wavquill --import-csv list.csv [--dry-run]\n"
-        "       wavquill --check FILE...\n"
-        "       wavquill --convert --format MAJOR[:SUBTYPE] [--channels 0,2,...] [--keep-bext] -o OUT FILE\n"
+        "   or: wavquill --info [--peak] [--json] FILE...\n"
+        "   or: wavquill --peak [--json] FILE...\n"
+        "   or: wavquill --loudness [--json] FILE...\n"
+        "   or: wavquill --set FIELD=VALUE [--set ...] [--dry-run] FILE...\n"
+        "   or: wavquill --export-csv FILE... > list.csv\n"
+        "   or: wavquill --import-csv list.csv [--dry-run]\n"
+        "   or: wavquill --check FILE...\n"
+        "   or: wavquill --convert --format MAJOR[:SUBTYPE] [--channels 0,2,...] [--keep-bext] -o OUT FILE\n"
         "\n"
         "Opens each sound file in a window of its own, where its properties, text\n"
         "metadata and broadcast (BEXT) record can be read and edited, and the file\n"
@@ -215,16 +258,13 @@ QString commandLineUsage()
         "  --loudness  print each file's loudness (EBU R128), as the Peak tab shows it\n"
         "  --json      with --info, --peak or --loudness: print JSON instead, one\n"
         "              object per file (an array of them when several files are named)\n"
-        "  --set FIELD=VALUE\n"
-        "              write a field into each file as the window's Save does;\n"
-        "              FIELD is a key of --json (title, artist, comment, copyright,\n"
-        "              software, date, description, originator, originatorRef,\n"
-        "              originationDate, originationTime, timecode, umid,\n"
-        "              codingHistory, loudnessValue, loudnessRange,\n"
-        "              maxTruePeakLevel, maxMomentaryLoudness,\n"
-        "              maxShortTermLoudness); FIELD= clears it. The umid is\n"
-        "              given in hexadecimal (up to 64 bytes). A file whose format\n"
-        "              cannot hold a field is left as it was and reported\n"
+        "  --set FIELD=VALUE\n")
+        + described(QStringLiteral("write a field into each file as the window's Save does; FIELD is a key of --json "
+                                   "(%1); FIELD= clears it. The umid is given in hexadecimal (up to %2 bytes). A "
+                                   "file whose format cannot hold a field is left as it was and reported")
+                        .arg(keys.join(QStringLiteral(", ")))
+                        .arg(fieldFacts(MetadataField::UMID).maxBytes))
+        + QStringLiteral(
         "  --dry-run   with --set or --import-csv: print what would change, write\n"
         "              nothing\n"
         "  --export-csv  print the files' fields as CSV, one row per file\n"
@@ -263,6 +303,10 @@ int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err)
         return 0;
     case CommandLineMode::Version:
         out << "WavQuill " << QStringLiteral(WAVQUILL_VERSION) << '\n';
+        out.flush();
+        return 0;
+    case CommandLineMode::CompletionWords:
+        out << completionWords(options.completionWords)->join(u'\n') << '\n';
         out.flush();
         return 0;
     case CommandLineMode::UsageError:

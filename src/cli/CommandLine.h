@@ -26,6 +26,10 @@ enum class CommandLineMode {
     ImportCsv,  // --import-csv CSV: the CSV's fields back into its files
     Check,      // --check: what does not follow the conventions
     Convert,    // --convert --format F -o OUT FILE
+    // --completion-words fields|extensions: the --set field names or the
+    // sound-file extensions, one a line, for the shell completion the build
+    // generates; left out of --help.
+    CompletionWords,
 };
 
 struct CommandLineOptions {
@@ -43,6 +47,7 @@ struct CommandLineOptions {
     std::optional<QString> channels; // as given; not set keeps every channel
     QString output;
     bool keepBext = false;
+    QString completionWords; // fields or extensions
     // The files, in order: to open (Gui) or to inspect (Inspect). Every
     // argument that does not start with "-" is a file; so is every argument
     // after "--". Other options are an error with --info or --peak, and left

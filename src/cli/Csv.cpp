@@ -120,7 +120,7 @@ int runExportCsv(const QStringList &files, QTextStream &out, QTextStream &err)
 {
     QStringList header{kFileColumn};
     for (MetadataField field : batchFields())
-        header << batchFieldKey(field);
+        header << fieldKey(field);
     out << csvRow(header);
     int status = 0;
     BatchRun batch(err, files.size(), tr("not exported"));

@@ -1,11 +1,8 @@
 #include "cli/FileReport.h"
 
-#include "filelogic/BextLoudness.h"
 #include "filelogic/ContainerTable.h"
 #include "filelogic/FileText.h"
 #include "filelogic/PropertyText.h"
-#include "filelogic/Timecode.h"
-#include "rewrite/MetadataSave.h"
 
 #include <QJsonArray>
 
@@ -14,14 +11,9 @@
 
 namespace {
 
-const QString kPeakOutlet = QStringLiteral("peakTable");
-
-// The group prefixes of the window's control names.
-const char *const kOutletPrefixes[] = {"label", "string", "bext", "peak", "loudness"};
-
-ReportField field(const char *outlet, const char *label, const QString &text)
+ReportField field(const char *key, const char *label, const QString &text)
 {
-    return ReportField{QString::fromLatin1(outlet), QString::fromLatin1(label), text, -1, -1};
+    return ReportField{QString::fromLatin1(key), QString::fromLatin1(label), text, -1, -1};
 }
 
 } // namespace
@@ -39,67 +31,36 @@ ReportSection propertiesSection(SNDFILE *sndfile, const SF_INFO &sfinfo, qint64 
 {
     ReportSection section{QStringLiteral("Properties"), {}};
     section.fields = {
-        field("labelFormat", "Format", formatNameText(sndfile, sfinfo.format)),
-        field("labelSampleFormat", "Sample format", formatNameText(sndfile, sfinfo.format & 0xffff)),
-        field("labelSamplerate", "Sample rate", QString::number(sfinfo.samplerate)),
-        field("labelBytesPerSample", "Bytes per sample", bytesPerSampleText(sfinfo.format)),
-        field("labelChannels", "Channels", QString::number(sfinfo.channels)),
+        field("format", "Format", formatNameText(sndfile, sfinfo.format)),
+        field("sampleFormat", "Sample format", formatNameText(sndfile, sfinfo.format & 0xffff)),
+        field("samplerate", "Sample rate", QString::number(sfinfo.samplerate)),
+        field("bytesPerSample", "Bytes per sample", bytesPerSampleText(sfinfo.format)),
+        field("channels", "Channels", QString::number(sfinfo.channels)),
         // In full: files longer than 2^31 frames exist (RF64, W64, CAF).
-        field("labelFrames", "Frames", framesText(sfinfo.frames)),
-        field("labelLength", "Length", lengthText(sfinfo.frames, sfinfo.samplerate)),
-        field("labelFilesize", "File size", sizeText(fileSize)),
-        field("labelBytesPerSecond", "Bytes per second",
+        field("frames", "Frames", framesText(sfinfo.frames)),
+        field("length", "Length", lengthText(sfinfo.frames, sfinfo.samplerate)),
+        field("filesize", "File size", sizeText(fileSize)),
+        field("bytesPerSecond", "Bytes per second",
               bytesPerSecondText(sfinfo.format, sfinfo.samplerate, sfinfo.channels)),
-        field("labelSections", "Sections", QString::number(sfinfo.sections)),
+        field("sections", "Sections", QString::number(sfinfo.sections)),
     };
     return section;
 }
 
-ReportSection stringsSection(const FileMetadata &metadata)
+rewrite::MetadataTexts commandLineTexts(const FileMetadata &metadata, int samplerate)
 {
-    // The window's order; the numbers are libsndfile's string ids.
-    struct Row {
-        const char *outlet;
-        const char *label;
-        int id;
-    };
-    static const Row rows[] = {
-        {"stringTitle", "Title", SF_STR_TITLE},         {"stringArtist", "Artist", SF_STR_ARTIST},
-        {"stringComment", "Comment", SF_STR_COMMENT},   {"stringCopyright", "Copyright", SF_STR_COPYRIGHT},
-        {"stringSoftware", "Software", SF_STR_SOFTWARE}, {"stringDate", "Date", SF_STR_DATE},
-    };
-    ReportSection section{QStringLiteral("Strings"), {}};
-    for (const Row &row : rows) {
-        const auto &bytes = metadata.strings[size_t(row.id - SF_STR_TITLE)];
-        section.fields.append(field(row.outlet, row.label, bytes ? decodeFileText(*bytes) : QString()));
-    }
-    return section;
+    rewrite::MetadataTexts texts = rewrite::metadataTexts(metadata, samplerate);
+    texts[size_t(MetadataField::UMID)] = metadata.hasBext ? umidHexText(metadata.bext) : QString();
+    return texts;
 }
 
-ReportSection bextSection(const FileMetadata &metadata, int samplerate)
+ReportSection metadataSection(FieldStore store, const FileMetadata &metadata, int samplerate)
 {
-    ReportSection section{QStringLiteral("BEXT"), {}};
-    const bool has = metadata.hasBext;
-    const BextRecord &b = metadata.bext;
-    auto text = [&](BextField f) { return has ? bextFieldText(b, f) : QString(); };
-    auto loudness = [&](MetadataField f) { return has ? bextLoudnessText(b, f) : QString(); };
-    section.fields = {
-        field("bextDescription", "Description", text(BextField::Description)),
-        field("bextOriginator", "Originator", text(BextField::Originator)),
-        field("bextOriginatorRef", "Originator reference", text(BextField::OriginatorRef)),
-        field("bextOriginationDate", "Origination date", text(BextField::OriginationDate)),
-        field("bextOriginationTime", "Origination time", text(BextField::OriginationTime)),
-        field("bextTimecode", "Timecode", has ? timecodeText(timeReference(b), samplerate) : QString()),
-        field("bextVersion", "Version", has ? QString::number(b.version) : QString()),
-        field("bextUMID", "UMID", has ? umidHexText(b) : QString()),
-        // The only multi-line field: it shows line breaks the way a text edit does.
-        field("bextCodingHistory", "Coding history", plainTextAsShown(text(BextField::CodingHistory))),
-        field("bextLoudnessValue", "Loudness value", loudness(MetadataField::LoudnessValue)),
-        field("bextLoudnessRange", "Loudness range", loudness(MetadataField::LoudnessRange)),
-        field("bextMaxTruePeakLevel", "Max true peak level", loudness(MetadataField::MaxTruePeakLevel)),
-        field("bextMaxMomentaryLoudness", "Max momentary loudness", loudness(MetadataField::MaxMomentaryLoudness)),
-        field("bextMaxShortTermLoudness", "Max short-term loudness", loudness(MetadataField::MaxShortTermLoudness)),
-    };
+    ReportSection section{store == FieldStore::Bext ? QStringLiteral("BEXT") : QStringLiteral("Strings"), {}};
+    const rewrite::MetadataTexts texts = commandLineTexts(metadata, samplerate);
+    for (const FieldFacts &f : metadataFieldTable())
+        if (f.store == store)
+            section.fields.append(field(f.key, f.label, texts[size_t(f.id)]));
     return section;
 }
 
@@ -125,7 +86,7 @@ std::optional<QByteArray> parseUmidHexText(const QString &text)
     QByteArray digits = text.toLatin1();
     digits.removeIf([](char c) { return c == ' ' || c == '\t'; });
     const bool hex = std::all_of(digits.begin(), digits.end(), [](char c) { return std::isxdigit(uchar(c)); });
-    if (!hex || digits.size() % 2 != 0 || digits.size() > 128)
+    if (!hex || digits.size() % 2 != 0 || digits.size() > 2 * fieldFacts(MetadataField::UMID).maxBytes)
         return std::nullopt;
     return withoutTrailingZeros(QByteArray::fromHex(digits));
 }
@@ -134,7 +95,7 @@ ReportSection peakSection(const std::vector<double> &peaks, int format)
 {
     ReportSection section{QStringLiteral("Peak"), {}};
     for (size_t c = 0; c < peaks.size(); ++c)
-        section.fields.append(ReportField{kPeakOutlet, channelName(int(c)), peakText(peaks[c], format), -1, -1});
+        section.fields.append(ReportField{QString(), channelName(int(c)), peakText(peaks[c], format), -1, -1});
     return section;
 }
 
@@ -144,9 +105,9 @@ QList<ReportSection> infoSections(SNDFILE *sndfile, const SF_INFO &sfinfo, qint6
     // As the window reads it: Ogg and MP3 strings from their tags.
     const FileMetadata metadata = readSavedMetadata(sndfile, sfinfo.format, path);
     if (formatOffersStrings(sfinfo.format))
-        sections.append(stringsSection(metadata));
+        sections.append(metadataSection(FieldStore::Strings, metadata, sfinfo.samplerate));
     if (formatOffersBext(sfinfo.format))
-        sections.append(bextSection(metadata, sfinfo.samplerate));
+        sections.append(metadataSection(FieldStore::Bext, metadata, sfinfo.samplerate));
     return sections;
 }
 
@@ -204,31 +165,9 @@ QJsonObject reportJson(const FileReport &report)
         } else {
             QJsonObject fields;
             for (const ReportField &f : section.fields)
-                fields.insert(reportJsonKey(f.outlet), f.number.isUndefined() ? QJsonValue(f.text) : f.number);
+                fields.insert(f.key, f.number.isUndefined() ? QJsonValue(f.text) : f.number);
             json.insert(key, fields);
         }
     }
     return json;
-}
-
-QString reportJsonKey(const QString &outlet)
-{
-    QString rest = outlet;
-    for (const char *prefix : kOutletPrefixes) {
-        const QLatin1String p(prefix);
-        if (rest.size() > p.size() && rest.startsWith(p) && rest.at(p.size()).isUpper()) {
-            rest = rest.mid(p.size());
-            break;
-        }
-    }
-    // Lower-case the leading capitals; of a run followed by lower case the
-    // last capital starts the next word ("UMIDText" -> "umidText").
-    qsizetype run = 0;
-    while (run < rest.size() && rest.at(run).isUpper())
-        ++run;
-    if (run > 1 && run < rest.size())
-        --run;
-    for (qsizetype i = 0; i < std::max<qsizetype>(run, 1) && i < rest.size(); ++i)
-        rest[i] = rest.at(i).toLower();
-    return rest;
 }

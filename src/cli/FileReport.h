@@ -8,6 +8,8 @@
 #pragma once
 
 #include "filelogic/FileMetadata.h"
+#include "filelogic/MetadataField.h"
+#include "rewrite/MetadataSave.h"
 
 #include <sndfile.h>
 
@@ -20,9 +22,10 @@
 
 
 struct ReportField {
-    // The window control that shows the text ("labelFormat", "stringTitle",
-    // "peakTable", ...).
-    QString outlet;
+    // Its key in the section's JSON object ("sampleFormat", "originatorRef";
+    // a metadata field's is the field table's). Public: never renamed. Empty
+    // for peak and chunk rows, which JSON lists in arrays.
+    QString key;
     // Its caption in the window, without the colon ("Sample format"); for
     // peak rows the channel's name ("Channel #0").
     QString label;
@@ -46,8 +49,8 @@ struct ReportSection {
 struct FileReport {
     // The file as the user named it.
     QString file;
-    // Why the file could not be opened (libsndfile's text); there are no
-    // sections then.
+    // Why the file could not be opened; the sections then hold what could
+    // still be read (a damaged file's chunks or ID3 tags), if anything.
     QString error;
     QList<ReportSection> sections;
 };
@@ -59,11 +62,13 @@ QString formatNameText(SNDFILE *sndfile, int format);
 // The Properties tab, in the window's order. fileSize is the size the file had
 // when it was opened.
 ReportSection propertiesSection(SNDFILE *sndfile, const SF_INFO &sfinfo, qint64 fileSize);
-// The Strings tab: a string the file lacks shows as an empty field.
-ReportSection stringsSection(const FileMetadata &metadata);
-// The BEXT tab: all fields empty when the file has no bext record. The UMID,
-// which is binary, is given as umidHexText makes it.
-ReportSection bextSection(const FileMetadata &metadata, int samplerate);
+// The texts of the metadata fields as the command line reads and writes
+// them: as the window shows them, except the UMID, which is binary and given
+// as umidHexText makes it.
+rewrite::MetadataTexts commandLineTexts(const FileMetadata &metadata, int samplerate);
+// The Strings tab ("Strings") or the BEXT tab ("BEXT"): the fields of the
+// store in the field table's order, empty where the file holds nothing.
+ReportSection metadataSection(FieldStore store, const FileMetadata &metadata, int samplerate);
 
 // The UMID as the command line reads and writes it: its bytes in hexadecimal
 // up to the last non-zero one, in groups of four bytes as the window's
@@ -93,7 +98,3 @@ QString reportText(const FileReport &report);
 // with the texts as the window shows them (loudness as numbers:
 // "loudness": {"integrated": -23.0, ...}), or {"file": ..., "error": ...}.
 QJsonObject reportJson(const FileReport &report);
-
-// The JSON key of a control: its name without the group prefix, in lower
-// camel case ("labelBytesPerSecond" -> "bytesPerSecond", "bextUMID" -> "umid").
-QString reportJsonKey(const QString &outlet);

@@ -6,9 +6,9 @@
 
 namespace {
 
-ReportField levelField(const char *outlet, const char *label, const QString &text, double value)
+ReportField levelField(const char *key, const char *label, const QString &text, double value)
 {
-    ReportField field{QString::fromLatin1(outlet), QString::fromLatin1(label), text, -1, -1};
+    ReportField field{QString::fromLatin1(key), QString::fromLatin1(label), text, -1, -1};
     // JSON has no infinity; silence has no level.
     field.number = std::isfinite(value) ? QJsonValue(value) : QJsonValue(QJsonValue::Null);
     return field;
@@ -20,11 +20,11 @@ ReportSection loudnessSection(const LoudnessResult &r)
 {
     ReportSection section{QStringLiteral("Loudness"), {}};
     section.fields = {
-        levelField("loudnessIntegrated", "Integrated loudness", loudnessText(r.integrated), r.integrated),
-        levelField("loudnessRange", "Loudness range", loudnessRangeText(r.range), r.range),
-        levelField("loudnessTruePeak", "True peak", truePeakText(r.truePeak), r.truePeak),
-        levelField("loudnessMaxMomentary", "Maximum momentary", loudnessText(r.maxMomentary), r.maxMomentary),
-        levelField("loudnessMaxShortTerm", "Maximum short-term", loudnessText(r.maxShortTerm), r.maxShortTerm),
+        levelField("integrated", "Integrated loudness", loudnessText(r.integrated), r.integrated),
+        levelField("range", "Loudness range", loudnessRangeText(r.range), r.range),
+        levelField("truePeak", "True peak", truePeakText(r.truePeak), r.truePeak),
+        levelField("maxMomentary", "Maximum momentary", loudnessText(r.maxMomentary), r.maxMomentary),
+        levelField("maxShortTerm", "Maximum short-term", loudnessText(r.maxShortTerm), r.maxShortTerm),
     };
     return section;
 }

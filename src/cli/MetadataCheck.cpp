@@ -93,7 +93,7 @@ QString historyProblems(const QByteArray &history)
 
 MetadataFinding finding(F field, const QString &message)
 {
-    return MetadataFinding{batchFieldKey(field), field, message};
+    return MetadataFinding{fieldKey(field), field, message};
 }
 
 } // namespace

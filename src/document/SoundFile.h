@@ -167,6 +167,8 @@ public:
     void seekToFrame(qint64 frame);
     // Which channel feeds the left (or right) output.
     void setOutputChannel(bool left, int channel);
+    // The property a channel pop-up carries for setOutputMapping().
+    static constexpr const char *kFeedsLeftOutput = "feedsLeftOutput";
     int outputChannel(bool left) const { return left ? m_leftChannel : m_rightChannel; }
 
 public slots:
@@ -177,8 +179,9 @@ public slots:
     // Moves playback to the sender's "value" (a slider on sliderScale());
     // without one, to position().
     void playSliderMoved(QObject *sender);
-    // A channel pop-up changed: "leftChannel" sets the left output, any
-    // other sender the right one, to the sender's "currentIndex".
+    // A channel pop-up changed: sets the output its kFeedsLeftOutput
+    // property names (true: the left one, else the right) to the sender's
+    // "currentIndex".
     void setOutputMapping(QObject *sender);
     // The renderer's notifications, delivered on the main thread.
     void filePositionChanged();

@@ -127,7 +127,7 @@ void SoundFile::setOutputMapping(QObject *sender)
         return;
     const QVariant index = sender->property("currentIndex");
     if (index.isValid())
-        setOutputChannel(sender->objectName() == QLatin1String("leftChannel"), index.toInt());
+        setOutputChannel(sender->property(kFeedsLeftOutput).toBool(), index.toInt());
 }
 
 void SoundFile::filePositionChanged()

@@ -52,6 +52,27 @@ bool formatOffersBext(int format)
     return containerFacts(format).bext;
 }
 
+QString whyFieldNotKept(int format, MetadataField field, const QByteArray &bytes)
+{
+    const ContainerFacts facts = containerFacts(format);
+    switch (fieldFacts(field).store) {
+    case FieldStore::Bext:
+        return facts.bext ? QString() : tr("this format has no broadcast (BEXT) record");
+    case FieldStore::Strings:
+        break;
+    }
+    if (facts.strings == StringStore::None)
+        return tr("this format keeps no text metadata");
+    if (facts.strings == StringStore::Info && bytes.size() >= kInfoUnreadBytes)
+        return tr("text of %1 bytes or more is not read back from this format").arg(kInfoUnreadBytes);
+    if (facts.strings == StringStore::Aiff && field == MetadataField::Date)
+        return tr("AIFF files cannot store a date");
+    const bool asciiOnly = field == MetadataField::Copyright || field == MetadataField::Software;
+    if (facts.strings == StringStore::Aiff && asciiOnly && !isAscii(bytes))
+        return tr("AIFF keeps only ASCII text in this field");
+    return QString();
+}
+
 QStringList metadataNotKept(int format, const StringBytes &strings, bool withBext)
 {
     static const char *const names[6] = {QT_TRANSLATE_NOOP("ContainerTable", "the title"),
@@ -65,8 +86,8 @@ QStringList metadataNotKept(int format, const StringBytes &strings, bool withBex
     switch (facts.strings) {
     case StringStore::Info:
         for (int i = 0; i < 6; ++i)
-            if (strings[size_t(i)] && strings[size_t(i)]->size() >= 2046)
-                lost << tr("%1 (2046 bytes or longer)").arg(tr(names[i]));
+            if (strings[size_t(i)] && strings[size_t(i)]->size() >= kInfoUnreadBytes)
+                lost << tr("%1 (%2 bytes or longer)").arg(tr(names[i])).arg(kInfoUnreadBytes);
         break;
     case StringStore::Aiff:
         if (strings[5] && !strings[5]->isEmpty())

@@ -5,6 +5,8 @@
 // Pure: callable from any thread.
 #pragma once
 
+#include "filelogic/MetadataField.h"
+
 #include <QByteArray>
 #include <QStringList>
 
@@ -14,11 +16,13 @@
 // How a container stores the six strings.
 enum class StringStore {
     None, // no text metadata at all
-    Info, // RIFF INFO: strings of 2046 bytes or more are written but not read back
+    Info, // RIFF INFO: strings of kInfoUnreadBytes or more are written but not read back
     Aiff, // no date; copyright loses non-ASCII bytes; software ends at its first one
     Id3,  // MP3 as libsndfile writes it: no copyright or software, only the year of the date
     Full, // all six, any text
 };
+
+constexpr int kInfoUnreadBytes = 2046;
 
 struct ContainerFacts {
     int major = 0;
@@ -32,6 +36,11 @@ ContainerFacts containerFacts(int format);
 // Whether the window offers the "Strings" and "BEXT" tabs for a format word.
 bool formatOffersStrings(int format);
 bool formatOffersBext(int format);
+
+// Why a file of this format cannot keep the field holding these bytes of
+// UTF-8, in words for a message ("AIFF files cannot store a date"); empty
+// when it can. Empty bytes ask whether it keeps the field at all.
+QString whyFieldNotKept(int format, MetadataField field, const QByteArray &bytes = {});
 
 // Index = libsndfile string id - 1 (title, copyright, software, artist,
 // comment, date); unset or empty is not written.

@@ -99,6 +99,15 @@ QList<int> majorFormatsForExtension(const QString &extension)
     return majors;
 }
 
+const QStringList &soundFileExtensions()
+{
+    static const QStringList extensions = {
+        "wav", "wave", "bwf", "rf64", "w64", "aif", "aiff", "aifc", "caf", "flac", "ogg", "oga", "opus", "au",
+        "snd", "voc", "mp3", "sd2", "paf", "sf", "ircam", "mat", "pvf", "xi", "htk", "avr", "wve",
+    };
+    return extensions;
+}
+
 int closestFormat(int majorFormat, int sourceFormat)
 {
     const int major = majorFormat & SF_FORMAT_TYPEMASK;

@@ -7,6 +7,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 struct FormatEntry {
     int format = 0;     // major type, or major type | subtype for subformats
@@ -35,6 +36,10 @@ QList<FormatEntry> writableSubformats(int majorIndex);
 // common aliases such as "wave", "bwf", "aif", "aifc", "ogg", "opus", "snd"
 // included); empty for extensions no format claims.
 QList<int> majorFormatsForExtension(const QString &extension);
+
+// The extensions (lower case, no dot) the open panel and the shell's
+// completion offer as sound files: the usual names of what libsndfile reads.
+const QStringList &soundFileExtensions();
 
 // The encoding of majorFormat closest to sourceFormat's: the same subtype
 // when the major can write it, else the same sample width, else its first

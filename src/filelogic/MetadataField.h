@@ -1,11 +1,16 @@
-// The editable texts of the Strings and BEXT tabs, named once: the document
-// keeps one text per field, the window has one control per field (its
-// outlet), the report and the command line use the same names.
+// The editable texts of the Strings and BEXT tabs, in one table: each
+// field's id, the key the command line knows it by, its caption, what text it
+// takes and where a file keeps it. The document keeps one text per field, the
+// window pairs each with a control of its own, the report, the batch and the
+// CSV take names and limits from here.
 //
-// Pure: callable from any thread.
+// Pure and constant: callable from any thread.
 #pragma once
 
 #include <QString>
+
+#include <array>
+#include <optional>
 
 enum class MetadataField {
     // The six strings, in libsndfile's string id order (id - 1).
@@ -20,16 +25,53 @@ constexpr int kMetadataFieldCount = 20;
 constexpr int kLoudnessFieldCount = 5;
 constexpr int kStringFieldCount = 6;
 
+// Where a file keeps a field; ContainerTable says which containers have it.
+enum class FieldStore {
+    Strings, // one of libsndfile's six strings (RIFF INFO, AIFF, tags)
+    Bext,    // the broadcast record
+};
+
+// What text a field takes beyond its length.
+enum class FieldKind {
+    Text,     // any text
+    Lines,    // text of several lines, stored with CR LF line ends
+    Timecode, // hhh:mm:ss:frames at the file's rate
+    Version,  // the record's version number, which the command line leaves to the save
+    Umid,     // a binary identifier: hexadecimal on the command line
+    Loudness, // hundredths, from -327.68 to 327.66; empty for none
+};
+
+struct FieldFacts {
+    MetadataField id;
+    // The command line's name for it: its --json key, its CSV column and
+    // the FIELD of --set ("originatorRef"). Public: never renamed.
+    const char *key;
+    // Its caption in the window and the report ("Originator reference").
+    const char *label;
+    FieldStore store;
+    FieldKind kind;
+    // The most bytes of UTF-8 the file keeps (the record's fixed width, the
+    // history a record can hold); 0 where only the container limits it.
+    int maxBytes;
+    // Written by the command line; the version follows from what a save
+    // writes instead.
+    bool settable;
+};
+
+// Every field, in the order the window and --info show them.
+const std::array<FieldFacts, kMetadataFieldCount> &metadataFieldTable();
+
+const FieldFacts &fieldFacts(MetadataField field);
+QString fieldKey(MetadataField field);
+// The field of a command-line key; nullopt for a key no field has.
+std::optional<MetadataField> fieldNamed(const QString &key);
+
 inline bool isStringField(MetadataField field)
 {
-    return int(field) < kStringFieldCount;
+    return fieldFacts(field).store == FieldStore::Strings;
 }
 
 inline bool isLoudnessField(MetadataField field)
 {
-    return field >= MetadataField::LoudnessValue;
+    return fieldFacts(field).kind == FieldKind::Loudness;
 }
-
-// The object name of the control that shows the field ("stringTitle",
-// "bextUMID", ...).
-QString metadataFieldOutlet(MetadataField field);

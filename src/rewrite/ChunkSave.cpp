@@ -98,7 +98,7 @@ QString checkWithLibsndfile(const QString &path, const ChunkSaveJob &job)
         const auto &edit = job.strings[size_t(i)];
         // Texts libsndfile does not read back as written are warned about
         // before the save, not checked here.
-        const bool readable = store == StringStore::Info ? edit && edit->size() < 2046 : (i == 0 || i == 3 || i == 4);
+        const bool readable = store == StringStore::Info ? edit && edit->size() < kInfoUnreadBytes : (i == 0 || i == 3 || i == 4);
         if (edit && readable && meta.strings[size_t(i)].value_or(QByteArray()) != *edit)
             problem = tr("A text did not read back from the new file as it was written.");
     }

@@ -11,13 +11,6 @@
 namespace rewrite {
 namespace {
 
-// libsndfile's WAV reader ignores a bext chunk of 10240 bytes or more, which
-// would lose the whole record on the next open. The chunk is the 602-byte
-// fixed part plus the history, to which libsndfile adds up to two padding
-// bytes, a line break and its own line (under 64 bytes).
-constexpr int kLargestReadableBextChunk = 10239;
-constexpr int kHistoryRoom = kLargestReadableBextChunk - int(offsetof(BextRecord, coding_history)) - 2 - 2 - 64;
-
 // The same line-break rule libsndfile applies on write, done here so that the
 // text can be measured and its last line found.
 QByteArray withCrlf(const QByteArray &text)
@@ -50,7 +43,7 @@ bool isLibsndfileHistoryLine(const QByteArray &line)
 
 int codingHistoryRoom()
 {
-    return kHistoryRoom;
+    return kBextCodingHistoryRoom;
 }
 
 QByteArray codingHistoryForWriting(const BextRecord &record)
@@ -65,10 +58,10 @@ QByteArray codingHistoryForWriting(const BextRecord &record)
     if (isLibsndfileHistoryLine(body.mid(lastLine)))
         text.truncate(lastLine);
 
-    if (text.size() > kHistoryRoom) {
+    if (text.size() > kBextCodingHistoryRoom) {
         // Keep whole lines where possible.
-        const int lineEnd = text.lastIndexOf("\r\n", kHistoryRoom - 2);
-        text.truncate(lineEnd > 0 ? lineEnd + 2 : kHistoryRoom);
+        const int lineEnd = text.lastIndexOf("\r\n", kBextCodingHistoryRoom - 2);
+        text.truncate(lineEnd > 0 ? lineEnd + 2 : kBextCodingHistoryRoom);
         if (text.endsWith('\r'))
             text.chop(1);
     }

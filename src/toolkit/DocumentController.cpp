@@ -1,6 +1,7 @@
 #include "toolkit/DocumentController.h"
 
 #include "document/SoundFile.h"
+#include "filelogic/FormatList.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -107,8 +108,10 @@ void DocumentController::runOpenPanel(QWidget *parent)
     auto *panel = new QFileDialog(parent, QObject::tr("Open Sound File"));
     panel->setAttribute(Qt::WA_DeleteOnClose);
     panel->setFileMode(QFileDialog::ExistingFiles);
-    panel->setNameFilters({QObject::tr("Sound files (*.wav *.wave *.bwf *.rf64 *.w64 *.aif *.aiff *.aifc *.caf *.flac *.ogg *.oga *.opus *.au *.snd *.voc *.mp3 *.sd2 *.paf *.sf *.ircam *.mat *.pvf *.xi *.htk *.avr *.wve)"),
-                           QObject::tr("All files (*)")});
+    QStringList patterns;
+    for (const QString &extension : soundFileExtensions())
+        patterns << QStringLiteral("*.") + extension;
+    panel->setNameFilters({QObject::tr("Sound files (%1)").arg(patterns.join(u' ')), QObject::tr("All files (*)")});
     if (parent)
         panel->setWindowModality(Qt::WindowModal);
     connect(panel, &QFileDialog::finished, this, [this, panel, parent = QPointer<QWidget>(parent)](int result) {

@@ -3,6 +3,7 @@
 #include "document/SoundFile.h"
 #include "filelogic/ContainerTable.h"
 #include "cli/LoudnessReport.h"
+#include "window/FieldControls.h"
 #include "ui_SoundFile.h"
 
 #include <QCoreApplication>
@@ -16,11 +17,11 @@ QString tr(const char *text)
 
 void showValues(Ui::SoundFile &ui, const SoundFile *doc)
 {
-    // The outlets come from the section even before a measurement, which
+    // The rows come from the section even before a measurement, which
     // would read -inf: an em dash says there is nothing yet.
     const LoudnessResult &result = doc->loudness();
     for (const ReportField &field : loudnessSection(result).fields) {
-        auto *label = ui.loudnessGroup->findChild<QLabel *>(field.outlet);
+        QLabel *label = reportLabel(ui, field.key);
         if (!label)
             continue;
         const QString text = result.ok ? field.text : QStringLiteral("—");

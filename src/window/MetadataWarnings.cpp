@@ -1,5 +1,8 @@
 #include "window/MetadataWarnings.h"
 
+#include "window/FieldControls.h"
+#include "ui_SoundFile.h"
+
 #include <QAction>
 #include <QEvent>
 #include <QLabel>
@@ -47,18 +50,21 @@ private:
 
 } // namespace
 
-void showMetadataWarnings(QWidget *window, const QList<MetadataFinding> &findings)
+void showMetadataWarnings(const Ui::SoundFile &ui, const QList<MetadataFinding> &findings)
 {
-    qDeleteAll(window->findChildren<QAction *>(kMarkName));
-    qDeleteAll(window->findChildren<QLabel *>(kMarkName));
+    for (int i = 0; i < kMetadataFieldCount; ++i) {
+        QWidget *control = fieldControl(ui, MetadataField(i));
+        qDeleteAll(control->findChildren<QAction *>(kMarkName));
+        qDeleteAll(control->findChildren<QLabel *>(kMarkName));
+    }
     QMap<int, QStringList> messages;
     for (const MetadataFinding &finding : findings)
         if (finding.field)
             messages[int(*finding.field)] << finding.message;
-    const QIcon icon = window->style()->standardIcon(QStyle::SP_MessageBoxWarning);
     for (auto it = messages.cbegin(); it != messages.cend(); ++it) {
         const QString tip = QObject::tr("Does not follow EBU Tech 3285: %1").arg(it.value().join(QStringLiteral("; ")));
-        QWidget *control = window->findChild<QWidget *>(metadataFieldOutlet(MetadataField(it.key())));
+        QWidget *control = fieldControl(ui, MetadataField(it.key()));
+        const QIcon icon = control->style()->standardIcon(QStyle::SP_MessageBoxWarning);
         if (auto *line = qobject_cast<QLineEdit *>(control)) {
             QAction *mark = line->addAction(icon, QLineEdit::TrailingPosition);
             mark->setObjectName(kMarkName);

@@ -8,10 +8,12 @@
 
 #include <QList>
 
-class QWidget;
+namespace Ui {
+class SoundFile;
+}
 
-// Marks the fields (found by their outlet names among window's children)
-// that the findings name; marks of an earlier call go first. Findings
+// Marks the fields of the form that the findings name; marks of an earlier
+// call go first. Findings
 // without a field (a record in a container without one) mark nothing: the
 // window shows no BEXT tab there.
-void showMetadataWarnings(QWidget *window, const QList<MetadataFinding> &findings);
+void showMetadataWarnings(const Ui::SoundFile &ui, const QList<MetadataFinding> &findings);

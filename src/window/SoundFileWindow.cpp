@@ -5,6 +5,7 @@
 #include "window/AccessibleNames.h"
 #include "window/ChannelTableSource.h"
 #include "window/ChunkTableModel.h"
+#include "window/FieldControls.h"
 #include "window/LoudnessPanel.h"
 #include "window/RecentFiles.h"
 
@@ -171,8 +172,13 @@ void SoundFileWindow::connectEditFields()
 {
     for (int i = 0; i < kMetadataFieldCount; ++i) {
         const auto field = MetadataField(i);
-        QWidget *control = findChild<QWidget *>(metadataFieldOutlet(field));
+        QWidget *control = fieldControl(ui, field);
         if (auto *line = qobject_cast<QLineEdit *>(control)) {
+            // As many characters as the record's field has bytes: ASCII fits
+            // whole, longer UTF-8 is cut at a character when saved. A text
+            // read from the file fits: it has no more characters than bytes.
+            if (const int width = fieldFacts(field).maxBytes; width > 0)
+                line->setMaxLength(width);
             connect(line, &QLineEdit::textChanged, this, [this, field](const QString &text) {
                 if (!m_filling && m_document)
                     m_document->setText(field, text);
@@ -197,12 +203,14 @@ void SoundFileWindow::connectControls()
         ui.playPos->setText(playPosText(doc->sliderScale().frameForValue(value), doc->info().samplerate));
     });
     connect(ui.playSlider, &QSlider::valueChanged, doc, [this, doc] { doc->playSliderMoved(ui.playSlider); });
-    for (QComboBox *popUp : {ui.leftChannel, ui.rightChannel})
+    for (QComboBox *popUp : {ui.leftChannel, ui.rightChannel}) {
+        popUp->setProperty(SoundFile::kFeedsLeftOutput, popUp == ui.leftChannel);
         connect(popUp, &QComboBox::currentIndexChanged, this, [this, doc, popUp] {
             if (!m_filling)
                 doc->setOutputMapping(popUp);
             ui.waveformView->update(); // it draws the routed pair of a wide file
         });
+    }
     connect(ui.convertFormat, &QComboBox::currentIndexChanged, this, [this, doc] {
         if (!m_filling)
             doc->convertFormatSelected(ui.convertFormat);

@@ -9,6 +9,7 @@
 #include "cli/FileReport.h"
 #include "window/ChannelTableSource.h"
 #include "window/ChunkTableModel.h"
+#include "window/FieldControls.h"
 #include "window/MetadataWarnings.h"
 #include "cli/ChunkReport.h"
 
@@ -43,7 +44,7 @@ void SoundFileWindow::fillProperties()
     const SoundFile *doc = m_document;
     const ReportSection section = propertiesSection(doc->handle(), doc->info(), doc->fileSize());
     for (const ReportField &field : section.fields)
-        if (auto *label = findChild<QLabel *>(field.outlet)) {
+        if (QLabel *label = reportLabel(ui, field.key)) {
             label->setText(field.text);
             // The accessible name says what the label is; screen readers
             // find what it shows in the description.
@@ -72,11 +73,16 @@ void SoundFileWindow::fillTabs()
                   formatOffersBext(format));
     const int last = ui.tabView->count();
     setTabPresent(m_chunksPage, last, m_document->chunks().has_value() || !m_document->chunkError().isEmpty());
-    // AIFF has no date string; the field shows that rather than take text
-    // that a save would lose.
-    const bool aiff = (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF;
-    ui.stringDate->setReadOnly(aiff);
-    ui.stringDate->setToolTip(aiff ? tr("AIFF files cannot store a date.") : QString());
+    // A field the container cannot keep (AIFF's date) says so rather than
+    // take text that a save would lose.
+    for (const FieldFacts &f : metadataFieldTable()) {
+        QString why = whyFieldNotKept(format, f.id);
+        QWidget *control = fieldControl(ui, f.id);
+        control->setProperty("readOnly", !why.isEmpty()); // line and text edits alike
+        if (!why.isEmpty())
+            why = why.at(0).toUpper() + why.mid(1) + u'.';
+        control->setToolTip(why);
+    }
 }
 
 void SoundFileWindow::fillTexts()
@@ -84,7 +90,7 @@ void SoundFileWindow::fillTexts()
     const SoundFile *doc = m_document;
     for (int i = 0; i < kMetadataFieldCount; ++i) {
         const auto field = MetadataField(i);
-        QWidget *control = findChild<QWidget *>(metadataFieldOutlet(field));
+        QWidget *control = fieldControl(ui, field);
         if (auto *line = qobject_cast<QLineEdit *>(control))
             line->setText(doc->text(field));
         else if (auto *edit = qobject_cast<QPlainTextEdit *>(control))
@@ -96,7 +102,7 @@ void SoundFileWindow::fillTexts()
     ui.bextUMID->setToolTip(read.hasBext ? hexBytes(bextFieldRawBytes(read.bext, BextField::UMID), 4) : QString());
     ui.convertKeepBEXT->setEnabled(read.hasBext);
     ui.convertKeepBEXT->setChecked(doc->keepBext());
-    showMetadataWarnings(this, checkMetadata(read, doc->info().format, doc->chunks()));
+    showMetadataWarnings(ui, checkMetadata(read, doc->info().format, doc->chunks()));
 }
 
 void SoundFileWindow::fillFormatPopUps()

@@ -5,6 +5,7 @@
 #include "cli/CommandLine.h"
 #include "cli/Csv.h"
 #include "rewrite/MetadataSave.h"
+#include "window/FieldControls.h"
 #include "window/SoundFileWindow.h"
 
 #include "ChunkFileBuilder.h"
@@ -13,6 +14,8 @@
 
 #include <QAction>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -129,6 +132,33 @@ private slots:
         QCOMPARE(docfix::fileBytes(cli), docfix::fileBytes(window));
     }
 
+    // Every field the batch writes, by the key --json shows it under and the
+    // CSV names its column after.
+    void everyKeyRoundTrips()
+    {
+        const QString path = make("keys.wav");
+        const QList<QPair<QString, QString>> values = {
+            {"title", "T"}, {"artist", "A"}, {"comment", "C"}, {"copyright", "(c)"}, {"software", "S"},
+            {"date", "2024-05-06"}, {"description", "D"}, {"originator", "O"}, {"originatorRef", "R"},
+            {"originationDate", "2024-05-07"}, {"originationTime", "01:02:03"}, {"timecode", "001:00:00:5"},
+            {"umid", "060a2b34"}, {"codingHistory", "A=PCM\n"}, {"loudnessValue", "-23.00"},
+            {"loudnessRange", "4.00"}, {"maxTruePeakLevel", "-1.00"}, {"maxMomentaryLoudness", "-20.00"},
+            {"maxShortTermLoudness", "-21.00"}};
+        QStringList args, keys;
+        for (const auto &[key, value] : values)
+            args << "--set" << key + '=' + value;
+        QCOMPARE(runWavquill(args << path).err, QString());
+        const QJsonObject report = QJsonDocument::fromJson(runWavquill({"--info", "--json", path}).out.toUtf8()).object();
+        QVariantMap shown = report["strings"].toObject().toVariantMap();
+        shown.insert(report["bext"].toObject().toVariantMap());
+        for (const auto &[key, value] : values) {
+            QCOMPARE(shown.take(key).toString(), value);
+            keys << key;
+        }
+        QCOMPARE(shown.keys(), QStringList{"version"});
+        QCOMPARE(runWavquill({"--export-csv", path}).out.section("\r\n", 0, 0), "file," + keys.join(','));
+    }
+
     // Each file is all or nothing; the batch goes on past one that fails.
     void failuresLeaveFilesAsTheyWere()
     {
@@ -240,9 +270,9 @@ private slots:
         SoundFileWindow *window = docfix::openWindow(path);
         QStringList marked;
         for (MetadataField field : batchFields())
-            if (auto *control = window->findChild<QWidget *>(metadataFieldOutlet(field)))
-                if (control->findChild<QAction *>("metadataWarning") || control->findChild<QLabel *>("metadataWarning"))
-                    marked << batchFieldKey(field);
+            if (QWidget *control = fieldControl(window->ui, field);
+                control->findChild<QAction *>("metadataWarning") || control->findChild<QLabel *>("metadataWarning"))
+                marked << fieldKey(field);
         docfix::closeAllDocuments();
         keys.removeAll("bext");
         QCOMPARE(marked, keys);

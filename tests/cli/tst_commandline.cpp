@@ -63,6 +63,7 @@ private slots:
         row("second -- is a file", {"--info", "--", "--peak", "--"}, M::Inspect, "i", {"--peak", "--"});
         row("unknown option left to Qt", {"-x", "a"}, M::Gui, "", {"a"});
         row("unknown option with --info", {"--info", "--infox", "a"}, M::UsageError, "i", {"a"});
+        row("completion words of no kind", {"--completion-words", "x"}, M::UsageError, "", {});
     }
     // Parsed, and carried out: the files named here do not exist.
     void options()
@@ -94,6 +95,9 @@ private slots:
                                          quint64(3600) * 48000 + 5, 1, "UMIDTEXT", "A=PCM,F=48000\r\n\r\nA=PCM\r\n");
         const QString bwf = makeFile("bwf.wav", spec);
         const QJsonObject report = json({"--info", bwf}).toObject();
+        QCOMPARE(report["properties"].toObject().keys(),
+                 QStringList({"bytesPerSample", "bytesPerSecond", "channels", "filesize", "format", "frames", "length",
+                              "sampleFormat", "samplerate", "sections"}));
         QCOMPARE(report["strings"]["title"].toString(), QStringLiteral("Grüße"));
         QCOMPARE(report["strings"]["artist"].toString(), QString());
         QCOMPARE(report["bext"]["timecode"].toString(), QStringLiteral("001:00:00:5"));

@@ -129,7 +129,7 @@ private slots:
         const FileMetadata written = docfix::metadataOf(out);
         QVERIFY(opened.count() == int(!ownPath) && written.hasBext == keep && timeReference(written.bext) == (keep ? 96000u : 0u));
         for (int f = int(F::Description); ownPath && f < kMetadataFieldCount; ++f)
-            QVERIFY2(doc->text(MetadataField(f)).isEmpty() != keep, qPrintable(metadataFieldOutlet(MetadataField(f))));
+            QVERIFY2(doc->text(MetadataField(f)).isEmpty() != keep, qPrintable(fieldKey(MetadataField(f))));
         doc->setText(F::Title, QStringLiteral("after"));
         QVERIFY(docfix::save(*doc));
         QCOMPARE(docfix::metadataOf(path).hasBext, keep || !ownPath);

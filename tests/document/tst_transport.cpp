@@ -14,7 +14,7 @@ private slots:
         const QString path = docfix::make(m_dir, QStringLiteral("four.wav"), docfix::spec(44100 * 10, 4));
         auto doc = docfix::open(path);
         QObject left, right;
-        left.setObjectName(QStringLiteral("leftChannel"));
+        left.setProperty(SoundFile::kFeedsLeftOutput, true);
         left.setProperty("currentIndex", 2);
         right.setProperty("currentIndex", 0);
         doc->setOutputMapping(&left);

@@ -4,6 +4,7 @@
 #include "DocumentFixture.h"
 
 #include "cli/FileReport.h"
+#include "window/FieldControls.h"
 #include "window/SoundFileWindow.h"
 
 #include <QAccessible>
@@ -38,12 +39,12 @@ private slots:
         SoundFileWindow *w = docfix::openWindow(m_dir, QString::fromLatin1(QTest::currentDataTag()), docfix::spec(100, channels, format));
         QVERIFY((w->ui.tabView->indexOf(w->ui.Strings) >= 0) == strings && (w->ui.tabView->indexOf(w->ui.BEXT) >= 0) == bext);
         // AIFF keeps no date: the field says so instead of taking text.
-        const bool aiff = (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF;
-        QVERIFY(w->ui.stringDate->isReadOnly() == aiff && w->ui.stringDate->toolTip().isEmpty() != aiff);
+        const bool noDate = (format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF || !strings;
+        QVERIFY(w->ui.stringDate->isReadOnly() == noDate && w->ui.stringDate->toolTip().isEmpty() != noDate);
         // The Properties labels show the command line's report, label by label.
         const SoundFile *doc = w->document();
         for (const ReportField &field : propertiesSection(doc->handle(), doc->info(), doc->fileSize()).fields)
-            QVERIFY2(w->findChild<QLabel *>(field.outlet)->text() == field.text, qPrintable(field.outlet));
+            QVERIFY2(reportLabel(w->ui, field.key)->text() == field.text, qPrintable(field.key));
         // Up to 256 channels are listed; a note says so when there are more.
         const int listed = std::min(channels, 256);
         for (QComboBox *popUp : {w->ui.leftChannel, w->ui.rightChannel})
@@ -84,7 +85,7 @@ private slots:
                                              "A=PCM,F=48000,W=24,M=stereo,T=Recorder\r\nA=PCM,T=WavQuill\r\n");
         SoundFileWindow *w = docfix::openWindow(m_dir, QStringLiteral("fields-%1.wav").arg(withBext), spec);
         for (int i = 0; i < kMetadataFieldCount; ++i) {
-            QWidget *control = w->findChild<QWidget *>(metadataFieldOutlet(MetadataField(i)));
+            QWidget *control = fieldControl(w->ui, MetadataField(i));
             auto *edit = qobject_cast<QPlainTextEdit *>(control);
             const QString text = edit ? edit->toPlainText() : qobject_cast<QLineEdit *>(control)->text();
             QVERIFY(text == w->document()->text(MetadataField(i)) && text.isEmpty() == (!withBext && i >= kStringFieldCount));
@@ -94,6 +95,10 @@ private slots:
         if (!withBext)
             return;
         QVERIFY(w->ui.bextDescription->text().size() == 256 && w->ui.bextTimecode->text() == "001:00:00:1234");
+        // Typing stops where the record's field is full.
+        w->ui.bextOriginationTime->clear();
+        QTest::keyClicks(w->ui.bextOriginationTime, "10:11:12:13");
+        QCOMPARE(w->ui.bextOriginationTime->text(), QStringLiteral("10:11:12"));
         // The binary UMID in full, in hexadecimal.
         QCOMPARE(w->ui.bextUMID->toolTip().left(13), QStringLiteral("060a2b00 0101"));
     }
