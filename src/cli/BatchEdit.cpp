@@ -125,9 +125,10 @@ struct OpenFile {
 
 // Saves the texts (as OpenFile::texts() gives them, `was` before the
 // edits) into the file in place, as the window's Save does. *stopped tells a
-// save that Ctrl+C stopped.
+// save that Ctrl+C stopped, *note what a save has to tell besides success.
 QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &was,
-             const rewrite::MetadataTexts &texts, bool dryRun, bool *stopped, QString *note)
+             const rewrite::MetadataTexts &texts, const QList<ChunkPayload> &chunks, bool dryRun, bool *stopped,
+             QString *note)
 {
     if (rewrite::isReadOnlyFile(path))
         return tr("the file is read-only");
@@ -149,9 +150,13 @@ QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &
         std::memcpy(job.bext->umid, umid.constData(), size_t(umid.size()));
     }
     QStringList notKept;
-    const SaveEngine engine = rewrite::saveEngineFor(job, file.read, true, false, &notKept);
+    SaveEngine engine = rewrite::saveEngineFor(job, file.read, true, false, &notKept);
     if (!notKept.isEmpty())
         return tr("nothing written, a save would lose %1").arg(notKept.join(QStringLiteral("; ")));
+    if (!chunks.isEmpty() && !engine.chunks)
+        return tr("this format has no chunks to set");
+    if (!chunks.isEmpty())
+        engine.chunks->chunks = chunks;
     if (dryRun)
         return {};
     *note = rewrite::saveNote(engine);
@@ -219,7 +224,7 @@ bool readFieldTexts(const QString &path, rewrite::MetadataTexts *texts, QString 
     return true;
 }
 
-EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun)
+EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun, const ChunkEditsFor &chunks)
 {
     EditOutcome outcome;
     const QString absolute = QFileInfo(path).absoluteFilePath();
@@ -242,20 +247,22 @@ EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun)
         texts[i] = value;
         outcome.changes << QStringLiteral("%1: %2 -> %3").arg(fieldKey(edit.field), quoted(was[i]), quoted(value));
     }
-    if (outcome.changes.isEmpty())
+    const QList<ChunkPayload> chunkEdits = chunks ? chunks(absolute, &outcome) : QList<ChunkPayload>();
+    if (outcome.changes.isEmpty() || !outcome.error.isEmpty() || outcome.stopped)
         return outcome;
     // An empty timecode would leave the reference as it was; cleared, it is
     // midnight, unless the whole record goes.
     if (texts[size_t(F::Timecode)].isEmpty() && rewrite::textsHoldBext(texts))
         texts[size_t(F::Timecode)] = timecodeText(0, rate);
-    outcome.error = save(absolute, file, was, texts, dryRun, &outcome.stopped, &outcome.note);
+    outcome.error = save(absolute, file, was, texts, chunkEdits, dryRun, &outcome.stopped, &outcome.note);
     outcome.written = outcome.error.isEmpty() && !dryRun;
     if (outcome.written)
         outcome.folder = QFileInfo(QFileInfo(absolute).canonicalFilePath()).absolutePath();
     return outcome;
 }
 
-int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, QTextStream &out, QTextStream &err)
+int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, QTextStream &out, QTextStream &err,
+                  const ChunkEditsFor &chunks)
 {
     // Several files are saved at once: their flushes to disk then share the
     // file system's journal commits instead of waiting one after another.
@@ -302,7 +309,7 @@ int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, Q
             finishOldest();
         if (!batch.next(file))
             break;
-        running.push_back({file, identity, std::async(std::launch::async, editFile, file, edits, dryRun)});
+        running.push_back({file, identity, std::async(std::launch::async, editFile, file, edits, dryRun, chunks)});
     }
     while (!running.empty())
         finishOldest();

@@ -7,12 +7,14 @@
 #pragma once
 
 #include "filelogic/MetadataField.h"
+#include "rewrite/ChunkWriter.h"
 #include "rewrite/MetadataSave.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 class QTextStream;
@@ -45,13 +47,18 @@ struct EditOutcome {
     QString note;        // what the save has to tell besides success
 };
 
-// Writes those edits that differ from what the file holds. A field the
-// file's container cannot hold as given is an error and nothing is written;
-// so is a read-only file. With dryRun only the checks run. A save stops,
+// Chunks a batch sets beside the fields (WAV family and AIFF), worked out
+// for each file on its save's thread: a line in outcome->changes per chunk
+// that changes, or outcome->error or ->stopped to leave the file alone.
+using ChunkEditsFor = std::function<QList<ChunkPayload>(const QString &path, EditOutcome *outcome)>;
+
+// Writes those edits and chunks that differ from what the file holds. A
+// field the file's container cannot hold as given is an error and nothing
+// is written; so is a read-only file. With dryRun only the checks run. A save stops,
 // leaving the file as it was, when Ctrl+C is pressed before it starts to
 // replace the file (BatchRun::stopRequested). Any thread: it touches only
 // the file and handles it opens itself.
-EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun);
+EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun, const ChunkEditsFor &chunks = {});
 
 // Runs editFile over the files, with progress and Ctrl+C (BatchRun): a dry
 // run prints each change as "FILE: change" on out, failures go to err as
@@ -60,4 +67,5 @@ EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun);
 // it opens itself); after Ctrl+C those that are not yet replacing their file
 // stop, and no other starts. Returns 0, 1 when a file failed, 130 when
 // Ctrl+C left files as they were.
-int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, QTextStream &out, QTextStream &err);
+int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, QTextStream &out, QTextStream &err,
+                  const ChunkEditsFor &chunks = {});

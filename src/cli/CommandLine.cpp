@@ -4,6 +4,7 @@
 #include "container/SoundFileOpen.h"
 #include "container/TagReader.h"
 #include "filelogic/FormatList.h"
+#include "cli/BatchChecksum.h"
 #include "cli/BatchConvert.h"
 #include "cli/ChunkReport.h"
 #include "cli/Csv.h"
@@ -162,7 +163,8 @@ CommandLineOptions parseCommandLine(const QStringList &args)
     // Unknown options in a window's command line are Qt's own (-platform,
     // -style); without an option of ours they are left to it.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QStringList flags{"version", "info", "peak", "loudness", "json", "dry-run", "export-csv", "check", "convert", "keep-bext"};
+    const QStringList flags{"version", "info", "peak", "loudness", "json", "dry-run", "export-csv", "check", "convert", "keep-bext",
+                            "verify", "embed-md5"};
     for (const QString &flag : flags)
         parser.addOption(QCommandLineOption(flag));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
@@ -207,6 +209,7 @@ CommandLineOptions parseCommandLine(const QStringList &args)
         {M::Inspect, options.info ? "info" : options.peak ? "peak" : "loudness", {"json"}}, {M::Set, "set", {"dry-run"}},
         {M::ExportCsv, "export-csv", {}},                        {M::ImportCsv, "import-csv", {"dry-run"}},
         {M::Check, "check", {}},                                 {M::Convert, "convert", {"format", "channels", "o", "keep-bext"}},
+        {M::Verify, "verify", {"json"}},                         {M::EmbedMd5, "embed-md5", {"dry-run"}},
     };
     QList<Action> asked;
     for (const Action &action : actions)
@@ -220,8 +223,8 @@ CommandLineOptions parseCommandLine(const QStringList &args)
         for (const QString &name : kModeOptions)
             if (options.error.isEmpty() && parser.isSet(name))
                 options.error = QStringLiteral("%1 goes with %2").arg(optionText(name),
-                    name == QLatin1String("json") ? QStringLiteral("--info, --peak or --loudness")
-                    : name == QLatin1String("dry-run") ? QStringLiteral("--set or --import-csv") : QStringLiteral("--convert"));
+                    name == QLatin1String("json") ? QStringLiteral("--info, --peak, --loudness or --verify")
+                    : name == QLatin1String("dry-run") ? QStringLiteral("--set, --import-csv or --embed-md5") : QStringLiteral("--convert"));
     } else if (!parser.unknownOptionNames().isEmpty()) {
         options.error = QStringLiteral("unknown option '%1'").arg(parser.unknownOptionNames().first());
     } else {
@@ -246,6 +249,8 @@ QString commandLineUsage()
         "   or: wavquill --import-csv list.csv [--dry-run]\n"
         "   or: wavquill --check FILE...\n"
         "   or: wavquill --convert --format MAJOR[:SUBTYPE] [--channels 0,2,...] [--keep-bext] -o OUT FILE\n"
+        "   or: wavquill --verify [--json] FILE...\n"
+        "   or: wavquill --embed-md5 [--dry-run] FILE...\n"
         "\n"
         "Opens each sound file in a window of its own, where its properties, text\n"
         "metadata and broadcast (BEXT) record can be read and edited, and the file\n"
@@ -256,8 +261,9 @@ QString commandLineUsage()
         "              for each file, without opening a window\n"
         "  --peak      print each channel's peak level, as the Peak tab shows it\n"
         "  --loudness  print each file's loudness (EBU R128), as the Peak tab shows it\n"
-        "  --json      with --info, --peak or --loudness: print JSON instead, one\n"
-        "              object per file (an array of them when several files are named)\n"
+        "  --json      with --info, --peak, --loudness or --verify: print JSON\n"
+        "              instead, one object per file (an array of them when several\n"
+        "              files are named)\n"
         "  --set FIELD=VALUE\n")
         + described(QStringLiteral("write a field into each file as the window's Save does; FIELD is a key of --json "
                                    "(%1); FIELD= clears it. The umid is given in hexadecimal (up to %2 bytes). A "
@@ -265,8 +271,8 @@ QString commandLineUsage()
                         .arg(keys.join(QStringLiteral(", ")))
                         .arg(fieldFacts(MetadataField::UMID).maxBytes))
         + QStringLiteral(
-        "  --dry-run   with --set or --import-csv: print what would change, write\n"
-        "              nothing\n"
+        "  --dry-run   with --set, --import-csv or --embed-md5: print what would\n"
+        "              change, write nothing\n"
         "  --export-csv  print the files' fields as CSV, one row per file\n"
         "  --import-csv CSV\n"
         "              write back the cells of an (edited) CSV that differ from\n"
@@ -277,6 +283,15 @@ QString commandLineUsage()
         "              format and encoding as the tab's pop-ups do or as libsndfile\n"
         "              does (WAV:PCM_24), --channels the channels to keep (from 0),\n"
         "              --keep-bext keeps the broadcast record, -o the new file\n"
+        "  --verify    compute the MD5 of each file's audio (WAV, RF64 and BW64: the\n"
+        "              data chunk's bytes; AIFF: the sound data; FLAC: the decoded\n"
+        "              samples) and compare it with the one the file stores (an MD5\n"
+        "              chunk, or FLAC's STREAMINFO): a line per file says \"ok\",\n"
+        "              \"MISMATCH\" or \"no checksum stored\"; with --json, objects\n"
+        "              with md5Stored, md5Computed and status (ok, mismatch,\n"
+        "              notStored, error)\n"
+        "  --embed-md5  store that MD5 in each WAV or RF64 file as an MD5 chunk,\n"
+        "              saved as --set saves; a file already holding it is left alone\n"
         "  -h, --help  print this text and exit\n"
         "  --version   print the program's version and exit\n"
         "  --          every later argument is a file, even one starting with -\n"
@@ -287,8 +302,9 @@ QString commandLineUsage()
         "is either finished or left as it was.\n"
         "\n"
         "Exit status: 0 when every file was read or written, 1 when one could not\n"
-        "be (the others are still done) or --check reported something, 2 when the\n"
-        "options are wrong, 130 when Ctrl+C stopped a batch.\n");
+        "be (the others are still done), --check reported something or --verify\n"
+        "found a mismatch, 2 when the options are wrong, 130 when Ctrl+C stopped a\n"
+        "batch.\n");
 }
 
 int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err)
@@ -328,6 +344,10 @@ int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err)
         return runImportCsv(options.csv, options.dryRun, out, err);
     case CommandLineMode::Check:
         return runCheck(options.files, out, err);
+    case CommandLineMode::Verify:
+        return runVerify(options.files, options.json, out, err);
+    case CommandLineMode::EmbedMd5:
+        return runEmbedMd5(options.files, options.dryRun, out, err);
     case CommandLineMode::Convert:
         return runConvert({options.files.first(), options.output, options.format, options.channels, options.keepBext},
                           out, err);

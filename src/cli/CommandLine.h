@@ -1,7 +1,8 @@
 // The program's command line: options that print or change something and
 // end without opening a window (--help, --version, --info, --peak, --json,
 // and the batch work: --set, --export-csv, --import-csv, --check,
-// --convert), and otherwise files to open, each in its own window.
+// --convert, --verify, --embed-md5), and otherwise files to open, each in
+// its own window.
 //
 // Main thread. Nothing here needs a display or a QGuiApplication.
 #pragma once
@@ -26,6 +27,8 @@ enum class CommandLineMode {
     ImportCsv,  // --import-csv CSV: the CSV's fields back into its files
     Check,      // --check: what does not follow the conventions
     Convert,    // --convert --format F -o OUT FILE
+    Verify,     // --verify: each file's audio against its stored checksum
+    EmbedMd5,   // --embed-md5: the audio's checksum into each file
     // --completion-words fields|extensions: the --set field names or the
     // sound-file extensions, one a line, for the shell completion the build
     // generates; left out of --help.
@@ -57,8 +60,9 @@ struct CommandLineOptions {
 };
 
 // args are the arguments after the program's name. --help wins over
-// everything else, then --version. --json needs --info or --peak; those two
-// need at least one file, as do --set, --export-csv and --check. One kind of
+// everything else, then --version. --json needs --info, --peak, --loudness
+// or --verify; those need at least one file, as do --set, --export-csv,
+// --check and --embed-md5. One kind of
 // work at a time; an option of another kind, an unknown field in --set or a
 // field named twice is a usage error.
 CommandLineOptions parseCommandLine(const QStringList &args);

@@ -1,5 +1,6 @@
 #include "cli/MetadataCheck.h"
 
+#include "analysis/AudioChecksum.h"
 #include "filelogic/ContainerTable.h"
 #include "container/SoundFileOpen.h"
 #include "cli/BatchEdit.h"
@@ -109,6 +110,11 @@ QList<MetadataFinding> checkMetadata(const FileMetadata &read, int format, const
     if (!facts.bext && (read.hasBext || bextChunk))
         findings << MetadataFinding{QStringLiteral("bext"), std::nullopt,
                                     tr("a broadcast (BEXT) record in a container that does not carry one")};
+    const int md5 = chunks ? findChunk(*chunks, kMd5ChunkId) : -1;
+    const qint64 md5Size = md5 >= 0 ? chunks->chunks[md5].size : kMd5Bytes;
+    if (md5Size != kMd5Bytes)
+        findings << MetadataFinding{QStringLiteral("md5"), std::nullopt,
+                                    tr("the MD5 chunk holds %1 bytes instead of %2").arg(md5Size).arg(kMd5Bytes)};
     if (!read.hasBext)
         return findings;
     const QList<QPair<F, BextField>> asciiFields = {

@@ -1,7 +1,8 @@
 // What in a file's metadata does not follow EBU Tech 3285 and the RIFF INFO
 // conventions: dates not yyyy-mm-dd and times not hh:mm:ss, text outside
 // ASCII in the broadcast record, a coding history not in the EBU R 98 form,
-// a broadcast record where the container does not carry one. The command
+// a broadcast record where the container does not carry one, an MD5 chunk
+// that is not 16 bytes. The command
 // line's --check prints the findings; the window marks the fields.
 //
 // checkMetadata is pure; checkFile and runCheck read files. Main thread.
@@ -19,7 +20,8 @@
 class QTextStream;
 
 struct MetadataFinding {
-    // The field's --json key; "bext" for the record as a whole.
+    // The field's --json key; "bext" for the record as a whole, "md5" for
+    // the MD5 chunk.
     QString key;
     std::optional<MetadataField> field;
     QString message;

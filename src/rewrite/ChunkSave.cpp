@@ -120,6 +120,13 @@ QString verifyWritten(const ReplacementFile &temp, const ChunkWriteResult &writt
     const std::optional<quint64> hash = hashRange(temp.fd(), data.payloadOffset(), data.size, &error);
     if (!hash || !written.sourceDataHash || (*hash ^ quint64(corrupt)) != *written.sourceDataHash)
         return error.isEmpty() ? tr("The new file's audio differs from the original's.") : error;
+    for (const ChunkPayload &chunk : job.chunks) {
+        const int at = findChunk(*back, chunk.id);
+        const std::optional<QByteArray> payload =
+            at < 0 ? std::nullopt : readChunkPayload(FdByteSource(temp.fd()), back->chunks[at]);
+        if (chunk.payload.isEmpty() ? at >= 0 : payload != chunk.payload)
+            return tr("The new file's “%1” chunk did not read back as written.").arg(QString::fromLatin1(chunk.id));
+    }
     return checkWithLibsndfile(temp.readPath(), job);
 }
 
@@ -184,6 +191,7 @@ RewriteResult saveChunks(const ChunkSaveJob &job, ReplacementFile &temp, const s
 
     ChunkEdits edits;
     edits.strings = job.strings;
+    edits.chunks = job.chunks;
     const int bextIndex = findChunk(*source, "bext");
     const QByteArray original = bextIndex >= 0 ? readChunkPayload(FdByteSource(in.fd), source->chunks[bextIndex]).value_or(QByteArray())
                                                : QByteArray();

@@ -1,7 +1,8 @@
 // Saves of WAV, RF64/BW64 and AIFF files that keep their format: the new file
 // is the original's chunks, byte for byte and in order, with only the edited
-// strings and broadcast record changed (see ChunkWriter). Built beside the
-// target, flushed, verified and renamed over it like every save.
+// strings, broadcast record and chunks set by id changed (see ChunkWriter).
+// Built beside the target, flushed, verified and renamed over it like every
+// save.
 //
 // Main thread (progress runs event passes there); touches only files it
 // opens itself.
@@ -10,6 +11,7 @@
 #include "filelogic/BextRecord.h"
 #include "filelogic/ContainerTable.h"
 #include "container/ChunkList.h"
+#include "rewrite/ChunkWriter.h"
 #include "rewrite/FileRewriter.h"
 #include "rewrite/ReplacementFile.h"
 
@@ -35,6 +37,8 @@ struct ChunkSaveJob {
     std::optional<BextRecord> bext;
     // Removes the broadcast record.
     bool removeBext = false;
+    // Top-level chunks set by id (see ChunkEdits::chunks).
+    QList<ChunkPayload> chunks;
 };
 
 // True for the containers the chunk writer handles.

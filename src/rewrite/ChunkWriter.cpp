@@ -60,6 +60,7 @@ struct Slot {
     QByteArray prefix;  // AIFF APPL signature
     QByteArray payload; // what the new chunk holds; empty removes
     bool placed = false;
+    bool atEnd = false; // a new one goes after the audio, not before it
 };
 
 QByteArray chunkHeader(const QByteArray &id, quint32 size, bool bigEndian)
@@ -152,6 +153,8 @@ void Planner::makeSlots(const ChunkEdits &edits)
     }
     if (edits.bext && !m_src.isAiff())
         m_topSlots << Slot{"bext", {}, *edits.bext};
+    for (const ChunkPayload &chunk : edits.chunks)
+        m_topSlots << Slot{chunk.id, {}, chunk.payload, false, true};
 }
 
 bool Planner::matches(const Slot &slot, const Chunk &c) const
@@ -214,12 +217,13 @@ void Planner::takeList(int index)
 // What found no chunk to replace goes before the data chunk, so every chunk
 // ahead of it keeps its place: bext (or the AIFF text chunks) first, then a
 // new INFO list. INFO strings join the first INFO list when there is one.
+// Chunks set by id go at the end instead, where adding one moves nothing.
 void Planner::addUnplaced()
 {
     QList<Item> added;
     for (const Slot &slot : std::as_const(m_topSlots)) {
         if (!slot.placed && !slot.payload.isEmpty())
-            added << madeItem(slot.id, slot.payload, m_big);
+            (slot.atEnd ? items : added) << madeItem(slot.id, slot.payload, m_big);
     }
     auto first = std::find_if(items.begin(), items.end(), isInfoList);
     Item newList;
@@ -396,6 +400,13 @@ void Planner::layOut()
 
 bool Planner::plan(QString *error)
 {
+    static const QByteArrayList structural = {"fmt ", "data", "ds64", "LIST", "COMM", "SSND"};
+    for (const Slot &slot : std::as_const(m_topSlots)) {
+        if (slot.atEnd && (slot.id.size() != 4 || structural.contains(slot.id))) {
+            *error = Text::tr("The “%1” chunk cannot be set on its own.").arg(QString::fromLatin1(slot.id));
+            return false;
+        }
+    }
     for (const QList<Slot> *group : {&m_topSlots, &m_infoSlots}) {
         for (const Slot &slot : *group) {
             if (slot.payload.size() >= max32 - 16) {

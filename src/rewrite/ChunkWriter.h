@@ -1,5 +1,5 @@
 // Writes a new WAV/RF64/BW64/AIFF file from an existing one, changing only
-// the text metadata and the broadcast record at the chunk level. Every other
+// the text metadata, the broadcast record and chunks set by id. Every other
 // chunk keeps its bytes and its place; the audio bytes are copied with
 // copy_file_range, so file systems that can share extents do.
 //
@@ -11,11 +11,17 @@
 #include "container/ChunkList.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <array>
 #include <functional>
 #include <optional>
+
+struct ChunkPayload {
+    QByteArray id; // 4 bytes
+    QByteArray payload;
+};
 
 struct ChunkEdits {
     // Index: title, copyright, software, artist, comment, date (libsndfile
@@ -25,6 +31,12 @@ struct ChunkEdits {
     // nullopt keeps the bext chunk byte for byte; a value is the new complete
     // payload, empty removes the chunk. WAV family only; AIFF ignores it.
     std::optional<QByteArray> bext;
+    // Top-level chunks set by id (not the format, data, ds64 or LIST
+    // chunks): the first chunk of the id gets the payload in its place and
+    // later ones go; without one, a new chunk goes at the end of the form,
+    // after the audio, so no byte before it moves. An empty payload removes
+    // every chunk of the id.
+    QList<ChunkPayload> chunks;
 };
 
 // done/total in bytes; returning false cancels.

@@ -205,7 +205,7 @@ SaveEngine saveEngineFor(const RewriteJob &job, const FileMetadata &read, bool e
             *notKept << tr("the file's other chunks (its structure could not be read: %1)").arg(why);
             return engine;
         }
-        ChunkSaveJob chunks{job.sourcePath, job.targetPath, source, strings, read.bext, job.bext, false};
+        ChunkSaveJob chunks{job.sourcePath, job.targetPath, source, strings, read.bext, job.bext, false, {}};
         chunks.removeBext = !job.bext && read.hasBext;
         engine.chunks = chunks;
     } else if (tagFormatSupported(source.format)) {

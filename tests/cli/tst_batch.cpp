@@ -249,6 +249,8 @@ private slots:
         QTest::newRow("history key") << bwf("", "", "", "A=PCM,X=1\r\n") << "" << QStringList{"codingHistory"};
         QTest::newRow("history LF") << bwf("", "", "", "A=PCM\n") << "" << QStringList{"codingHistory"};
         QTest::newRow("bext in AIFF") << bwf("", "", "", good, true) << "" << QStringList{"bext"};
+        QTest::newRow("MD5 chunk of 15 bytes") << B().add("fmt ", B::pcmFormat(1, 48000, 16)).add("data", QByteArray(200, 1))
+            .add("MD5 ", QByteArray(15, 'x')).bytes() << "" << QStringList{"md5"};
     }
     // --check, and the window's marks for the same findings.
     void check()
@@ -275,6 +277,7 @@ private slots:
                 marked << fieldKey(field);
         docfix::closeAllDocuments();
         keys.removeAll("bext");
+        keys.removeAll("md5");
         QCOMPARE(marked, keys);
     }
 
@@ -334,6 +337,39 @@ private slots:
         const CommandRun r = runWavquill({"--convert", "--format", "MPEG:MPEG_LAYER_III", "-o", out, source});
         QCOMPARE(r.err, QString());
         QCOMPARE(docfix::fileBytes(out), docfix::fileBytes(source));
+    }
+
+    // --embed-md5 stores the audio's MD5 where a title save keeps it and
+    // --verify finds it; FLAC keeps its own, and a flipped audio byte is a
+    // mismatch.
+    void embedAndVerify()
+    {
+        const QString wav = m_dir.filePath("fixity.wav"), flac = make("fixity.flac");
+        QVERIFY(docfix::writeFileBytes(wav, bwf("2024-05-06", "07:08:09", "Take", "A=PCM\r\n")));
+        CommandRun r = runWavquill({"--verify", wav, flac});
+        QCOMPARE(r.out, wav + ": no checksum stored\n" + flac + ": ok\n");
+        QCOMPARE(r.status, 0);
+        r = runWavquill({"--embed-md5", wav, flac});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(flac + ": only WAV and RF64"), qPrintable(r.err));
+        const auto md5Chunk = [&wav] {
+            const QByteArray bytes = docfix::fileBytes(wav);
+            return bytes.mid(bytes.indexOf("MD5 "), 24);
+        };
+        const QByteArray stored = md5Chunk();
+        QCOMPARE(runWavquill({"--set", "title=Kept", wav}).status, 0);
+        QCOMPARE(md5Chunk(), stored);
+        const QJsonObject json = QJsonDocument::fromJson(runWavquill({"--verify", "--json", wav}).out.toUtf8()).object();
+        QCOMPARE(json["status"].toString(), "ok");
+        QCOMPARE(json["md5Stored"].toString(), QString::fromLatin1(stored.mid(8).toHex()));
+        QCOMPARE(json["md5Computed"], json["md5Stored"]);
+
+        QByteArray bytes = docfix::fileBytes(wav);
+        bytes[bytes.indexOf(QByteArray(1200, 3)) + 7] = 0x7f;
+        QVERIFY(docfix::writeFileBytes(wav, bytes));
+        r = runWavquill({"--verify", wav});
+        QCOMPARE(r.out, wav + ": MISMATCH\n");
+        QCOMPARE(r.status, 1);
     }
 
     // Ctrl+C before the 34th of 40 files, with up to 32 saves in flight:

@@ -56,6 +56,7 @@ QByteArray fieldRecording()
         .add("LIST", info)
         .add("JUNK", QByteArray(28, '\0'))
         .add("data", noise(6 * 4800))
+        .add("MD5 ", QByteArray(16, '\x5d'))
         .add("iXML", "<BWFXML><PROJECT>Night</PROJECT><SCENE>4</SCENE><TAKE>2</TAKE></BWFXML>")
         .add("cue ", cue)
         .add("LIST", adtl)
@@ -229,7 +230,7 @@ private slots:
         const QString path = m_dir.filePath(QStringLiteral("carried.wav"));
         QVERIFY(docfix::writeFileBytes(path, fieldRecording()));
         QCOMPARE(chunksNotCarried(path, SF_FORMAT_WAV | SF_FORMAT_PCM_24),
-                 QStringList({QStringLiteral("iXML"), QStringLiteral("cue"), QStringLiteral("LIST/adtl"),
+                 QStringList({QStringLiteral("MD5"), QStringLiteral("iXML"), QStringLiteral("cue"), QStringLiteral("LIST/adtl"),
                               QStringLiteral("smpl"), QStringLiteral("XYZW")}));
     }
 };

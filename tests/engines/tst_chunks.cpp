@@ -120,6 +120,8 @@ private slots:
     void acceptOrRefuse();
     void structureEdits_data();
     void structureEdits();
+    void chunksById_data();
+    void chunksById();
     void copyPathsAndCancel();
     void hash_data();
     void hash();
@@ -421,6 +423,41 @@ void TestChunks::structureEdits()
     if (strings[0] && !strings[0]->isEmpty())
         QCOMPARE(sfString(f, SF_STR_TITLE), *strings[0]);
     sf_close(f);
+}
+
+void TestChunks::chunksById_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("id");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QByteArray>("expected"); // empty: refused
+    const QByteArray odd = QByteArray(2001, '\x11'), md5 = "0123456789abcdef";
+    QTest::newRow("added after odd audio") << chunkFile({{"fmt ", fmt16}, {"data", odd}}) << QByteArray("MD5 ") << md5 << QByteArray("fmt |data|MD5 ");
+    QTest::newRow("replaced in its place, duplicate gone") << chunkFile({{"fmt ", fmt16}, {"MD5 ", "old"}, {"data", odd}, {"MD5 ", "x"}}) << QByteArray("MD5 ") << md5 << QByteArray("fmt |MD5 |data");
+    QTest::newRow("removed") << chunkFile({{"fmt ", fmt16}, {"data", odd}, {"MD5 ", md5}}) << QByteArray("MD5 ") << QByteArray() << QByteArray("fmt |data");
+    QTest::newRow("AIFF") << chunkFile({{"COMM", B::aiffCommon(1, 1000, 16, 8000)}, {"SSND", QByteArray(8, '\0') + odd.left(2000)}}, ChunkContainer::Aiff) << QByteArray("iXML") << md5 << QByteArray("COMM|SSND|iXML");
+    QTest::newRow("data refused") << chunkFile({{"fmt ", fmt16}, {"data", odd}}) << QByteArray("data") << md5 << QByteArray();
+}
+
+// Chunks set by id: in place of the first of the id, else after the audio,
+// which keeps its bytes (rewrite() checks).
+void TestChunks::chunksById()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, id);
+    QFETCH(QByteArray, payload);
+    QFETCH(QByteArray, expected);
+    ChunkEdits edits;
+    edits.chunks << ChunkPayload{id, payload};
+    const QString out = path("out");
+    const ChunkWriteResult result = rewrite(save(bytes), out, edits);
+    QCOMPARE(result.status, expected.isEmpty() ? ChunkWriteStatus::Failed : ChunkWriteStatus::Ok);
+    if (expected.isEmpty())
+        return;
+    QCOMPARE(ids(result.written), expected);
+    const int at = findChunk(result.written, id);
+    if (!payload.isEmpty())
+        QCOMPARE(load(out).mid(result.written.chunks.at(at).payloadOffset(), payload.size()), payload);
 }
 
 // Kernel and buffer copies give the same file, holes in the data included

@@ -1,5 +1,6 @@
 #include "ChunkFileBuilder.h"
 
+#include <QFile>
 #include <QtEndian>
 
 namespace {
@@ -26,8 +27,9 @@ ChunkFileBuilder &ChunkFileBuilder::add(const QByteArray &id, const QByteArray &
     return *this;
 }
 
-QByteArray ChunkFileBuilder::chunkBytes(const Entry &e, bool wide) const
+QByteArray ChunkFileBuilder::chunkBytes(const Entry &e) const
 {
+    const bool wide = m_container == ChunkContainer::Rf64 || m_container == ChunkContainer::Bw64;
     const bool big = m_container == ChunkContainer::Aiff || m_container == ChunkContainer::Aifc;
     const quint32 field = wide && e.id == "data" ? 0xffffffffu : quint32(e.size);
     QByteArray b = e.id + raw(field, big) + e.payload;
@@ -44,7 +46,7 @@ qint64 ChunkFileBuilder::totalSize() const
     return n;
 }
 
-QByteArray ChunkFileBuilder::bytes() const
+QByteArray ChunkFileBuilder::header() const
 {
     const bool wide = m_container == ChunkContainer::Rf64 || m_container == ChunkContainer::Bw64;
     const qint64 riff = totalSize() - 8;
@@ -62,9 +64,29 @@ QByteArray ChunkFileBuilder::bytes() const
             data = e.id == "data" ? e.size : data;
         out += "ds64" + le32(28) + le64(quint64(riff)) + le64(quint64(data)) + le64(0) + le32(0);
     }
-    for (const Entry &e : m_entries)
-        out += chunkBytes(e, wide);
     return out;
+}
+
+QByteArray ChunkFileBuilder::bytes() const
+{
+    QByteArray out = header();
+    for (const Entry &e : m_entries)
+        out += chunkBytes(e);
+    return out;
+}
+
+bool ChunkFileBuilder::writeSparse(const QString &path) const
+{
+    QFile file(path);
+    const QByteArray head = header();
+    bool ok = file.open(QIODevice::WriteOnly) && file.write(head) == head.size();
+    qint64 at = head.size();
+    for (const Entry &e : m_entries) {
+        const QByteArray chunk = chunkBytes(e);
+        ok = ok && file.seek(at) && file.write(chunk) == chunk.size();
+        at += 8 + e.size + e.size % 2 * (e.size == e.payload.size() ? 1 : 0);
+    }
+    return ok && file.resize(totalSize());
 }
 
 QByteArray ChunkFileBuilder::list(const QByteArray &type, const QList<QPair<QByteArray, QByteArray>> &children)

@@ -13,10 +13,14 @@ public:
     explicit ChunkFileBuilder(ChunkContainer container = ChunkContainer::Wave) : m_container(container) {}
 
     // declaredSize > payload size declares more bytes than are given: the
-    // caller extends the file (ftruncate) to totalSize(). Last chunk only.
+    // caller extends the file (ftruncate) to totalSize(). Last chunk only,
+    // or an even size and writeSparse().
     ChunkFileBuilder &add(const QByteArray &id, const QByteArray &payload, qint64 declaredSize = -1);
     QByteArray bytes() const;
     qint64 totalSize() const;
+    // Writes each chunk's given bytes at its place: what is declared but not
+    // given stays a hole, so a file of gigabytes costs nothing.
+    bool writeSparse(const QString &path) const;
 
     static QByteArray list(const QByteArray &type, const QList<QPair<QByteArray, QByteArray>> &children);
     static QByteArray le16(quint16 v);
@@ -37,7 +41,8 @@ private:
         QByteArray payload;
         qint64 size;
     };
-    QByteArray chunkBytes(const Entry &e, bool wide) const;
+    QByteArray chunkBytes(const Entry &e) const;
+    QByteArray header() const;
     ChunkContainer m_container;
     QList<Entry> m_entries;
 };
