@@ -2,7 +2,9 @@
 // few edits (new title, artist removed, new bext); the new file must read
 // back as the writer said, every chunk but the edited ones must keep its
 // bytes and order, the edits must be there, and saving the result again with
-// the same edits must change nothing. Any mismatch aborts.
+// the same edits must change nothing. Where the edits fit into the file
+// itself, made there they must give the same chunks, padding aside, with the
+// audio where it was. Any mismatch aborts.
 // No libsndfile and no event loop, so it runs thousands of inputs a second.
 #include "rewrite/ChunkWriter.h"
 
@@ -71,13 +73,58 @@ void split(const QByteArray &file, const ChunkList &list, QByteArrayList *kept, 
     *kept << file.mid(list.formEnd);
 }
 
-ChunkWriteResult save(int in, const ChunkList &list, int out)
+ChunkEdits fuzzEdits()
 {
     ChunkEdits edits;
     edits.strings[0] = title;
     edits.strings[3] = QByteArray();
     edits.bext = bextPayload;
-    return writeChunks(in, list, edits, out);
+    return edits;
+}
+
+ChunkWriteResult save(int in, const ChunkList &list, int out)
+{
+    return writeChunks(in, list, fuzzEdits(), out);
+}
+
+// Every top-level chunk but padding, sorted, and what follows the chunks.
+QByteArrayList withoutPadding(const QByteArray &file, const ChunkList &list)
+{
+    QByteArrayList out;
+    for (const Chunk &c : list.chunks)
+        if (c.depth == 0 && !isPaddingChunk(c))
+            out << file.mid(c.offset, c.totalSize());
+    std::sort(out.begin(), out.end());
+    return out << file.mid(list.formEnd);
+}
+
+// The same edits planned for the file itself, when they fit, and made in a
+// copy of it: the audio keeps its offset, and the chunks are those the new
+// file's save wrote, padding aside.
+void checkInPlace(int in, const QByteArray &input, const ChunkList &list, const QByteArray &written, const ChunkList &back)
+{
+    ChunkWriteOptions options;
+    options.keepAudioInPlace = true;
+    options.hashSourceData = false;
+    QString error;
+    const std::optional<ChunkPlan> plan = planChunks(in, list, fuzzEdits(), options, &error);
+    if (!plan)
+        return;
+    QByteArray file = input;
+    qint64 at = 0;
+    for (const ChunkPiece &piece : plan->pieces) {
+        if (piece.source != at) {
+            check(!piece.audio);
+            file.resize(std::max(file.size(), at + piece.length));
+            file.replace(at, piece.length, piece.source < 0 ? piece.bytes : input.mid(piece.source, piece.length));
+        }
+        at += piece.length;
+    }
+    file.resize(plan->layout.fileSize);
+    const std::optional<ChunkList> made = readChunkList(MemoryByteSource(file), nullptr);
+    check(made && made->sameLayout(plan->layout));
+    check(made->chunks.at(made->dataIndex).offset == list.chunks.at(list.dataIndex).offset);
+    check(withoutPadding(file, *made) == withoutPadding(written, back));
 }
 
 void decodeCues(const QByteArray &file, const ChunkList &list)
@@ -126,6 +173,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                                    : QByteArrayList{"INAM" + title + '\0', "bext" + bextPayload};
     std::sort(editedAfter.begin(), editedAfter.end());
     check(editedAfter == expected);
+
+    checkInPlace(in, input, *list, written, *back);
 
     const ChunkWriteResult second = save(out, *back, again);
     check(second.status == ChunkWriteStatus::Ok && contents(again, second.written.fileSize) == written);

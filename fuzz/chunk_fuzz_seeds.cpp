@@ -1,6 +1,7 @@
 // Writes the chunk fuzzer's seed corpus into the folder given: a WAV with
-// INFO, bext, iXML and cue labels, an RF64, an AIFF-C with MARK and COMT,
-// and an AIFF with the text chunks libsndfile uses.
+// INFO, bext, iXML and cue labels, one with room for the edits in padding
+// and after the audio, an RF64, an AIFF-C with MARK and COMT, and an AIFF
+// with the text chunks libsndfile uses.
 #include "ChunkFileBuilder.h"
 
 #include <QDir>
@@ -30,6 +31,13 @@ int main(int argc, char **argv)
              .add("LIST", B::list("adtl", {{"labl", B::le32(7) + QByteArray("m\0", 2)}}))
              .add("odd!", "xyz")
              .add("data", audio)
+             .bytes()},
+        {"room.wav",
+         B().add("fmt ", B::pcmFormat(2, 48000, 16))
+             .add("LIST", B::list("INFO", {{"INAM", QByteArray("t\0", 2)}, {"IART", QByteArray("someone\0", 8)}}))
+             .add("JUNK", QByteArray(256, '\0'))
+             .add("data", audio)
+             .add("bext", B::bext("seed", "A=PCM\r\n"))
              .bytes()},
         {"plain.rf64", B(ChunkContainer::Rf64).add("fmt ", B::pcmFormat(1, 8000, 8)).add("data", audio).bytes()},
         {"marks.aifc",

@@ -125,10 +125,11 @@ struct OpenFile {
 
 // Saves the texts (as OpenFile::texts() gives them, `was` before the
 // edits) into the file in place, as the window's Save does. *stopped tells a
-// save that Ctrl+C stopped, *note what a save has to tell besides success.
+// save that Ctrl+C stopped; a dry run says in *how how it would write, a save
+// in *note what it has to tell besides success.
 QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &was,
              const rewrite::MetadataTexts &texts, const QList<ChunkPayload> &chunks, bool dryRun, bool *stopped,
-             QString *note)
+             QString *how, QString *note)
 {
     if (rewrite::isReadOnlyFile(path))
         return tr("the file is read-only");
@@ -157,8 +158,10 @@ QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &
         return tr("this format has no chunks to set");
     if (!chunks.isEmpty())
         engine.chunks->chunks = chunks;
-    if (dryRun)
+    if (dryRun) {
+        *how = rewrite::saveCostText(job, engine);
         return {};
+    }
     *note = rewrite::saveNote(engine);
     // A file libsndfile cannot seek in is read from its start through a
     // handle of its own.
@@ -254,7 +257,7 @@ EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun, 
     // midnight, unless the whole record goes.
     if (texts[size_t(F::Timecode)].isEmpty() && rewrite::textsHoldBext(texts))
         texts[size_t(F::Timecode)] = timecodeText(0, rate);
-    outcome.error = save(absolute, file, was, texts, chunkEdits, dryRun, &outcome.stopped, &outcome.note);
+    outcome.error = save(absolute, file, was, texts, chunkEdits, dryRun, &outcome.stopped, &outcome.how, &outcome.note);
     outcome.written = outcome.error.isEmpty() && !dryRun;
     if (outcome.written)
         outcome.folder = QFileInfo(QFileInfo(absolute).canonicalFilePath()).absolutePath();
@@ -299,6 +302,8 @@ int runFieldEdits(const QList<QPair<QString, FieldEdits>> &files, bool dryRun, Q
         for (const QString &change : outcome.changes)
             if (dryRun)
                 out << file << ": " << change << '\n';
+        if (dryRun && !outcome.how.isEmpty())
+            out << file << ": " << outcome.how << '\n';
         out.flush();
     };
     for (const auto &[file, edits] : files) {

@@ -44,7 +44,8 @@ struct EditOutcome {
     bool written = false;
     QString folder;      // the written file's folder, still to be flushed
     bool stopped = false; // Ctrl+C stopped the save; the file is as it was
-    QString note;        // what the save has to tell besides success
+    QString how;          // dry run: "in place" or "rewritten (N MB copied)"
+    QString note;         // what the save has to tell besides success
 };
 
 // Chunks a batch sets beside the fields (WAV family and AIFF), worked out
@@ -61,7 +62,8 @@ using ChunkEditsFor = std::function<QList<ChunkPayload>(const QString &path, Edi
 EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun, const ChunkEditsFor &chunks = {});
 
 // Runs editFile over the files, with progress and Ctrl+C (BatchRun): a dry
-// run prints each change as "FILE: change" on out, failures go to err as
+// run prints each change as "FILE: change" on out, then "FILE: in place" or
+// "FILE: rewritten (N MB copied)", failures go to err as
 // "wavquill: FILE: reason", both in the files' order. Up to 32 files are
 // saved at once, each on a thread of its own (editFile touches only files
 // it opens itself); after Ctrl+C those that are not yet replacing their file

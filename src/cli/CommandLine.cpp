@@ -4,6 +4,7 @@
 #include "container/SoundFileOpen.h"
 #include "container/TagReader.h"
 #include "filelogic/FormatList.h"
+#include "filelogic/SaveJournal.h"
 #include "cli/BatchChecksum.h"
 #include "cli/BatchConvert.h"
 #include "cli/ChunkReport.h"
@@ -272,7 +273,8 @@ QString commandLineUsage()
                         .arg(fieldFacts(MetadataField::UMID).maxBytes))
         + QStringLiteral(
         "  --dry-run   with --set, --import-csv or --embed-md5: print what would\n"
-        "              change, write nothing\n"
+        "              change and whether each file would be saved in place or\n"
+        "              rewritten; write nothing\n"
         "  --export-csv  print the files' fields as CSV, one row per file\n"
         "  --import-csv CSV\n"
         "              write back the cells of an (edited) CSV that differ from\n"
@@ -307,9 +309,10 @@ QString commandLineUsage()
         "batch.\n");
 }
 
-int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err)
+namespace {
+
+int runMode(const CommandLineOptions &options, QTextStream &out, QTextStream &err)
 {
-    const CommandLineOptions options = parseCommandLine(args);
     switch (options.mode) {
     case CommandLineMode::Gui:
         return kStartGui;
@@ -384,5 +387,17 @@ int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err)
         out << doc.toJson(QJsonDocument::Indented);
         out.flush();
     }
+    return status;
+}
+
+} // namespace
+
+int runCommandLine(const QStringList &args, QTextStream &out, QTextStream &err)
+{
+    const int status = runMode(parseCommandLine(args), out, err);
+    // Saves cut short that opening the files finished or undid.
+    for (const QString &notice : takeRecoveryNotices())
+        err << kProgram << ": " << notice << '\n';
+    err.flush();
     return status;
 }

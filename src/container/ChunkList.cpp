@@ -404,6 +404,12 @@ std::optional<QByteArray> readChunkPayload(const ByteSource &source, const Chunk
     return bytes;
 }
 
+bool isPaddingChunk(const Chunk &chunk)
+{
+    static const QList<QByteArray> ids = {"JUNK", "junk", "PAD ", "FLLR"};
+    return chunk.depth == 0 && ids.contains(chunk.id);
+}
+
 int findChunk(const ChunkList &list, const QByteArray &id, const QByteArray &listType)
 {
     for (int i = 0; i < list.chunks.size(); ++i) {

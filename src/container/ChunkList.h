@@ -120,6 +120,10 @@ std::optional<ChunkContainer> chunkContainerOf(const ByteSource &source);
 std::optional<QByteArray> readChunkPayload(const ByteSource &source, const Chunk &chunk,
                                            qint64 maxBytes = 16 * 1024 * 1024);
 
+// A top-level chunk that only holds room for later edits: "JUNK", "junk",
+// "PAD " or "FLLR".
+bool isPaddingChunk(const Chunk &chunk);
+
 // Index of the first chunk with this id (and list type, for LIST), or -1.
 int findChunk(const ChunkList &list, const QByteArray &id, const QByteArray &listType = {});
 

@@ -2,6 +2,7 @@
 
 #include "container/MpegStream.h"
 #include "container/SoundFileProblem.h"
+#include "filelogic/SaveJournal.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -100,6 +101,8 @@ SNDFILE *openSoundFile(const QString &path, SF_INFO *info, qint64 *fileSize, Doc
             *error = DocumentError{QStringLiteral("libsndfileError"), -1, tr("This is not a regular file."), {}};
         return nullptr;
     }
+    // A save cut short is finished or undone before anything is read.
+    postRecoveryNotice(recoverInterruptedSave(path).message);
     if (listEntryJumpsBack(name)) {
         if (error)
             *error = DocumentError{QStringLiteral("libsndfileError"), -1,
@@ -131,6 +134,7 @@ SNDFILE *reopenSoundFile(const QString &path, const SF_INFO &expected, bool chec
         info.channels = expected.channels;
         info.samplerate = expected.samplerate;
     }
+    postRecoveryNotice(recoverInterruptedSave(path).message);
     if (listEntryJumpsBack(QFile::encodeName(path))) {
         if (why)
             *why = tr("The file %1 is no longer the one that was opened.").arg(path);

@@ -14,6 +14,10 @@
 
 #include <algorithm>
 
+// Both first recover the file from the journal of a save that was cut
+// short, if there is one (see SaveJournal.h), and post the message for the
+// user.
+//
 // Opens a regular file read-only. Directories and FIFOs are refused before
 // libsndfile sees them (it would block or fail oddly). On success fills
 // *info and, when given, *fileSize; an MPEG file's frames are the count its

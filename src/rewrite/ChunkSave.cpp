@@ -79,8 +79,48 @@ bool sameFixedFields(const BextRecord &a, const BextRecord &b)
         && a.version == b.version && std::memcmp(a.umid, b.umid, sizeof a.umid) == 0;
 }
 
-// The new file reads as the old one did, except for what was edited.
-QString checkWithLibsndfile(const QString &path, const ChunkSaveJob &job)
+// The proof that the new file is what was meant: the same layout read back,
+// the same audio bytes, and libsndfile reading what was written.
+QString verifyWritten(const ReplacementFile &temp, const ChunkWriteResult &written, const ChunkSaveJob &job,
+                      bool corrupt)
+{
+    QString error;
+    const std::optional<ChunkList> back = readChunkList(FdByteSource(temp.fd()), &error);
+    if (!back || !back->sameLayout(written.written) || back->dataIndex < 0)
+        return tr("The new file's structure did not read back as written.");
+    const Chunk &data = back->chunks[back->dataIndex];
+    const std::optional<quint64> hash = hashRange(temp.fd(), data.payloadOffset(), data.size, &error);
+    if (!hash || !written.sourceDataHash || (*hash ^ quint64(corrupt)) != *written.sourceDataHash)
+        return error.isEmpty() ? tr("The new file's audio differs from the original's.") : error;
+    return chunkSaveReadBackProblem(temp.readPath(), job);
+}
+
+// Each chunk set by id holds what was set, and each removed one is gone.
+QString chunksReadBackProblem(const QString &path, const QList<ChunkPayload> &chunks)
+{
+    if (chunks.isEmpty())
+        return {};
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    QString error;
+    const FdByteSource file(fd);
+    const std::optional<ChunkList> back = fd < 0 ? std::nullopt : readChunkList(file, &error);
+    QString problem;
+    for (const ChunkPayload &chunk : chunks) {
+        const int at = back ? findChunk(*back, chunk.id) : -1;
+        const std::optional<QByteArray> payload = at < 0 ? std::nullopt : readChunkPayload(file, back->chunks[at]);
+        if (!back || (chunk.payload.isEmpty() ? at >= 0 : payload != chunk.payload)) {
+            problem = tr("The new file's “%1” chunk did not read back as written.").arg(QString::fromLatin1(chunk.id));
+            break;
+        }
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return problem;
+}
+
+} // namespace
+
+QString chunkSaveReadBackProblem(const QString &path, const ChunkSaveJob &job)
 {
     SF_INFO info{};
     SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
@@ -104,33 +144,26 @@ QString checkWithLibsndfile(const QString &path, const ChunkSaveJob &job)
     }
     if (problem.isEmpty() && job.bext && meta.hasBext && !sameFixedFields(meta.bext, *job.bext))
         problem = tr("The broadcast record did not read back from the new file as it was written.");
-    return problem;
+    return problem.isEmpty() ? chunksReadBackProblem(path, job.chunks) : problem;
 }
 
-// The proof that the new file is what was meant: the same layout read back,
-// the same audio bytes, and libsndfile reading what was written.
-QString verifyWritten(const ReplacementFile &temp, const ChunkWriteResult &written, const ChunkSaveJob &job,
-                      bool corrupt)
+ChunkEdits chunkEditsFor(const ChunkSaveJob &job, int sourceFd, const ChunkList &source)
 {
-    QString error;
-    const std::optional<ChunkList> back = readChunkList(FdByteSource(temp.fd()), &error);
-    if (!back || !back->sameLayout(written.written) || back->dataIndex < 0)
-        return tr("The new file's structure did not read back as written.");
-    const Chunk &data = back->chunks[back->dataIndex];
-    const std::optional<quint64> hash = hashRange(temp.fd(), data.payloadOffset(), data.size, &error);
-    if (!hash || !written.sourceDataHash || (*hash ^ quint64(corrupt)) != *written.sourceDataHash)
-        return error.isEmpty() ? tr("The new file's audio differs from the original's.") : error;
-    for (const ChunkPayload &chunk : job.chunks) {
-        const int at = findChunk(*back, chunk.id);
-        const std::optional<QByteArray> payload =
-            at < 0 ? std::nullopt : readChunkPayload(FdByteSource(temp.fd()), back->chunks[at]);
-        if (chunk.payload.isEmpty() ? at >= 0 : payload != chunk.payload)
-            return tr("The new file's “%1” chunk did not read back as written.").arg(QString::fromLatin1(chunk.id));
+    ChunkEdits edits;
+    edits.strings = job.strings;
+    edits.chunks = job.chunks;
+    const int bextIndex = findChunk(source, "bext");
+    const QByteArray original = bextIndex >= 0 ? readChunkPayload(FdByteSource(sourceFd), source.chunks[bextIndex]).value_or(QByteArray())
+                                               : QByteArray();
+    if (job.removeBext && bextIndex >= 0)
+        edits.bext = QByteArray();
+    else if (job.bext && !job.removeBext) {
+        const QByteArray payload = bextPayloadWithEdits(original, *job.bext, job.bextAsRead);
+        if (payload != original)
+            edits.bext = payload;
     }
-    return checkWithLibsndfile(temp.readPath(), job);
+    return edits;
 }
-
-} // namespace
 
 bool chunkSaveSupported(int format)
 {
@@ -189,20 +222,7 @@ RewriteResult saveChunks(const ChunkSaveJob &job, ReplacementFile &temp, const s
     if (!source)
         return failed(in.fd < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : error);
 
-    ChunkEdits edits;
-    edits.strings = job.strings;
-    edits.chunks = job.chunks;
-    const int bextIndex = findChunk(*source, "bext");
-    const QByteArray original = bextIndex >= 0 ? readChunkPayload(FdByteSource(in.fd), source->chunks[bextIndex]).value_or(QByteArray())
-                                               : QByteArray();
-    if (job.removeBext && bextIndex >= 0)
-        edits.bext = QByteArray();
-    else if (job.bext && !job.removeBext) {
-        const QByteArray payload = bextPayloadWithEdits(original, *job.bext, job.bextAsRead);
-        if (payload != original)
-            edits.bext = payload;
-    }
-
+    const ChunkEdits edits = chunkEditsFor(job, in.fd, *source);
     ChunkWriteOptions options;
     options.progress = [&progress](qint64 done, qint64 total) {
         return !progress || progress(total > 0 ? 90.0 * double(done) / double(total) : 90.0);

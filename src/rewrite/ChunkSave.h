@@ -49,6 +49,15 @@ bool chunkSaveSupported(int format);
 // history gets CR LF line ends; nothing is appended to it.
 QByteArray bextPayloadWithEdits(const QByteArray &original, const BextRecord &wanted, const BextRecord &read);
 
+// The chunk edits the job makes to the file read through sourceFd, whose
+// chunks are `source`.
+ChunkEdits chunkEditsFor(const ChunkSaveJob &job, int sourceFd, const ChunkList &source);
+
+// Why the saved file at path does not read back through libsndfile as the
+// job meant (format, channels, rate and length as before, the edited texts
+// and record as written); empty when it does.
+QString chunkSaveReadBackProblem(const QString &path, const ChunkSaveJob &job);
+
 // Runs the save into `temp`, created for job.targetPath by the caller (so a
 // target that cannot be written fails before anything else happens), and
 // commits it. progress(percent) as FileRewriter's; false cancels.

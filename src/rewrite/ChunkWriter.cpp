@@ -19,13 +19,7 @@ struct Text {
 
 constexpr qint64 max32 = 0xffffffffLL;
 
-// Bytes of the new file: a range of the source, or bytes made here.
-struct Piece {
-    qint64 source = -1;
-    qint64 length = 0;
-    QByteArray bytes;
-    bool audio = false; // the data payload: copied in blocks, holes kept
-};
+using Piece = ChunkPiece;
 
 Piece rawPiece(qint64 offset, qint64 length, bool audio = false)
 {
@@ -101,6 +95,13 @@ const char *const infoIds[6] = {"INAM", "ICOP", "ISFT", "IART", "ICMT", "ICRD"};
 const char *const aiffIds[6] = {"NAME", "(c) ", "APPL", "AUTH", "ANNO", ""};
 const QByteArray aiffSoftwareSignature = "m3ga";
 
+// An item copied from the source as it was.
+bool isKept(const Item &item)
+{
+    return item.source >= 0 && !item.rebuiltList && item.pieces.size() == 1 && item.pieces.first().source == item.chunk.offset
+        && item.pieces.first().length == item.chunk.totalSize();
+}
+
 class Planner {
 public:
     Planner(const ChunkList &src, int fd, const ChunkEdits &edits, const ChunkWriteOptions &options)
@@ -109,23 +110,27 @@ public:
         makeSlots(edits);
     }
     bool plan(QString *error);
-    QByteArray formHeader;
-    QList<Item> items;
-    ChunkList layout;
+    ChunkPlan result() const;
 
 private:
     void makeSlots(const ChunkEdits &edits);
     bool matches(const Slot &slot, const Chunk &c) const;
     void takeTopLevel(int index);
     void takeList(int index);
+    int unplacedAt() const;
     void addUnplaced();
     void finishLists();
+    bool absorbIntoPadding(QString *error);
+    Item resizedPadding(const Item &pad, qint64 delta) const;
     bool chooseContainer(QString *error);
     bool finishHeaders(qint64 riffSize, qint64 dataSize, QString *error);
     quint64 sampleCount(qint64 dataSize) const;
     quint32 readU32(const Chunk &c, qint64 at) const;
     void layOut();
 
+    QByteArray formHeader;
+    QList<Item> items;
+    ChunkList layout;
     const ChunkList &m_src;
     FdByteSource m_bytes;
     const ChunkWriteOptions &m_options;
@@ -214,6 +219,16 @@ void Planner::takeList(int index)
     items << item;
 }
 
+// Where new chunks go: before the data chunk, or in place before the last
+// padding chunk between the format and the data chunk, which makes room.
+int Planner::unplacedAt() const
+{
+    for (int i = m_dataItem - 1; m_options.keepAudioInPlace && i >= 0 && items[i].source != m_src.formatIndex; --i)
+        if (isPaddingChunk(items[i].chunk))
+            return i;
+    return m_dataItem;
+}
+
 // What found no chunk to replace goes before the data chunk, so every chunk
 // ahead of it keeps its place: bext (or the AIFF text chunks) first, then a
 // new INFO list. INFO strings join the first INFO list when there is one.
@@ -237,8 +252,73 @@ void Planner::addUnplaced()
     }
     if (newList.rebuiltList)
         added << newList;
-    for (const Item &item : std::as_const(added))
-        items.insert(m_dataItem++, item);
+    int at = unplacedAt();
+    for (const Item &item : std::as_const(added)) {
+        items.insert(at++, item);
+        ++m_dataItem;
+    }
+}
+
+// The padding item `pad` (copied from the source) moved by delta bytes
+// towards the data, its end kept: a new header, and the old payload where
+// it still lies inside (zeros before it when it grew).
+Item Planner::resizedPadding(const Item &pad, qint64 delta) const
+{
+    const qint64 end = pad.chunk.offset + pad.chunk.totalSize();
+    const qint64 start = pad.chunk.offset + delta;
+    const qint64 keptFrom = std::max(start + 8, pad.chunk.payloadOffset());
+    Item item;
+    item.chunk = Chunk{pad.chunk.id, 0, end - start - 8, false, 0, {}};
+    item.pieces << bytesPiece(chunkHeader(pad.chunk.id, quint32(end - start - 8), m_big));
+    if (keptFrom > start + 8)
+        item.pieces << bytesPiece(QByteArray(keptFrom - start - 8, '\0'));
+    item.pieces << rawPiece(keptFrom, end - keptFrom);
+    return item;
+}
+
+// In place, the bytes ahead of the data keep their total: what the edits
+// added or took away there is taken from or given to padding after the last
+// changed chunk. Unchanged chunks between the two move, the data does not.
+bool Planner::absorbIntoPadding(QString *error)
+{
+    QList<int> oldHead;
+    qint64 delta = 0;
+    for (int i = 0; i < m_src.dataIndex; ++i) {
+        const Chunk &c = m_src.chunks.at(i);
+        if (c.depth == 0 && i != m_src.ds64Index) {
+            oldHead << i;
+            delta -= c.totalSize();
+        }
+    }
+    for (int i = 0; i < m_dataItem; ++i)
+        delta += items[i].bytes();
+    if (delta == 0)
+        return true;
+    // The run of unchanged chunks right before the data, in their old order.
+    int suffix = m_dataItem;
+    for (int k = oldHead.size() - 1; k >= 0 && suffix > 0 && isKept(items[suffix - 1]) && items[suffix - 1].source == oldHead[k]; --k)
+        --suffix;
+    for (int i = suffix; i < m_dataItem; ++i) {
+        if (!isPaddingChunk(items[i].chunk))
+            continue;
+        const qint64 room = items[i].bytes() - delta;
+        if (room == 0) {
+            items.removeAt(i);
+            --m_dataItem;
+            return true;
+        }
+        if (room < 8 || room % 2 != 0)
+            break;
+        items[i] = resizedPadding(items[i], delta);
+        return true;
+    }
+    if (delta <= -8) {
+        items.insert(suffix, madeItem(m_src.isAiff() ? "FLLR" : "JUNK", QByteArray(-delta - 8, '\0'), m_big));
+        ++m_dataItem;
+        return true;
+    }
+    *error = Text::tr("The change does not fit into the room before the audio.");
+    return false;
 }
 
 // Rebuilt lists get their header; those left empty go.
@@ -294,6 +374,10 @@ bool Planner::chooseContainer(QString *error)
         return false;
     }
     if (m_container == ChunkContainer::Wave && (body >= m_options.rf64Threshold || dataSize >= m_options.rf64Threshold)) {
+        if (m_options.keepAudioInPlace) {
+            *error = Text::tr("The file would have to become an RF64 file.");
+            return false;
+        }
         m_container = ChunkContainer::Rf64;
         m_converted = true;
         const Chunk &first = items.first().chunk;
@@ -433,34 +517,40 @@ bool Planner::plan(QString *error)
             items[i].pieces << bytesPiece(QByteArray(1, '\0'));
         }
     }
+    if (m_options.keepAudioInPlace && !absorbIntoPadding(error))
+        return false;
     if (!chooseContainer(error))
         return false;
     layOut();
     return true;
 }
 
-bool writePlan(const Planner &plan, const ChunkList &source, RangeCopier &copier)
+ChunkPlan Planner::result() const
+{
+    ChunkPlan plan;
+    plan.layout = layout;
+    plan.pieces << bytesPiece(formHeader);
+    for (const Item &item : items)
+        plan.pieces << item.pieces;
+    // Bytes after the RIFF/FORM stay as they are, after it.
+    plan.pieces << rawPiece(m_src.formEnd, m_src.fileSize - m_src.formEnd);
+    return plan;
+}
+
+bool writePlan(const ChunkPlan &plan, RangeCopier &copier)
 {
     if (!copier.truncate(0))
         return false;
     qint64 at = 0;
-    const auto put = [&](const Piece &piece) {
+    for (const Piece &piece : plan.pieces) {
         const bool ok = piece.source < 0 ? copier.write(piece.bytes, at)
                                          : copier.copy(piece.source, at, piece.length, piece.audio);
         at += piece.length;
-        return ok;
-    };
-    if (!put(bytesPiece(plan.formHeader)))
-        return false;
-    for (const Item &item : plan.items) {
-        for (const Piece &piece : item.pieces) {
-            if (!put(piece))
-                return false;
-        }
+        if (!ok)
+            return false;
     }
-    // Bytes after the RIFF/FORM, then the size once more: the data may have
-    // ended in a hole that was skipped.
-    return put(rawPiece(source.formEnd, source.fileSize - source.formEnd)) && copier.truncate(at);
+    // The size once more: the data may have ended in a hole that was skipped.
+    return copier.truncate(at);
 }
 
 } // namespace
@@ -473,18 +563,27 @@ QByteArray stringChunkId(ChunkContainer container, int index)
     return QByteArray(aiff ? aiffIds[index] : infoIds[index]);
 }
 
+std::optional<ChunkPlan> planChunks(int sourceFd, const ChunkList &source, const ChunkEdits &edits,
+                                    const ChunkWriteOptions &options, QString *error)
+{
+    if (FdByteSource(sourceFd).size() != source.fileSize) {
+        *error = Text::tr("The file has changed on disk since it was read.");
+        return std::nullopt;
+    }
+    Planner planner(source, sourceFd, edits, options);
+    if (!planner.plan(error))
+        return std::nullopt;
+    return planner.result();
+}
+
 ChunkWriteResult writeChunks(int sourceFd, const ChunkList &source, const ChunkEdits &edits, int targetFd,
                              const ChunkWriteOptions &options)
 {
     ChunkWriteResult result;
-    if (FdByteSource(sourceFd).size() != source.fileSize) {
-        result.error = Text::tr("The file has changed on disk since it was read.");
+    const std::optional<ChunkPlan> plan = planChunks(sourceFd, source, edits, options, &result.error);
+    if (!plan)
         return result;
-    }
-    Planner planner(source, sourceFd, edits, options);
-    if (!planner.plan(&result.error))
-        return result;
-    RangeCopier copier(sourceFd, targetFd, options.progress, planner.layout.fileSize, options.useCopyFileRange,
+    RangeCopier copier(sourceFd, targetFd, options.progress, plan->layout.fileSize, options.useCopyFileRange,
                        options.startWriteback);
     // Large data is hashed on a second thread while the copy runs: the
     // kernel does the copying, so the hash would otherwise add its time.
@@ -500,7 +599,7 @@ ChunkWriteResult writeChunks(int sourceFd, const ChunkList &source, const ChunkE
     if (hashAside)
         hasher = std::thread(hashSource);
     const off_t sourcePosition = ::lseek(sourceFd, 0, SEEK_CUR);
-    bool ok = writePlan(planner, source, copier);
+    bool ok = writePlan(*plan, copier);
     stopHash = !ok;
     if (hashAside)
         hasher.join();
@@ -512,14 +611,14 @@ ChunkWriteResult writeChunks(int sourceFd, const ChunkList &source, const ChunkE
         copier.error = hashError;
         ok = false;
     }
-    if (!ok || !copier.report(planner.layout.fileSize)) {
+    if (!ok || !copier.report(plan->layout.fileSize)) {
         result.status = copier.cancelled ? ChunkWriteStatus::Cancelled : ChunkWriteStatus::Failed;
         result.error = copier.error;
         result.sourceDataHash.reset();
         return result;
     }
     result.status = ChunkWriteStatus::Ok;
-    result.written = planner.layout;
+    result.written = plan->layout;
     return result;
 }
 

@@ -3,6 +3,10 @@
 // chunk keeps its bytes and its place; the audio bytes are copied with
 // copy_file_range, so file systems that can share extents do.
 //
+// The new file is planned first (planChunks: the pieces it is made of, in
+// order) and then written (writeChunks); a save in place takes the same plan
+// and writes only the pieces that differ from what the file holds.
+//
 // Any thread; nothing here keeps state between calls. writeChunks runs one
 // helper thread of its own while it copies. The caller owns both descriptors
 // and must not write the source while a call runs.
@@ -56,6 +60,29 @@ struct ChunkWriteOptions {
     // A WAV whose RIFF size or data size would reach this is written as
     // RF64. Only tests lower it.
     qint64 rf64Threshold = 0xffffffffLL;
+    // Plan for the file itself: the data chunk keeps its offset. A change
+    // of size before it is taken up by the first padding chunk (JUNK, junk,
+    // PAD , FLLR) among the unchanged chunks between the last changed one
+    // and the data, which shrinks (keeping at least its header, or going
+    // exactly) or grows; a shrink with no padding there leaves a new padding
+    // chunk of the bytes it frees, when they hold at least a header. New
+    // chunks go in front of that padding. Planning fails when this cannot
+    // be, or when the file would have to become RF64.
+    bool keepAudioInPlace = false;
+};
+
+// Bytes of the new file: a range of the source, or bytes made for it.
+struct ChunkPiece {
+    qint64 source = -1; // offset in the source; -1: bytes
+    qint64 length = 0;
+    QByteArray bytes;
+    bool audio = false; // the data payload
+};
+
+// The new file piece by piece, in file order, and its layout.
+struct ChunkPlan {
+    QList<ChunkPiece> pieces;
+    ChunkList layout;
 };
 
 enum class ChunkWriteStatus { Ok, Cancelled, Failed };
@@ -86,6 +113,12 @@ struct ChunkWriteResult {
 // only "m3ga" APPL chunks are treated as the string here, so other programs'
 // APPL data survives.
 QByteArray stringChunkId(ChunkContainer container, int index);
+
+// Plans the new file; nullopt with a translated *error when it cannot be
+// made (or, with keepAudioInPlace, not made in place). Reads the source's
+// small chunks through sourceFd.
+std::optional<ChunkPlan> planChunks(int sourceFd, const ChunkList &source, const ChunkEdits &edits,
+                                    const ChunkWriteOptions &options, QString *error);
 
 // Writes the whole new file to targetFd from offset 0 (truncating it first
 // and leaving holes where the source's data has holes). The caller names,

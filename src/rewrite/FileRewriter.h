@@ -80,6 +80,12 @@ struct RewriteFaults {
     int fileSyncErrno = 0;   // fsync of the new file
     int folderSyncErrno = 0; // fsync of the target's folder after the rename
     bool corruptReadBack = false; // alter one item read back from the new file
+    // A save in place stops as if the process had died right after its
+    // k-th write or flush (from 1), leaving the file and its journal as
+    // they are then; with tearLastStep that step, when a write, writes only
+    // half its bytes.
+    int stopAfterStep = 0;
+    bool tearLastStep = false;
 };
 
 class ReplacementFile;

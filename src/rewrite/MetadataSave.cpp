@@ -3,10 +3,13 @@
 #include "filelogic/BextLoudness.h"
 #include "filelogic/FileText.h"
 #include "filelogic/Timecode.h"
+#include "rewrite/InPlaceSave.h"
 #include "rewrite/TagWriter.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
+
+#include <sys/statvfs.h>
 
 #include <algorithm>
 #include <cstring>
@@ -211,6 +214,8 @@ SaveEngine saveEngineFor(const RewriteJob &job, const FileMetadata &read, bool e
     } else if (tagFormatSupported(source.format)) {
         engine.copy = CopySaveJob{job.sourcePath, job.targetPath, source, strings};
     }
+    engine.inPlace = engine.writesReplacement()
+        && (isSameFile(job.sourcePath, job.targetPath) || QFileInfo(job.sourcePath) == QFileInfo(job.targetPath));
     return engine;
 }
 
@@ -223,9 +228,43 @@ QString saveNote(const SaveEngine &engine)
 RewriteResult runSave(const RewriteJob &job, const SaveEngine &engine, ReplacementFile &temp,
                       const std::function<bool(double)> &progress)
 {
+    if (std::optional<RewriteResult> done = saveInPlace(engine, progress))
+        return *done;
+    if (engine.writesReplacement()) {
+        if (const QString problem = roomProblem(job.sourcePath, job.targetPath); !problem.isEmpty()) {
+            RewriteResult result;
+            result.message = tr("Unable to write file");
+            result.detail = problem;
+            return result;
+        }
+    }
     return engine.chunks ? saveChunks(*engine.chunks, temp, progress)
          : engine.copy   ? saveCopy(*engine.copy, temp, progress)
                          : FileRewriter().run(job, progress);
+}
+
+QString saveCostText(const RewriteJob &job, const SaveEngine &engine)
+{
+    if (savesInPlace(engine))
+        return tr("in place");
+    return tr("rewritten (%1 MB copied)").arg(double(QFileInfo(job.sourcePath).size()) / 1e6, 0, 'f', 1);
+}
+
+QString roomProblem(const QString &sourcePath, const QString &targetPath)
+{
+    struct statvfs fs {};
+    const qint64 needed = QFileInfo(sourcePath).size();
+    const QByteArray folder = QFile::encodeName(QFileInfo(targetPath).absolutePath());
+    if (::statvfs(folder.constData(), &fs) != 0)
+        return QString();
+    const qint64 free = qint64(fs.f_bavail) * qint64(fs.f_frsize);
+    if (free >= needed)
+        return QString();
+    return tr("There is not enough free space for the new file: the save needs %1 MB free beside “%2”, and %3 MB "
+              "are. Nothing was written.")
+        .arg(double(needed) / 1e6, 0, 'f', 1)
+        .arg(QFileInfo(targetPath).fileName())
+        .arg(double(free) / 1e6, 0, 'f', 1);
 }
 
 bool isReadOnlyFile(const QString &path)

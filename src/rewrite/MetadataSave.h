@@ -69,10 +69,20 @@ QStringList textsNotKept(const SaveEngine &engine, const RewriteJob &job);
 // tagSaveNote); mostly empty. Ask before the save: it reads the file.
 QString saveNote(const SaveEngine &engine);
 
-// Runs the engine. temp must have been created for job.targetPath when
-// engine.writesReplacement(). progress as FileRewriter's.
+// Runs the engine: in the file itself when engine.inPlace and the edit fits
+// there (see InPlaceSave.h), else into temp, which must have been created
+// for job.targetPath when engine.writesReplacement(). progress as
+// FileRewriter's.
 RewriteResult runSave(const RewriteJob &job, const SaveEngine &engine, ReplacementFile &temp,
                       const std::function<bool(double)> &progress);
+
+// How the save would reach the disk, for a dry run: "in place" or
+// "rewritten (12.3 MB copied)".
+QString saveCostText(const RewriteJob &job, const SaveEngine &engine);
+
+// Why a new file as large as the source does not fit beside the target
+// (the free space needed and found); empty when it does or nobody can tell.
+QString roomProblem(const QString &sourcePath, const QString &targetPath);
 
 // True for an existing file nobody may write to: it is kept as it is, even
 // for a user (root) the system would let replace it.

@@ -24,6 +24,35 @@ struct Block {
     QByteArray data;
 };
 
+QByteArray blockBytes(const Block &block, bool last)
+{
+    const qint64 length = block.data.size();
+    QByteArray out;
+    out.append(char(block.type | (last ? 0x80 : 0)));
+    out.append(char(length >> 16)).append(char(length >> 8)).append(char(length));
+    return out + block.data;
+}
+
+// The comment block's data with the edits made; nullopt when it is damaged
+// or would not fit into a block.
+std::optional<QByteArray> editedComment(const std::optional<QByteArray> &old, const TagEdits &edits, QString *error)
+{
+    std::optional<VorbisComment> comment = old ? VorbisComment::parse(*old) : VorbisComment();
+    if (!comment) {
+        *error = QStringLiteral("the FLAC comment block is damaged");
+        return std::nullopt;
+    }
+    for (int i = 0; i < 6; ++i)
+        if (edits[size_t(i)])
+            comment->set(xiphKey(Kind::Flac, i), *edits[size_t(i)]);
+    const QByteArray rendered = comment->render();
+    if (rendered.size() > kMaxBlockLength) {
+        *error = QStringLiteral("the comments do not fit into a FLAC block (16 MiB)");
+        return std::nullopt;
+    }
+    return rendered;
+}
+
 // The blocks rendered into exactly `room` bytes, the last padding block (or a
 // new one) taking up the slack; nullopt when they do not fit.
 std::optional<QByteArray> renderBlocks(QList<Block> blocks, qint64 room)
@@ -49,13 +78,8 @@ std::optional<QByteArray> renderBlocks(QList<Block> blocks, qint64 room)
         blocks[pad].data = QByteArray(padLength, '\0');
     }
     QByteArray out;
-    for (int i = 0; i < blocks.size(); ++i) {
-        const qint64 length = blocks[i].data.size();
-        const bool last = i == blocks.size() - 1;
-        out.append(char(blocks[i].type | (last ? 0x80 : 0)));
-        out.append(char(length >> 16)).append(char(length >> 8)).append(char(length));
-        out.append(blocks[i].data);
-    }
+    for (int i = 0; i < blocks.size(); ++i)
+        out += blockBytes(blocks[i], i == blocks.size() - 1);
     return out;
 }
 
@@ -141,31 +165,60 @@ bool writeFlacTags(const QString &path, const TagEdits &edits, QString *error)
         blocks.append(Block{block.type, block.type == kPadding ? QByteArray(block.length, '\0')
                                                           : readBlockData(file, block)});
     }
-    std::optional<VorbisComment> comment = VorbisComment();
-    if (commentIndex >= 0)
-        comment = VorbisComment::parse(blocks[commentIndex].data);
-    if (!comment) {
-        *error = QStringLiteral("%1: the FLAC comment block is damaged").arg(path);
-        return false;
-    }
-    for (int i = 0; i < 6; ++i)
-        if (edits[size_t(i)])
-            comment->set(xiphKey(Kind::Flac, i), *edits[size_t(i)]);
-    const QByteArray rendered = comment->render();
-    if (rendered.size() > kMaxBlockLength) {
-        *error = QStringLiteral("the comments do not fit into a FLAC block (16 MiB)");
+    const std::optional<QByteArray> rendered =
+        editedComment(commentIndex < 0 ? std::nullopt : std::optional(blocks[commentIndex].data), edits, error);
+    if (!rendered) {
+        *error = QStringLiteral("%1: %2").arg(path, *error);
         return false;
     }
     if (commentIndex < 0)
-        blocks.insert(1, Block{kVorbisComment, rendered});
+        blocks.insert(1, Block{kVorbisComment, *rendered});
     else
-        blocks[commentIndex].data = rendered;
+        blocks[commentIndex].data = *rendered;
     if (!placeHead(file, *layout, blocks, error)) {
         if (error->isEmpty())
             *error = QStringLiteral("%1: %2").arg(path, file.errorString());
         return false;
     }
     return true;
+}
+
+std::optional<FlacHeadEdit> flacCommentInPlace(QFile &file, const TagEdits &edits, QString *why)
+{
+    const auto layout = readFlacLayout(file, why);
+    if (!layout)
+        return std::nullopt;
+    const QList<FlacBlock> &blocks = layout->blocks;
+    const auto isComment = [](const FlacBlock &b) { return b.type == kVorbisComment; };
+    const int c = int(std::find_if(blocks.begin(), blocks.end(), isComment) - blocks.begin());
+    if (c == blocks.size()) {
+        *why = QStringLiteral("the file has no comment block");
+        return std::nullopt;
+    }
+    const std::optional<QByteArray> rendered = editedComment(readBlockData(file, blocks[c]), edits, why);
+    if (!rendered)
+        return std::nullopt;
+    const int pad = c + 1 < blocks.size() && blocks[c + 1].type == kPadding ? c + 1
+                  : c > 0 && blocks[c - 1].type == kPadding                  ? c - 1
+                                                                             : -1;
+    const int first = pad >= 0 ? std::min(c, pad) : c;
+    const int last = std::max(c, pad);
+    const qint64 room = blocks[last].offset + 4 + blocks[last].length - blocks[first].offset;
+    const qint64 rest = room - 4 - rendered->size();
+    if (rest != 0 && (rest < 4 || rest - 4 > kMaxBlockLength)) {
+        *why = QStringLiteral("the new comments do not fit into the comment and padding blocks");
+        return std::nullopt;
+    }
+    QList<Block> region{Block{kVorbisComment, *rendered}};
+    if (rest > 0) {
+        const Block padding{kPadding, QByteArray(rest - 4, '\0')};
+        pad == c - 1 ? region.prepend(padding) : region.append(padding);
+    }
+    const bool endsMetadata = last == blocks.size() - 1;
+    FlacHeadEdit edit{blocks[first].offset, {}, layout->audioStart};
+    for (int i = 0; i < region.size(); ++i)
+        edit.bytes += blockBytes(region[i], endsMetadata && i == region.size() - 1);
+    return edit;
 }
 
 } // namespace rewrite

@@ -3,10 +3,28 @@
 
 #include "rewrite/TagWriter.h"
 
+#include <QFile>
+
+#include <optional>
+
 namespace rewrite {
 
 // writeTags for FLAC: replaces the comment block and keeps the audio where it
 // is by resizing padding, or by inserting file-system blocks in front.
 bool writeFlacTags(const QString &path, const TagEdits &edits, QString *error);
+
+// The same edit made in the file itself: the new bytes from `offset` on,
+// covering the comment block and the padding block next to it (after it,
+// else before it), when the new comment fits into the two. The padding
+// shrinks, grows, goes when the comment takes it exactly, or appears in the
+// room a shorter comment frees when that holds at least a block header;
+// every other block, the block order and the audio stay. nullopt with *why
+// otherwise (no comment block, no room).
+struct FlacHeadEdit {
+    qint64 offset = 0;
+    QByteArray bytes;
+    qint64 audioStart = 0;
+};
+std::optional<FlacHeadEdit> flacCommentInPlace(QFile &file, const TagEdits &edits, QString *why);
 
 } // namespace rewrite

@@ -256,22 +256,11 @@ QByteArray frameValue(const TagLib::ID3v2::Frame *frame)
 
 QList<QByteArray> untouchedId3(const QString &path, const TagEdits &edits)
 {
-    static const std::initializer_list<const char *> ids[6] = {
-        {"TIT2"}, {"TCOP"}, {"TSSE", "TENC"}, {"TPE1"}, {"COMM"}, {"TDRC", "TYER", "TDAT", "TIME"}};
     TagLib::MPEG::File file(QFile::encodeName(path).constData(), false);
     completeId3v22(file.ID3v2Tag());
-    QList<QByteArray> out;
-    for (const TagLib::ID3v2::Frame *frame : file.ID3v2Tag()->frameList()) {
-        bool edited = false;
-        for (int i = 0; i < 6; ++i)
-            for (const char *id : ids[i])
-                edited = edited || (edits[size_t(i)] && frame->frameID() == id);
-        if (!edited)
-            out << frameValue(frame);
-    }
+    QList<QByteArray> out = untouchedId3Values(file.ID3v2Tag(), edits);
     const TagLib::ID3v1::Tag *v1 = file.ID3v1Tag();
     out << QByteArray::fromStdString((v1->album() + "|" + v1->genre() + "|" + TagLib::String::number(int(v1->track()))).to8Bit(true));
-    std::sort(out.begin(), out.end());
     return out;
 }
 
@@ -286,6 +275,23 @@ QList<QByteArray> untouchedTags(const QString &path, Kind kind, const TagEdits &
 }
 
 } // namespace
+
+QList<QByteArray> untouchedId3Values(TagLib::ID3v2::Tag *tag, const TagEdits &edits)
+{
+    static const std::initializer_list<const char *> ids[6] = {
+        {"TIT2"}, {"TCOP"}, {"TSSE", "TENC"}, {"TPE1"}, {"COMM"}, {"TDRC", "TYER", "TDAT", "TIME"}};
+    QList<QByteArray> out;
+    for (const TagLib::ID3v2::Frame *frame : tag ? tag->frameList() : TagLib::ID3v2::FrameList()) {
+        bool edited = false;
+        for (int i = 0; i < 6; ++i)
+            for (const char *id : ids[i])
+                edited = edited || (edits[size_t(i)] && frame->frameID() == id);
+        if (!edited)
+            out << frameValue(frame);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
 
 bool verifyAudioUnchanged(const QString &original, const QString &edited, QString *error)
 {

@@ -21,6 +21,7 @@
 // COMM, TYER/TDAT/TIME with TDRC) and clears it in an ID3v1 tag.
 #include "rewrite/TagWriter.h"
 
+#include "container/MpegStream.h"
 #include "container/TagFormats.h"
 #include "rewrite/TagFlac.h"
 
@@ -31,6 +32,8 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/opusfile.h>
+#include <taglib/tbytevectorstream.h>
+#include <taglib/tfilestream.h>
 #include <taglib/textidentificationframe.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/vorbisfile.h>
@@ -183,6 +186,38 @@ void applyId3v1(TagLib::ID3v1::Tag *tag, const TagEdits &edits)
         tag->setYear(leadingYear(*edits[5]));
 }
 
+// The ID3v2 version a save writes for the file (id3v2VersionToWrite), its
+// 2.2 tag made ready to be written as 2.3 (completeId3v22).
+int id3v2Version(TagLib::MPEG::File &file)
+{
+    completeId3v22(file.ID3v2Tag());
+    return id3v2VersionToWrite(file.hasID3v2Tag() ? int(file.ID3v2Tag()->header()->majorVersion()) : 0);
+}
+
+bool setsSomething(const TagEdits &edits)
+{
+    return std::any_of(edits.begin(), edits.end(), [](const auto &edit) { return edit && !edit->isEmpty(); });
+}
+
+// TagLib pads a tag that outgrew its old size, or would keep more padding
+// than it allows, with this many zeros (ID3v2::Tag::render, TagLib 1.11 on).
+constexpr int kTagLibLeastPadding = 1024;
+
+// The rendered tag padded to exactly `size` bytes, its header saying so.
+std::optional<QByteArray> paddedTag(const QByteArray &rendered, qint64 size)
+{
+    if (rendered.size() == size)
+        return rendered;
+    const qint64 used = rendered.size() - kTagLibLeastPadding;
+    if (used < 10 || used > size || rendered.mid(used).count('\0') != kTagLibLeastPadding)
+        return std::nullopt;
+    QByteArray out = rendered.left(used) + QByteArray(size - used, '\0');
+    const qint64 body = size - 10;
+    for (int i = 0; i < 4; ++i)
+        out[6 + i] = char((body >> (7 * (3 - i))) & 0x7f);
+    return out;
+}
+
 bool writeMpegTags(const QString &path, const TagEdits &edits, QString *error)
 {
     TagLib::MPEG::File file(QFile::encodeName(path).constData(), false);
@@ -190,12 +225,9 @@ bool writeMpegTags(const QString &path, const TagEdits &edits, QString *error)
         *error = QStringLiteral("%1: TagLib cannot open the MP3 file for writing").arg(path);
         return false;
     }
-    const bool setsSomething = std::any_of(edits.begin(), edits.end(),
-                                           [](const auto &edit) { return edit && !edit->isEmpty(); });
-    const int version = id3v2VersionToWrite(file.hasID3v2Tag() ? int(file.ID3v2Tag()->header()->majorVersion()) : 0);
-    completeId3v22(file.ID3v2Tag());
+    const int version = id3v2Version(file);
     int tagTypes = 0;
-    if (file.hasID3v2Tag() || setsSomething) {
+    if (file.hasID3v2Tag() || setsSomething(edits)) {
         applyId3v2(file.ID3v2Tag(true), version, edits);
         tagTypes |= TagLib::MPEG::File::ID3v2;
     }
@@ -304,6 +336,54 @@ bool writeTags(const QString &copyPath, const TagEdits &edits, QString *error)
         return writeMpegTags(copyPath, edits, error);
     }
     return false;
+}
+
+std::optional<MpegTagBytes> renderMpegTags(const QString &path, const TagEdits &edits, QString *why)
+{
+    TagLib::FileStream stream(QFile::encodeName(path).constData(), true);
+    TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
+    QFile raw(path);
+    if (!file.isValid() || !raw.open(QIODevice::ReadOnly)) {
+        *why = QStringLiteral("TagLib cannot read the MP3 file");
+        return std::nullopt;
+    }
+    MpegTagBytes out;
+    if (file.hasID3v2Tag()) {
+        TagLib::ID3v2::Tag *tag = file.ID3v2Tag();
+        const TagLib::ID3v2::Header *header = tag->header();
+        // TagLib's tag must be the one at the start, alone and plain; a 2.2
+        // tag becomes 2.3 in a new file.
+        const qint64 size = id3v2TagsEnd(FdByteSource(raw.handle()));
+        if (size != qint64(header->completeTagSize()) || header->footerPresent() || header->extendedHeader()
+            || header->unsynchronisation() || header->majorVersion() == 2) {
+            *why = QStringLiteral("the ID3v2 tag is not rewritten as it stands");
+            return std::nullopt;
+        }
+        const int version = id3v2Version(file);
+        const QList<QByteArray> kept = untouchedId3Values(tag, edits);
+        applyId3v2(tag, version, edits);
+        const TagLib::ByteVector rendered = tag->render(version == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4);
+        TagLib::ByteVectorStream renderedStream(rendered);
+        TagLib::MPEG::File back(&renderedStream, TagLib::ID3v2::FrameFactory::instance(), false);
+        if (untouchedId3Values(back.ID3v2Tag(), edits) != kept) {
+            *why = QStringLiteral("TagLib would not write every frame of the ID3v2 tag back");
+            return std::nullopt;
+        }
+        out.id3v2 = paddedTag(QByteArray(rendered.data(), int(rendered.size())), size);
+        if (!out.id3v2) {
+            *why = QStringLiteral("the new ID3v2 tag does not fit into the old one");
+            return std::nullopt;
+        }
+    } else if (setsSomething(edits)) {
+        *why = QStringLiteral("the file has no ID3v2 tag to write into");
+        return std::nullopt;
+    }
+    if (file.hasID3v1Tag()) {
+        applyId3v1(file.ID3v1Tag(), edits);
+        const TagLib::ByteVector rendered = file.ID3v1Tag()->render();
+        out.id3v1 = QByteArray(rendered.data(), int(rendered.size()));
+    }
+    return out;
 }
 
 QStringList tagsNotCarried(const QString &path, int targetFormat)

@@ -21,6 +21,10 @@
 #include <array>
 #include <optional>
 
+namespace TagLib::ID3v2 {
+class Tag;
+}
+
 namespace rewrite {
 
 // Index = libsndfile string id - 1: title, copyright, software, artist,
@@ -44,6 +48,25 @@ int id3v2VersionToWrite(int found);
 // to tell the user besides its success: that an MP3's ID3v2.2 tag will be
 // written as ID3v2.3. Empty otherwise.
 QString tagSaveNote(const QString &path, int format);
+
+// The tags writeTags would give an MP3, rendered without writing anything,
+// for a save into the file itself: the ID3v2 tag at its start padded with
+// zeros to the size the old one had with its padding, and the ID3v1 tag
+// that ends it, each only where the file has one. nullopt with *why when
+// the new ID3v2 tag does not fit, the edits need one the file does not have,
+// the old tag is not one that is rewritten as it stands (a footer, an
+// extended header, unsynchronisation, version 2.2), or TagLib would not
+// write back every value the edits leave alone (see untouchedId3Values).
+struct MpegTagBytes {
+    std::optional<QByteArray> id3v2; // from the file's first byte
+    std::optional<QByteArray> id3v1; // its last 128 bytes
+};
+std::optional<MpegTagBytes> renderMpegTags(const QString &path, const TagEdits &edits, QString *why);
+
+// The values of the ID3v2 frames the edits leave alone, whichever version
+// holds them, sorted: what a tag save must keep. TagLib leaves out frames it
+// does not write (2.3's RVAD, EQUA, TSIZ, TRDA), which shows here.
+QList<QByteArray> untouchedId3Values(TagLib::ID3v2::Tag *tag, const TagEdits &edits);
 
 // Proves that edited holds the same audio as original: libsndfile sees the
 // same format, channels and rate, and the same frames but for MP3 (where

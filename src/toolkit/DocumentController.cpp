@@ -2,6 +2,7 @@
 
 #include "document/SoundFile.h"
 #include "filelogic/FormatList.h"
+#include "filelogic/SaveJournal.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -56,6 +57,7 @@ SoundFile *DocumentController::openDocumentWithContentsOfURL(const QUrl &url, bo
             *error = err;
         doc->close();
         delete doc;
+        presentRecoveryNotices(nullptr);
         return nullptr;
     }
     m_documents.append(doc);
@@ -72,8 +74,23 @@ SoundFile *DocumentController::openDocumentWithContentsOfURL(const QUrl &url, bo
         window->raise();
         window->activateWindow();
     }
+    presentRecoveryNotices(window);
     emit documentOpened(doc);
     return doc;
+}
+
+void DocumentController::presentRecoveryNotices(QWidget *parent)
+{
+    const QStringList notices = takeRecoveryNotices();
+    if (notices.isEmpty())
+        return;
+    auto *alert = new QMessageBox(QMessageBox::Information, QObject::tr("Interrupted save"),
+                                  notices.join(QStringLiteral("\n\n")), QMessageBox::Ok, parent);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setObjectName(QStringLiteral("recoveryAlert"));
+    if (parent)
+        alert->setWindowModality(Qt::WindowModal);
+    alert->open();
 }
 
 void DocumentController::documentClosed(SoundFile *document)

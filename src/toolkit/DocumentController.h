@@ -49,6 +49,9 @@ public:
     // Shows err as an alert; window-modal over parent when given.
     // Never blocks: the alert is opened and deletes itself when dismissed.
     QMessageBox *presentError(const DocumentError &err, QWidget *parent);
+    // Tells once of the saves cut short that opening files finished or undid
+    // (see filelogic/SaveJournal.h): an alert over parent, when there were any.
+    void presentRecoveryNotices(QWidget *parent);
 
     // When true (the default), closing the last document ends the
     // application. Tests switch it off.

@@ -169,7 +169,10 @@ private slots:
             before << docfix::fileBytes(f);
         const CommandRun dry = runWavquill(QStringList{"--set", "description=X", "--dry-run"} + files);
         QCOMPARE(dry.status, 1);
-        QCOMPARE(dry.out, files[0] + ": description: \"Desc\" -> \"X\"\n" + files[3] + ": description: \"Desc\" -> \"X\"\n");
+        QCOMPARE(dry.out, files[0] + ": description: \"Desc\" -> \"X\"\n" + files[0] + ": in place\n" + files[3]
+                              + ": description: \"Desc\" -> \"X\"\n" + files[3] + ": in place\n");
+        // libsndfile leaves no room before the audio for a longer title.
+        QVERIFY(runWavquill({"--set", "title=A longer title", "--dry-run", files[0]}).out.endsWith(": rewritten (0.0 MB copied)\n"));
         QCOMPARE(runWavquill({"--set", "mood=calm", files[0]}).status, 2);
         QVERIFY(runWavquill({"--set", "loudnessRange=wide", files[0]}).err.endsWith("loudnessRange: not a number from -327.68 to 327.66\n"));
         QVERIFY(runWavquill({"--set", "umid=0a0", files[0]}).err.endsWith("umid: not at most 64 bytes in hexadecimal\n"));
@@ -183,6 +186,18 @@ private slots:
         for (int i : {1, 2})
             QCOMPARE(docfix::fileBytes(files[i]), before[i]);
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Hidden | QDir::Files).filter(".wavquill"), QStringList());
+    }
+
+    // Every mode opens a file the same way: a save cut short is undone
+    // first, and standard error says so once.
+    void interruptedSaveIsUndoneAndTold()
+    {
+        const QString path = make("cut.wav");
+        const QByteArray before = docfix::fileBytes(path);
+        QVERIFY(docfix::cutSaveShort(path) && docfix::fileBytes(path) != before);
+        QVERIFY(runWavquill({"--export-csv", path}).err.contains("An interrupted save of “cut.wav” was undone"));
+        QCOMPARE(docfix::fileBytes(path), before);
+        QVERIFY(runWavquill({"--info", path}).err.isEmpty());
     }
 
     // Through a spreadsheet and back: every cell quoted, LF row ends, CR LF

@@ -8,6 +8,7 @@
 
 #include <QtTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using B = ChunkFileBuilder;
@@ -102,6 +103,9 @@ private slots:
         const QString path = m_dir.filePath(QTest::currentDataTag() + QStringLiteral(".wav"));
         QVERIFY(docfix::writeFileBytes(path, bytes));
         const QList<QByteArray> before = topChunks(path);
+        struct stat st {};
+        ::stat(QFile::encodeName(path).constData(), &st);
+        const ino_t inode = st.st_ino;
         auto doc = docfix::open(path);
         QVERIFY(doc);
         doc->setText(MetadataField::Title, QStringLiteral("New title"));
@@ -109,6 +113,8 @@ private slots:
             doc->setText(MetadataField::Description, QStringLiteral("Scene 4 take 3"));
         QVERIFY(docfix::save(*doc));
         QVERIFY(!doc->isDocumentEdited());
+        // The edits fit where the old texts were: written into the file itself.
+        QVERIFY(::stat(QFile::encodeName(path).constData(), &st) == 0 && st.st_ino == inode);
 
         const QList<QByteArray> after = topChunks(path);
         QCOMPARE(after.size(), before.size());

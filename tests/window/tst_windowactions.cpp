@@ -9,6 +9,7 @@
 #include "window/SoundFileWindow.h"
 
 #include <QFileDialog>
+#include <QMessageBox>
 
 class TestWindowActions : public QObject
 {
@@ -19,6 +20,25 @@ class TestWindowActions : public QObject
     DocumentController &controller() { return DocumentController::sharedDocumentController(); }
 private slots:
     void cleanup() { docfix::closeAllDocuments(); }
+
+    // Opening a file whose save was cut short undoes that save first and
+    // says so over the window, once.
+    void interruptedSaveIsUndoneAndTold()
+    {
+        fixtures::Spec spec = docfix::spec(100);
+        spec.strings[0] = QByteArray("Old");
+        const QString path = docfix::make(m_dir, QStringLiteral("cut.wav"), spec);
+        const QByteArray before = docfix::fileBytes(path);
+        QVERIFY(docfix::cutSaveShort(path) && docfix::fileBytes(path) != before);
+        SoundFileWindow *w = docfix::openWindow(path);
+        auto *alert = w->findChild<QMessageBox *>(QStringLiteral("recoveryAlert"));
+        QVERIFY(alert && alert->isVisible());
+        QVERIFY(alert->text().contains(QStringLiteral("save of “cut.wav” was undone")));
+        QCOMPARE(docfix::fileBytes(path), before);
+        QCOMPARE(w->ui.stringTitle->text(), QStringLiteral("Old"));
+        docfix::closeAllDocuments();
+        QVERIFY(!docfix::openWindow(path)->findChild<QMessageBox *>(QStringLiteral("recoveryAlert")));
+    }
 
     void editsReachTheDocument()
     {

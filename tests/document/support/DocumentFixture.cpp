@@ -1,5 +1,6 @@
 #include "DocumentFixture.h"
 
+#include "rewrite/InPlaceSave.h"
 #include "toolkit/DocumentController.h"
 #include "window/SoundFileWindow.h"
 
@@ -24,6 +25,23 @@ std::unique_ptr<SoundFile> open(const QString &path)
     if (!doc->readFromURL(QUrl::fromLocalFile(path), QString(), &err))
         qFatal("open %s: %s", qPrintable(path), qPrintable(err.localizedDescription));
     return doc;
+}
+
+bool cutSaveShort(const QString &path)
+{
+    SF_INFO info{};
+    if (SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info))
+        sf_close(f);
+    StringBytes strings;
+    strings[0] = QByteArray("Cut");
+    SaveEngine engine;
+    engine.inPlace = true;
+    engine.chunks = ChunkSaveJob{path, path, info, strings, {}, std::nullopt, false};
+    RewriteFaults faults;
+    faults.stopAfterStep = 4;
+    faults.tearLastStep = true;
+    const std::optional<RewriteResult> result = saveInPlace(engine, {}, faults);
+    return result && !result->ok;
 }
 
 SoundFileWindow *openWindow(const QString &path)

@@ -40,6 +40,11 @@ bool chooseConvertFormat(SoundFile &doc, int format);
 // A plain Save over the document's own file.
 bool save(SoundFile &doc, DocumentError *error = nullptr);
 
+// A title save into the file itself stopped as a crash would stop it, in
+// the middle of its first write into the file; the file's title must have
+// three letters. False when the save did not get that far.
+bool cutSaveShort(const QString &path);
+
 FileMetadata metadataOf(const QString &path);
 QByteArray fileBytes(const QString &path);
 bool writeFileBytes(const QString &path, const QByteArray &bytes);
