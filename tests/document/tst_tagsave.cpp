@@ -1,5 +1,6 @@
 // Saves of FLAC, Ogg and MP3 edit only their tags in a byte copy; copies of
 // unedited documents are byte copies for every container.
+#include "ChunkFileBuilder.h"
 #include "DocumentFixture.h"
 
 #include "document/SoundFile.h"
@@ -32,15 +33,21 @@ std::vector<double> samples(const QString &path)
     return fixtures::readRawDoubles(path);
 }
 
-// An ID3v2.2 tag of text frames (a comment's language and description lead
-// its text): TagLib cannot write one.
-QByteArray id3v22Tag(const QList<QPair<QByteArray, QByteArray>> &frames)
+// An ID3v2.2 or 2.3 tag of frames holding a zero byte (Latin-1, for text)
+// and their text (a comment's language and description lead it), and room
+// to grow: TagLib cannot write 2.2, nor keep some 2.3 frames.
+QByteArray id3v2Tag(int version, const QList<QPair<QByteArray, QByteArray>> &frames)
 {
     QByteArray body;
-    for (const auto &[id, text] : frames)
-        body += id + char((text.size() + 1) >> 16) + char((text.size() + 1) >> 8) + char(text.size() + 1) + '\0' + text;
+    for (const auto &[id, text] : frames) {
+        const int n = int(text.size()) + 1;
+        body += id + (version == 2 ? ChunkFileBuilder::be32(quint32(n)).mid(1) : ChunkFileBuilder::be32(quint32(n)) + QByteArray(2, '\0'))
+            + '\0' + text;
+    }
+    body += QByteArray(256, '\0');
     const qsizetype n = body.size();
-    return QByteArray("ID3\2\0\0", 6) + char(n >> 21 & 0x7f) + char(n >> 14 & 0x7f) + char(n >> 7 & 0x7f) + char(n & 0x7f) + body;
+    return "ID3" + QByteArray(1, char(version)) + QByteArray(2, '\0') + char(n >> 21 & 0x7f) + char(n >> 14 & 0x7f)
+        + char(n >> 7 & 0x7f) + char(n & 0x7f) + body;
 }
 
 // What TagLib reads: every tag value, the ID3v2 version, and the bytes
@@ -147,7 +154,7 @@ private slots:
                                                                      "-metadata", "date=2024-05-06", "-metadata", "comment=Also kept"});
         QVERIFY(!path.isEmpty());
         if (id3 == 2)
-            QVERIFY(docfix::writeFileBytes(path, id3v22Tag({{"TT2", "Old"}, {"TAL", "Kept"}, {"TYE", "2024"}, {"TDA", "0605"},
+            QVERIFY(docfix::writeFileBytes(path, id3v2Tag(2, {{"TT2", "Old"}, {"TAL", "Kept"}, {"TYE", "2024"}, {"TDA", "0605"},
                                                             {"COM", QByteArray("eng\0Also kept", 13)}}) + docfix::fileBytes(path)));
         const QString batch = path + QStringLiteral(".batch.mp3");
         QVERIFY(QFile::copy(path, batch));
@@ -173,6 +180,17 @@ private slots:
         const CommandRun r = runWavquill({"--set", "title=Batch", batch});
         QCOMPARE(r.status, 0);
         QCOMPARE(r.err, id3 == 2 ? "wavquill: " + batch + ": the ID3v2.2 tag was written as ID3v2.3; every value is kept\n" : QString());
+    }
+
+    // A frame TagLib reads but does not write back (2.3's RVAD) makes a title
+    // save refuse, in place or into a new file, and leaves the file as it was.
+    void frameTagLibWouldDropIsKept()
+    {
+        const QString path = encode(m_dir, "rvad.mp3", {"-c:a", "libmp3lame", "-id3v2_version", "0"});
+        QVERIFY(docfix::writeFileBytes(path, id3v2Tag(3, {{"TIT2", "Old"}, {"RVAD", QByteArray(8, '\x10')}}) + docfix::fileBytes(path)));
+        const QByteArray before = docfix::fileBytes(path);
+        QCOMPARE(runWavquill({"--set", "title=New", path}).status, 1);
+        QCOMPARE(docfix::fileBytes(path), before);
     }
 
     void unEditedCopiesAreByteCopies_data()
