@@ -6,7 +6,7 @@
 // One thread; the input lives in a memory file for libsndfile to open.
 #include "analysis/AudioChecksum.h"
 #include "analysis/PeakScan.h"
-#include "filelogic/SoundFileOpen.h"
+#include "container/SoundFileOpen.h"
 #include "cli/ChunkReport.h"
 #include "cli/FileReport.h"
 #include "rewrite/ChunkSave.h"

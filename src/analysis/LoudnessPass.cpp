@@ -1,6 +1,7 @@
 #include "analysis/LoudnessPass.h"
 
 #include "analysis/TruePeak.h"
+#include "container/SoundFileOpen.h"
 
 #include <algorithm>
 #include <cmath>
@@ -119,21 +120,23 @@ public:
     Reader(SNDFILE *file, const LoudnessPlan &plan)
         : m_file(file),
           m_chunk(std::max<sf_count_t>(1, kChunkItems / (plan.blockFrames * plan.channels)) * plan.blockFrames),
-          m_buffer(size_t(m_chunk * plan.channels))
+          m_buffer(size_t(m_chunk * plan.channels)), m_frames(plan.frames)
     {
     }
     const float *data() const { return m_buffer.data(); }
     sf_count_t chunkFrames() const { return m_chunk; }
 
     // Up to min(count, chunkFrames()) frames from `at`; fewer only at the end
-    // of the data or on a read error, 0 when there is nothing more.
+    // of the data or of the plan's frames, or on a read error; 0 when there
+    // is nothing more.
     sf_count_t read(sf_count_t at, sf_count_t count)
     {
         if (at != m_position && sf_seek(m_file, at, SEEK_SET) != at) {
             m_position = -1;
             return 0;
         }
-        const sf_count_t got = std::max<sf_count_t>(0, sf_readf_float(m_file, m_buffer.data(), std::min(count, m_chunk)));
+        count = std::min({count, m_chunk, m_frames - at});
+        const sf_count_t got = count > 0 ? std::max<sf_count_t>(0, sf_readf_float(m_file, m_buffer.data(), count)) : 0;
         m_position = at + got;
         return got;
     }
@@ -142,6 +145,7 @@ private:
     SNDFILE *m_file;
     sf_count_t m_chunk;
     std::vector<float> m_buffer;
+    sf_count_t m_frames;
     sf_count_t m_position = -1;
 };
 
@@ -324,6 +328,7 @@ LoudnessPlan planLoudness(SNDFILE *file, const SF_INFO &info, int threads, int s
     plan.blockFrames = std::max<sf_count_t>(1, (sf_count_t(info.samplerate) + 5) / 10);
     plan.blockEnergies = sf_count_t(info.samplerate) * 100 / 1000 == plan.blockFrames;
     plan.channelTypes = loudnessChannelTypes(file, info.channels);
+    plan.frames = framesToRead(info);
     plan.borders.push_back(0);
     if (!plan.blockEnergies || !seeksExactly(info))
         return plan;

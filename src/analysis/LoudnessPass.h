@@ -39,6 +39,8 @@ struct LoudnessPlan {
     // block (rates ending in 5..9) the file is one segment asking libebur128
     // for each value instead.
     bool blockEnergies = true;
+    // The file's length as opened: nothing beyond it is measured.
+    sf_count_t frames = SF_COUNT_MAX;
 };
 
 // `threads` workers; segmentSeconds > 0 forces that segment length (at

@@ -1,5 +1,7 @@
 #include "analysis/PeakScan.h"
 
+#include "container/SoundFileOpen.h"
+
 
 #include <algorithm>
 #include <cmath>
@@ -203,9 +205,11 @@ sf_count_t scanPeaks(SNDFILE *sndfile, const SF_INFO &sfinfo, std::vector<double
     std::vector<double> maxima(static_cast<size_t>(tracked));
     const double totalItems = double(channels) * double(sfinfo.frames);
 
+    const sf_count_t frames = framesToRead(sfinfo);
+    const sf_count_t items = frames < SF_COUNT_MAX / channels ? frames * channels : SF_COUNT_MAX;
     sf_count_t itemsRead = 0;
     sf_count_t n;
-    while ((n = sf_read_double(sndfile, block.data(), blockItems)) > 0) {
+    while (itemsRead < items && (n = sf_read_double(sndfile, block.data(), std::min(blockItems, items - itemsRead))) > 0) {
         itemsRead += n;
         std::fill(maxima.begin(), maxima.end(), 0.0);
         reducePeakBlock(block.data(), n, channels, tracked, maxima.data(), kernel);

@@ -1,6 +1,6 @@
 #include "analysis/WaveformOverview.h"
 
-#include "filelogic/SoundFileOpen.h"
+#include "container/SoundFileOpen.h"
 
 #include <algorithm>
 #include <chrono>
@@ -175,7 +175,7 @@ private:
     {
         if (!m_known)
             return (m_bucket + 1) * m_framesPerBucket;
-        // The last bucket also takes frames beyond the reported count.
+        // The last bucket ends where the reading ends.
         if (m_bucket + 1 >= m_planned)
             return kNoEnd;
         return qint64((static_cast<__int128>(m_bucket + 1) * m_frames + m_planned - 1) / m_planned);
@@ -265,7 +265,9 @@ void runOverview(const QString &path, const SF_INFO &expected, int buckets, Wave
     std::vector<float> block(size_t(blockFrames * expected.channels));
     auto lastPublish = std::chrono::steady_clock::now();
     sf_count_t n = 0;
-    while (!cancel.load(std::memory_order_relaxed) && (n = sf_readf_float(file, block.data(), blockFrames)) > 0) {
+    for (sf_count_t left = framesToRead(expected); left > 0 && !cancel.load(std::memory_order_relaxed)
+         && (n = sf_readf_float(file, block.data(), std::min(blockFrames, left))) > 0;
+         left -= n) {
         filler.add(block.data(), n);
         const auto now = std::chrono::steady_clock::now();
         if (now - lastPublish >= kPublishEvery) {

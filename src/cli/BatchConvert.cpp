@@ -3,7 +3,7 @@
 #include "filelogic/ContainerTable.h"
 #include "filelogic/FilePath.h"
 #include "filelogic/FormatList.h"
-#include "filelogic/SoundFileOpen.h"
+#include "container/SoundFileOpen.h"
 #include "cli/BatchProgress.h"
 #include "rewrite/ChunkSave.h"
 #include "rewrite/MetadataSave.h"
@@ -170,7 +170,7 @@ int runConvert(const ConvertRequest &request, QTextStream &, QTextStream &err)
     DocumentError openError;
     SNDFILE *handle = openSoundFile(source, &info, nullptr, &openError);
     if (!handle)
-        return fail(request.source, openError.localizedDescription, 1);
+        return fail(request.source, openError.oneLine(), 1);
     // The tab's choices; the file is closed on every way out.
     std::unique_ptr<SNDFILE, int (*)(SNDFILE *)> closer(handle, sf_close);
     QString error;

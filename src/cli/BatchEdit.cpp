@@ -4,7 +4,7 @@
 #include "filelogic/ContainerTable.h"
 #include "filelogic/FilePath.h"
 #include "filelogic/FileText.h"
-#include "filelogic/SoundFileOpen.h"
+#include "container/SoundFileOpen.h"
 #include "filelogic/Timecode.h"
 #include "cli/BatchProgress.h"
 #include "cli/FileReport.h"
@@ -112,7 +112,7 @@ struct OpenFile {
         DocumentError why;
         handle = openSoundFile(path, &info, nullptr, &why);
         if (!handle) {
-            *error = why.localizedDescription.isEmpty() ? tr("Unable to open the file.") : why.localizedDescription;
+            *error = why.localizedDescription.isEmpty() ? tr("Unable to open the file.") : why.oneLine();
             return false;
         }
         identity = fileIdentityOf(path);
@@ -165,6 +165,7 @@ QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &
         *how = rewrite::saveCostText(job, engine);
         return {};
     }
+    *warning = rewrite::saveNote(engine);
     // A file libsndfile cannot seek in is read from its start through a
     // handle of its own.
     job.source = file.info.seekable ? file.handle : reopenSoundFile(path, file.info, false);
@@ -181,7 +182,8 @@ QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &
     if (*stopped)
         return tr("interrupted; left as it was");
     if (result.replaced && temp.ownerChanged())
-        *warning = tr("the saved file belongs to you now, no longer to %1").arg(temp.target().ownerText());
+        *warning += (warning->isEmpty() ? QString() : QStringLiteral("; "))
+                    + tr("the saved file belongs to you now, no longer to %1").arg(temp.target().ownerText());
     return result.ok ? QString() : result.detail.isEmpty() ? tr("Unable to write file") : result.detail;
 }
 

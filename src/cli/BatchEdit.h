@@ -47,7 +47,7 @@ struct EditRules {
 
 struct EditOutcome {
     QString error;       // why nothing was written; empty when all went well
-    QString warning;     // what the save changed beyond the fields (the owner)
+    QString warning;     // what the save has to tell besides success (tag version, owner)
     QStringList changes; // 'title: "old" -> "new"', one per field that differs
     bool written = false;
     QString folder;      // the written file's folder, still to be flushed

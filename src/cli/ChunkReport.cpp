@@ -78,13 +78,13 @@ ReportSection chunksSection(const QString &path)
 {
     ReportSection section{QStringLiteral("Chunks"), {}};
     QString error;
-    const std::optional<ChunkList> list = readChunksOf(path, &error);
-    if (!list) {
-        section.fields.append(ReportField{QString(), tr("Error"), error, -1, -1});
-        return section;
-    }
-    for (const Chunk &c : list->chunks)
+    ChunkList readSoFar;
+    const std::optional<ChunkList> list = readChunksOf(path, &error, &readSoFar);
+    for (const Chunk &c : list ? list->chunks : readSoFar.chunks)
         section.fields.append(ReportField{QString(), QString(c.depth * 2, QLatin1Char(' ')) + chunkName(c),
                                           tr("offset %1, size %2").arg(c.offset).arg(c.size), c.offset, c.size});
+    // A damaged file: the chunks before the damage, then what is wrong.
+    if (!list)
+        section.fields.append(ReportField{QString(), tr("Error"), error, -1, -1});
     return section;
 }

@@ -18,5 +18,6 @@ QString chunkName(const Chunk &chunk);
 QString chunkContentsText(const ByteSource &file, const ChunkList &list, int index);
 
 // The Chunks tab as report fields: one per chunk, its name (children
-// indented) and "offset N, size M"; or the reader's complaint.
+// indented) and "offset N, size M"; in a damaged file those before the
+// damage, then the reader's complaint.
 ReportSection chunksSection(const QString &path);

@@ -1,10 +1,11 @@
 #include "cli/CommandLine.h"
 
 #include "analysis/PeakScan.h"
+#include "container/SoundFileOpen.h"
+#include "container/TagReader.h"
 #include "filelogic/FilePath.h"
 #include "filelogic/FormatList.h"
 #include "filelogic/SaveJournal.h"
-#include "filelogic/SoundFileOpen.h"
 #include "cli/BatchChecksum.h"
 #include "cli/BatchConvert.h"
 #include "cli/ChunkReport.h"
@@ -16,6 +17,8 @@
 #include "rewrite/ChunkSave.h"
 
 #include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTextStream>
@@ -24,20 +27,40 @@ namespace {
 
 const QString kProgram = QStringLiteral("wavquill");
 
+// What --info can still show of a file libsndfile refuses: the chunks of a
+// WAV, RF64 or AIFF file up to where they are damaged, or an MP3's ID3 tags.
+QList<ReportSection> readableParts(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    if (chunkContainerOf(FdByteSource(file.handle())))
+        return {chunksSection(path)};
+    FileMetadata tags;
+    if (const std::optional<TagStrings> strings = readId3Tags(path)) {
+        tags.strings = *strings;
+        return {metadataSection(FieldStore::Strings, tags, 0)};
+    }
+    return {};
+}
+
 // Opens the file the way a document does (same checks, same error texts) and
 // collects what the window's tabs would show.
 FileReport inspectFile(const QString &file, bool info, bool peak)
 {
     FileReport report;
     report.file = file;
+    const QString path = absolutePathAsGiven(file);
     SF_INFO sfinfo{};
     qint64 size = 0;
     DocumentError error;
-    const QString path = absolutePathAsGiven(file);
     SNDFILE *handle = openSoundFile(path, &sfinfo, &size, &error);
     if (!handle) {
-        report.error = error.localizedDescription.isEmpty() ? QStringLiteral("Unable to open the file.")
-                                                            : error.localizedDescription;
+        if (info && QFileInfo(path).isFile())
+            report.sections = readableParts(path);
+        if (!report.sections.isEmpty())
+            error.localizedDescription += QStringLiteral(" The audio cannot be decoded.");
+        report.error = error.localizedDescription.isEmpty() ? QStringLiteral("Unable to open the file.") : error.oneLine();
         return report;
     }
     if (info) {
@@ -400,7 +423,7 @@ int runMode(const CommandLineOptions &options, int refused, QTextStream &out, QT
         if (options.json) {
             // A program reading the JSON learns of the failure there too.
             json.append(reportJson(report));
-        } else if (report.error.isEmpty()) {
+        } else if (report.error.isEmpty() || !report.sections.isEmpty()) {
             // Files are separated by a blank line, and printed as they are
             // read so a long list shows progress.
             if (printedOne)

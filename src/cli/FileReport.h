@@ -51,8 +51,8 @@ struct ReportSection {
 struct FileReport {
     // The file as the user named it.
     QString file;
-    // Why the file could not be opened (libsndfile's text); there are no
-    // sections then.
+    // Why the file could not be opened; the sections then hold what could
+    // still be read (a damaged file's chunks or ID3 tags), if anything.
     QString error;
     QList<ReportSection> sections;
 };

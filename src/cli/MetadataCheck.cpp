@@ -2,8 +2,8 @@
 
 #include "analysis/AudioChecksum.h"
 #include "filelogic/ContainerTable.h"
+#include "container/SoundFileOpen.h"
 #include "filelogic/FilePath.h"
-#include "filelogic/SoundFileOpen.h"
 #include "cli/BatchEdit.h"
 #include "cli/BatchProgress.h"
 #include "rewrite/ChunkSave.h"
@@ -145,7 +145,7 @@ bool checkFile(const QString &path, QList<MetadataFinding> *findings, QString *e
     DocumentError why;
     SNDFILE *handle = openSoundFile(absolute, &info, nullptr, &why);
     if (!handle) {
-        *error = why.localizedDescription;
+        *error = why.oneLine();
         return false;
     }
     const FileMetadata read = readSavedMetadata(handle, info.format, absolute);

@@ -44,7 +44,10 @@ struct Ds64 {
 // One pass over one file; keeps the list being built and the first error.
 class Reader {
 public:
-    Reader(const ByteSource &source, QString *error) : m_src(source), m_error(error) {}
+    Reader(const ByteSource &source, QString *error, ChunkList *readSoFar)
+        : m_src(source), m_error(error), m_readSoFar(readSoFar)
+    {
+    }
     std::optional<ChunkList> run();
 
 private:
@@ -52,6 +55,8 @@ private:
     {
         if (m_error)
             *m_error = message;
+        if (m_readSoFar)
+            *m_readSoFar = m_list;
         return false;
     }
     bool readAt(qint64 offset, void *buffer, qint64 length)
@@ -79,6 +84,7 @@ private:
 
     const ByteSource &m_src;
     QString *m_error;
+    ChunkList *m_readSoFar;
     ChunkList m_list;
     Ds64 m_ds64;
     qint64 m_declaredEnd = 0; // where the RIFF/FORM size says the form ends
@@ -92,20 +98,10 @@ bool Reader::readFormHeader(quint32 *formField)
         return fail(Text::tr("The file is too short to be a WAV or AIFF file (%1 bytes).").arg(m_list.fileSize));
     if (!readAt(0, h, 12))
         return false;
-    const QByteArray form(reinterpret_cast<const char *>(h), 4);
-    const QByteArray type(reinterpret_cast<const char *>(h) + 8, 4);
-    if (type == "WAVE" && form == "RIFF")
-        m_list.container = ChunkContainer::Wave;
-    else if (type == "WAVE" && form == "RF64")
-        m_list.container = ChunkContainer::Rf64;
-    else if (type == "WAVE" && form == "BW64")
-        m_list.container = ChunkContainer::Bw64;
-    else if (form == "FORM" && type == "AIFF")
-        m_list.container = ChunkContainer::Aiff;
-    else if (form == "FORM" && type == "AIFC")
-        m_list.container = ChunkContainer::Aifc;
-    else
+    const std::optional<ChunkContainer> container = chunkContainerOf(m_src);
+    if (!container)
         return fail(Text::tr("This is not a RIFF WAVE, RF64, BW64 or AIFF file."));
+    m_list.container = *container;
     *formField = u32(h + 4);
     return true;
 }
@@ -370,9 +366,24 @@ bool MemoryByteSource::read(qint64 offset, void *buffer, qint64 length) const
     return true;
 }
 
-std::optional<ChunkList> readChunkList(const ByteSource &source, QString *error)
+std::optional<ChunkContainer> chunkContainerOf(const ByteSource &source)
 {
-    return Reader(source, error).run();
+    char h[12];
+    if (source.size() < 12 || !source.read(0, h, 12))
+        return std::nullopt;
+    const QByteArray form(h, 4), type(h + 8, 4);
+    if (type == "WAVE")
+        return form == "RIFF" ? std::optional(ChunkContainer::Wave)
+             : form == "RF64" ? std::optional(ChunkContainer::Rf64)
+             : form == "BW64" ? std::optional(ChunkContainer::Bw64) : std::nullopt;
+    if (form == "FORM" && (type == "AIFF" || type == "AIFC"))
+        return type == "AIFF" ? ChunkContainer::Aiff : ChunkContainer::Aifc;
+    return std::nullopt;
+}
+
+std::optional<ChunkList> readChunkList(const ByteSource &source, QString *error, ChunkList *readSoFar)
+{
+    return Reader(source, error, readSoFar).run();
 }
 
 std::optional<QByteArray> readChunkPayload(const ByteSource &source, const Chunk &chunk, qint64 maxBytes)
@@ -401,14 +412,14 @@ int findChunk(const ChunkList &list, const QByteArray &id, const QByteArray &lis
     return -1;
 }
 
-std::optional<ChunkList> readChunksOf(const QString &path, QString *error)
+std::optional<ChunkList> readChunksOf(const QString &path, QString *error, ChunkList *readSoFar)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         *error = QString::fromLocal8Bit(std::strerror(errno));
         return std::nullopt;
     }
-    std::optional<ChunkList> list = readChunkList(FdByteSource(fd), error);
+    std::optional<ChunkList> list = readChunkList(FdByteSource(fd), error, readSoFar);
     ::close(fd);
     return list;
 }

@@ -104,12 +104,16 @@ private:
 //   (or of its LIST);
 // - a RIFF/FORM size that disagrees with the chunks; bytes after the last
 //   chunk beyond the declared size are kept as they are.
-// On refusal returns nullopt and sets *error to a translated sentence.
-std::optional<ChunkList> readChunkList(const ByteSource &source, QString *error);
+// On refusal returns nullopt and sets *error to a translated sentence, and
+// *readSoFar, when given, to the chunks listed before the reader stopped.
+std::optional<ChunkList> readChunkList(const ByteSource &source, QString *error, ChunkList *readSoFar = nullptr);
 
 // The chunk structure of the file at path, or nullopt with *error saying why
-// it cannot be edited at the chunk level.
-std::optional<ChunkList> readChunksOf(const QString &path, QString *error);
+// it cannot be edited at the chunk level (and *readSoFar as above).
+std::optional<ChunkList> readChunksOf(const QString &path, QString *error, ChunkList *readSoFar = nullptr);
+
+// The container the first twelve bytes name, whatever follows them.
+std::optional<ChunkContainer> chunkContainerOf(const ByteSource &source);
 
 // The payload of one chunk, refused (nullopt) when larger than maxBytes or
 // unreadable.

@@ -1,5 +1,7 @@
 #include "container/TagFormats.h"
 
+#include "container/MpegStream.h"
+
 #include <sndfile.h>
 
 #include <QtEndian>
@@ -147,24 +149,10 @@ void VorbisComment::set(const QByteArray &key, const QByteArray &newValue)
         entries.append(key + '=' + newValue);
 }
 
-qint64 leadingId3v2Size(QFile &file)
-{
-    qint64 pos = 0;
-    for (;;) {
-        file.seek(pos);
-        const QByteArray header = file.read(10);
-        if (header.size() < 10 || !header.startsWith("ID3"))
-            return pos;
-        const auto *b = reinterpret_cast<const uchar *>(header.constData());
-        const qint64 size = (qint64(b[6] & 0x7f) << 21) | (b[7] & 0x7f) << 14 | (b[8] & 0x7f) << 7 | (b[9] & 0x7f);
-        pos += 10 + size + ((b[5] & 0x10) ? 10 : 0);
-    }
-}
-
 std::optional<FlacLayout> readFlacLayout(QFile &file, QString *error)
 {
     FlacLayout layout;
-    const qint64 start = leadingId3v2Size(file);
+    const qint64 start = id3v2TagsEnd(FdByteSource(file.handle()));
     file.seek(start);
     if (file.read(4) != "fLaC") {
         *error = QStringLiteral("no FLAC stream marker");

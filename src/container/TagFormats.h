@@ -20,6 +20,9 @@ class String;
 namespace Ogg {
 class File;
 }
+namespace ID3v2 {
+class Tag;
+}
 } // namespace TagLib
 
 namespace tags {
@@ -72,15 +75,19 @@ enum FlacBlockType { kStreamInfo = 0, kPadding = 1, kVorbisComment = 4, kPicture
 std::optional<FlacLayout> readFlacLayout(QFile &file, QString *error);
 QByteArray readBlockData(QFile &file, const FlacBlock &block);
 
-// Size of the ID3v2 tags at the start of the file (0 when none).
-qint64 leadingId3v2Size(QFile &file);
-
 // The comment of a FLAC (first VORBIS_COMMENT block) or Ogg file (second
 // packet, without its "\x03vorbis" / "OpusTags" magic).
 std::optional<VorbisComment> readComment(const QString &path, Kind kind);
 
 // TagLib's text as UTF-8; nullopt when empty.
 std::optional<QByteArray> fromTString(const TagLib::String &text);
+// TagLib reads the frames of an ID3v2.2 tag under their 2.4 names but
+// leaves the date, time and size under their 2.2 names (TDA, TIM, TSI) and
+// drops them when it writes. This gives them their 2.3 names and folds the
+// date and time into TDRC as TagLib does reading 2.3, so a 2.2 tag reads,
+// compares and is written as the 2.3 tag it becomes. Other tags stay as they
+// are.
+void completeId3v22(TagLib::ID3v2::Tag *tag);
 // The magic in front of an Ogg comment packet.
 QByteArray oggMagic(Kind kind);
 // TagLib's reader/writer of an Ogg Vorbis or Opus file (without audio

@@ -8,6 +8,7 @@
 #include <taglib/mpegfile.h>
 #include <taglib/opusfile.h>
 #include <taglib/textidentificationframe.h>
+#include <taglib/unknownframe.h>
 #include <taglib/vorbisfile.h>
 
 #include <algorithm>
@@ -46,12 +47,12 @@ std::optional<QByteArray> id3v2Comment(const TagLib::ID3v2::Tag *tag)
     return plain ? plain : any;
 }
 
-TagStrings readMpegTags(const QString &path)
+TagStrings readMpegTags(TagLib::MPEG::File &file)
 {
-    TagLib::MPEG::File file(QFile::encodeName(path).constData(), false);
     TagStrings out;
     if (file.hasID3v2Tag()) {
-        const TagLib::ID3v2::Tag *tag = file.ID3v2Tag();
+        TagLib::ID3v2::Tag *tag = file.ID3v2Tag();
+        completeId3v22(tag);
         out = {lastText(tag, {"TIT2"}), lastText(tag, {"TCOP"}), lastText(tag, {"TSSE", "TENC"}),
                lastText(tag, {"TPE1"}), id3v2Comment(tag), lastText(tag, {"TDRC", "TYER"})};
     }
@@ -69,6 +70,36 @@ TagStrings readMpegTags(const QString &path)
 } // namespace
 
 namespace tags {
+
+void completeId3v22(TagLib::ID3v2::Tag *tag)
+{
+    if (!tag || tag->header()->majorVersion() != 2)
+        return;
+    static const char *const names[][2] = {{"TDA", "TDAT"}, {"TIM", "TIME"}, {"TSI", "TSIZ"}};
+    for (const auto &[old, now] : names) {
+        const TagLib::ID3v2::FrameList found = tag->frameList(old);
+        for (TagLib::ID3v2::Frame *frame : found) {
+            const auto *unknown = dynamic_cast<const TagLib::ID3v2::UnknownFrame *>(frame);
+            const TagLib::ByteVector data = unknown ? unknown->data() : TagLib::ByteVector();
+            if (data.isEmpty() || uchar(data[0]) > TagLib::String::UTF8)
+                continue;
+            auto *text = new TextIdentificationFrame(now, TagLib::String::Type(data[0]));
+            text->setText(TagLib::String(data.mid(1), TagLib::String::Type(data[0])));
+            tag->removeFrame(frame);
+            tag->addFrame(text);
+        }
+    }
+    // TagLib's own folding of a 2.3 TYER + TDAT (+ TIME): yyyy-MM-ddTHH:mm.
+    const TagLib::ID3v2::FrameList years = tag->frameList("TDRC"), dates = tag->frameList("TDAT"), times = tag->frameList("TIME");
+    auto *year = years.size() == 1 ? dynamic_cast<TextIdentificationFrame *>(years.front()) : nullptr;
+    if (!year || year->toString().size() != 4 || dates.size() != 1 || dates.front()->toString().size() != 4)
+        return;
+    const TagLib::String date = dates.front()->toString();
+    TagLib::String text = year->toString() + '-' + date.substr(2, 2) + '-' + date.substr(0, 2);
+    if (times.size() == 1 && times.front()->toString().size() == 4)
+        text += 'T' + times.front()->toString().substr(0, 2) + ':' + times.front()->toString().substr(2, 2);
+    year->setText(text);
+}
 
 std::optional<QByteArray> fromTString(const TagLib::String &text)
 {
@@ -123,8 +154,10 @@ TagStrings readTags(const QString &path)
 {
     QString error;
     const Kind kind = probeKind(path, &error);
-    if (kind == Kind::Mpeg)
-        return readMpegTags(path);
+    if (kind == Kind::Mpeg) {
+        TagLib::MPEG::File file(QFile::encodeName(path).constData(), false);
+        return readMpegTags(file);
+    }
     TagStrings out;
     const auto comment = kind == Kind::None ? std::nullopt : readComment(path, kind);
     for (int i = 0; comment && i < 6; ++i) {
@@ -133,6 +166,14 @@ TagStrings readTags(const QString &path)
             out[size_t(i)] = value;
     }
     return out;
+}
+
+std::optional<TagStrings> readId3Tags(const QString &path)
+{
+    TagLib::MPEG::File file(QFile::encodeName(path).constData(), false);
+    if (!file.isValid() || (!file.hasID3v2Tag() && !file.hasID3v1Tag()))
+        return std::nullopt;
+    return readMpegTags(file);
 }
 
 FileMetadata readSavedMetadata(SNDFILE *sndfile, int format, const QString &path)

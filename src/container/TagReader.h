@@ -29,6 +29,11 @@ bool tagFormatSupported(int sfFormat);
 // other formats.
 TagStrings readTags(const QString &path);
 
+// The six strings of a file's ID3 tags read through TagLib alone, for a
+// file libsndfile cannot open (an MP3 whose audio is missing or cut short);
+// nullopt when it holds no ID3 tag.
+std::optional<TagStrings> readId3Tags(const QString &path);
+
 // The metadata a save starts from: libsndfile's strings and broadcast
 // record, with the strings of Ogg and MP3 files read from their tags
 // (libsndfile's are unreliable there). Uses the handle: the thread that

@@ -3,7 +3,7 @@
 #include "filelogic/ContainerTable.h"
 #include "filelogic/FilePath.h"
 #include "filelogic/FileText.h"
-#include "filelogic/SoundFileOpen.h"
+#include "container/SoundFileOpen.h"
 #include "filelogic/Timecode.h"
 #include "playback/AudioRenderer.h"
 #include "playback/SdlVersion.h"

@@ -6,7 +6,7 @@
 #include "filelogic/ContainerTable.h"
 #include "filelogic/FilePath.h"
 #include "filelogic/HandleCloser.h"
-#include "filelogic/SoundFileOpen.h"
+#include "container/SoundFileOpen.h"
 #include "playback/AudioRenderer.h"
 #include "rewrite/MetadataSave.h"
 
@@ -223,8 +223,11 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert, DocumentEr
     const SaveEngine engine = saveEngineFor(job, calledFromConvert, &notKept);
     notKept = rewrite::textsNotKept(engine, job) + notKept;
     m_replaceAgreed = FileIdentity{}; // agreed for this save only
+    const QString note = rewrite::saveNote(engine);
     if (!runRewrite(job, engine, inPlace, error))
         return false;
+    if (!note.isEmpty())
+        emit warningRaised(note.left(1).toUpper() + note.mid(1) + QLatin1Char('.'), QString());
     if (!inPlace && calledFromConvert && m_openConverted)
         emit convertedFileWritten(QUrl::fromLocalFile(job.targetPath));
     if (!notKept.isEmpty())
@@ -332,7 +335,7 @@ bool SoundFile::reopenAfterReplace(const QString &path, DocumentError *error)
         // The old handle still reads the previous contents; the document
         // stays usable on it, and the user learns what happened.
         *error = DocumentError{QStringLiteral("libsndfileError"), -1, tr("The saved file could not be opened again"),
-                               openError.localizedDescription};
+                               openError.oneLine()};
         return false;
     }
     // The renderer reads through the old handle: it stops before the handle

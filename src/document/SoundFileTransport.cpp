@@ -2,7 +2,7 @@
 // choice, and the renderer's notifications.
 #include "document/SoundFile.h"
 
-#include "filelogic/SoundFileOpen.h"
+#include "container/SoundFileOpen.h"
 #include "playback/AudioRenderer.h"
 
 #include <QVariant>

@@ -12,6 +12,13 @@ struct DocumentError {
     // Why: libsndfile's text, the system's, or the check that failed.
     QString localizedFailureReason;
 
+    // Both texts on one line, the reason in brackets: for standard error.
+    QString oneLine() const
+    {
+        return localizedFailureReason.isEmpty() ? localizedDescription
+                                                : QStringLiteral("%1 (%2)").arg(localizedDescription, localizedFailureReason);
+    }
+
     // The user cancelled: nothing to show.
     static constexpr int kUserCancelled = 3072;
     bool isCancellation() const { return code == kUserCancelled; }

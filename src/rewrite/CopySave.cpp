@@ -1,5 +1,6 @@
 #include "rewrite/CopySave.h"
 
+#include "container/SoundFileOpen.h"
 #include "rewrite/ChunkCopy.h"
 #include "rewrite/ReplacementFile.h"
 
@@ -37,12 +38,15 @@ struct Fd {
     }
 };
 
+// Opened as the document opens it: an MP3's length is what its frames
+// say, not libsndfile's estimate from the file's size.
 QString sameStream(const QString &path, const SF_INFO &want)
 {
     SF_INFO info{};
-    SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    DocumentError why;
+    SNDFILE *f = openSoundFile(path, &info, nullptr, &why);
     if (!f)
-        return tr("The new file cannot be read: %1").arg(QString::fromLocal8Bit(sf_strerror(nullptr)));
+        return tr("The new file cannot be read: %1").arg(why.oneLine());
     sf_close(f);
     if (info.format != want.format || info.channels != want.channels || info.samplerate != want.samplerate
         || info.frames != want.frames)

@@ -1,6 +1,6 @@
 #include "rewrite/FileRewriter.h"
 
-#include "filelogic/SoundFileOpen.h"
+#include "container/SoundFileOpen.h"
 #include "rewrite/ReplacementFile.h"
 #include "rewrite/RewriteMetadata.h"
 #include "rewrite/SampleCopy.h"

@@ -1,5 +1,6 @@
 #include "rewrite/InPlaceSave.h"
 
+#include "container/MpegStream.h"
 #include "container/TagFormats.h"
 #include "filelogic/FileBytes.h"
 #include "filelogic/SaveJournal.h"
@@ -78,7 +79,7 @@ QString tagsProblem(int fd, const CopySaveJob &job, const InPlacePlan &plan)
         const std::optional<tags::FlacLayout> layout = tags::readFlacLayout(file, &error);
         if (!layout || layout->audioStart != plan.audioStart)
             return tr("The file's structure did not read back as planned.");
-    } else if (kind == tags::Kind::Mpeg && tags::leadingId3v2Size(file) != plan.audioStart) {
+    } else if (kind == tags::Kind::Mpeg && id3v2TagsEnd(FdByteSource(fd)) != plan.audioStart) {
         // The MPEG frames between the tags are not read: no write reaches
         // them (planInPlace refuses one that would), so they are the old ones.
         return tr("The file's structure did not read back as planned.");
@@ -89,8 +90,10 @@ QString tagsProblem(int fd, const CopySaveJob &job, const InPlacePlan &plan)
         return tr("The file cannot be read: %1").arg(QString::fromLocal8Bit(sf_strerror(nullptr)));
     const SF_INFO &want = job.sourceInfo;
     QString problem;
+    // libsndfile estimates an MP3's length from the file's size; the frames
+    // it would count from are not written.
     if (info.format != want.format || info.channels != want.channels || info.samplerate != want.samplerate
-        || info.frames != want.frames)
+        || (kind != tags::Kind::Mpeg && info.frames != want.frames))
         problem = tr("The file no longer has its format, channels, rate and length.");
     else if (job.tags)
         problem = stringsProblem(pathOf(fd), want.format, *job.tags, sndfile);

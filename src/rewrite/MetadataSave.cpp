@@ -208,6 +208,12 @@ SaveEngine saveEngineFor(const RewriteJob &job, const FileMetadata &read, bool e
     return engine;
 }
 
+QString saveNote(const SaveEngine &engine)
+{
+    return engine.copy && engine.copy->tags ? tagSaveNote(engine.copy->sourcePath, engine.copy->sourceInfo.format)
+                                            : QString();
+}
+
 RewriteResult runSave(const RewriteJob &job, const SaveEngine &engine, ReplacementFile &temp,
                       const std::function<bool(double)> &progress)
 {

@@ -65,6 +65,10 @@ SaveEngine saveEngineFor(const RewriteJob &job, const FileMetadata &read, bool e
 // writer drops.
 QStringList textsNotKept(const SaveEngine &engine, const RewriteJob &job);
 
+// What a save by this engine has to tell its user besides its success (see
+// tagSaveNote); mostly empty. Ask before the save: it reads the file.
+QString saveNote(const SaveEngine &engine);
+
 // Runs the engine: in the file itself when engine.inPlace and the edit fits
 // there (see InPlaceSave.h), else into temp, which is created for
 // job.targetPath (with job.replace) when the caller has not created it.

@@ -2,13 +2,16 @@
 // the strings read back as meant, and nothing else in the tags moved.
 #include "rewrite/TagWriter.h"
 
+#include "container/MpegStream.h"
 #include "container/TagFormats.h"
 
 #include <sndfile.h>
 
+#include <taglib/commentsframe.h>
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
+#include <taglib/textidentificationframe.h>
 
 #include <QtEndian>
 
@@ -21,6 +24,8 @@
 namespace rewrite {
 
 using namespace tags;
+using TagLib::ID3v2::CommentsFrame;
+using TagLib::ID3v2::TextIdentificationFrame;
 
 namespace {
 
@@ -135,13 +140,34 @@ bool sameFlacAudio(QFile &a, QFile &b, QString *error)
     return true;
 }
 
-// The MPEG frames lie between the ID3v2 tags in front and an ID3v1 tag at the end.
-std::pair<qint64, qint64> mpegAudioRange(QFile &file)
+MpegStream mpegStreamOf(QFile &file)
 {
-    qint64 end = file.size();
-    if (end >= 128 && file.seek(end - 128) && file.read(3) == "TAG")
-        end -= 128;
-    return {leadingId3v2Size(file), end};
+    return readMpegStream(FdByteSource(file.handle()));
+}
+
+// Where the APE and Lyrics3 tags after the audio end: at the ID3v1 tag,
+// which TagLib writes last, or at the end of the file.
+qint64 trailingTagsEnd(QFile &file)
+{
+    const qint64 end = file.size();
+    return end >= 128 && file.seek(end - 128) && file.read(3) == "TAG" ? end - 128 : end;
+}
+
+// The bytes between the tags, and what the frame headers say of them; and
+// the APE and Lyrics3 tags, which no save writes, byte for byte.
+bool sameMpegAudio(QFile &a, QFile &b, QString *error)
+{
+    const MpegStream sa = mpegStreamOf(a), sb = mpegStreamOf(b);
+    if (sa.firstFrame < 0 || sb.firstFrame < 0)
+        return fail(error, QStringLiteral("no MPEG audio frame found"));
+    const MpegHeader &ha = sa.header, &hb = sb.header;
+    if (ha.version != hb.version || ha.layer != hb.layer || ha.samplerate != hb.samplerate
+        || ha.channelMode != hb.channelMode || sa.samples != sb.samples)
+        return fail(error, QStringLiteral("the MPEG version, layer, rate, channel mode or length differs"));
+    if (!sameRange(a, sa.audioStart, sa.audioEnd, b, sb.audioStart, sb.audioEnd))
+        return fail(error, QStringLiteral("the MPEG frames differ"));
+    return sameRange(a, sa.audioEnd, trailingTagsEnd(a), b, sb.audioEnd, trailingTagsEnd(b))
+        || fail(error, QStringLiteral("the APE or Lyrics3 tag differs"));
 }
 
 bool sameAudioBytes(Kind kind, QFile &a, QFile &b, QString *error)
@@ -149,11 +175,8 @@ bool sameAudioBytes(Kind kind, QFile &a, QFile &b, QString *error)
     switch (kind) {
     case Kind::Flac:
         return sameFlacAudio(a, b, error);
-    case Kind::Mpeg: {
-        const auto [aStart, aEnd] = mpegAudioRange(a);
-        const auto [bStart, bEnd] = mpegAudioRange(b);
-        return sameRange(a, aStart, aEnd, b, bStart, bEnd) || fail(error, QStringLiteral("the MPEG frames differ"));
-    }
+    case Kind::Mpeg:
+        return sameMpegAudio(a, b, error);
     case Kind::Vorbis:
     case Kind::Opus: {
         const auto ha = oggPacketHash(a), hb = oggPacketHash(b);
@@ -199,24 +222,45 @@ QList<QByteArray> untouchedFlacBlocks(const QString &path)
     return out;
 }
 
+QByteArray utf8(const TagLib::String &text)
+{
+    return QByteArray::fromStdString(text.to8Bit(true));
+}
+
+// A frame's value as TagLib reads it, the same whichever ID3v2 version
+// stores it (TagLib reads 2.2 and 2.3 frames under their 2.4 names, a 2.3
+// date into one TDRC): texts as text whatever their encoding, other frames'
+// fields as TagLib renders them.
+QByteArray frameValue(const TagLib::ID3v2::Frame *frame)
+{
+    const TagLib::ByteVector id = frame->frameID();
+    QByteArray out = QByteArray(id.data(), int(id.size())) + ':';
+    if (const auto *text = dynamic_cast<const TextIdentificationFrame *>(frame)) {
+        const TagLib::StringList fields = text->fieldList();
+        for (auto field = fields.begin(); field != fields.end(); ++field)
+            out += (field == fields.begin() ? QByteArray() : QByteArray(1, '\0')) + utf8(*field);
+        return out;
+    }
+    if (const auto *comment = dynamic_cast<const CommentsFrame *>(frame)) {
+        const TagLib::ByteVector language = comment->language();
+        return out + QByteArray(language.data(), int(language.size())) + '\0' + utf8(comment->description()) + '\0'
+            + utf8(comment->text());
+    }
+    // The rendered header is the id, a size and two flag bytes.
+    const TagLib::ByteVector fields = frame->render().mid(id.size() + 6);
+    // A text frame TagLib keeps unparsed (a 2.3 TDAT): encoding, then text.
+    if (id.startsWith("T") && !fields.isEmpty() && uchar(fields[0]) <= TagLib::String::UTF8)
+        return out + utf8(TagLib::String(fields.mid(1), TagLib::String::Type(fields[0])));
+    return out + QByteArray(fields.data(), int(fields.size()));
+}
+
 QList<QByteArray> untouchedId3(const QString &path, const TagEdits &edits)
 {
-    static const std::initializer_list<const char *> ids[6] = {
-        {"TIT2"}, {"TCOP"}, {"TSSE", "TENC"}, {"TPE1"}, {"COMM"}, {"TDRC", "TYER", "TDAT", "TIME"}};
     TagLib::MPEG::File file(QFile::encodeName(path).constData(), false);
-    QList<QByteArray> out;
-    for (const TagLib::ID3v2::Frame *frame : file.ID3v2Tag()->frameList()) {
-        bool edited = false;
-        for (int i = 0; i < 6; ++i)
-            for (const char *id : ids[i])
-                edited = edited || (edits[size_t(i)] && frame->frameID() == id);
-        const TagLib::ByteVector bytes = frame->render();
-        if (!edited)
-            out << QByteArray(bytes.data(), int(bytes.size()));
-    }
+    completeId3v22(file.ID3v2Tag());
+    QList<QByteArray> out = untouchedId3Values(file.ID3v2Tag(), edits);
     const TagLib::ID3v1::Tag *v1 = file.ID3v1Tag();
     out << QByteArray::fromStdString((v1->album() + "|" + v1->genre() + "|" + TagLib::String::number(int(v1->track()))).to8Bit(true));
-    std::sort(out.begin(), out.end());
     return out;
 }
 
@@ -232,13 +276,34 @@ QList<QByteArray> untouchedTags(const QString &path, Kind kind, const TagEdits &
 
 } // namespace
 
+QList<QByteArray> untouchedId3Values(TagLib::ID3v2::Tag *tag, const TagEdits &edits)
+{
+    static const std::initializer_list<const char *> ids[6] = {
+        {"TIT2"}, {"TCOP"}, {"TSSE", "TENC"}, {"TPE1"}, {"COMM"}, {"TDRC", "TYER", "TDAT", "TIME"}};
+    QList<QByteArray> out;
+    for (const TagLib::ID3v2::Frame *frame : tag ? tag->frameList() : TagLib::ID3v2::FrameList()) {
+        bool edited = false;
+        for (int i = 0; i < 6; ++i)
+            for (const char *id : ids[i])
+                edited = edited || (edits[size_t(i)] && frame->frameID() == id);
+        if (!edited)
+            out << frameValue(frame);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
 bool verifyAudioUnchanged(const QString &original, const QString &edited, QString *error)
 {
     const auto a = soundInfo(original);
     const auto b = soundInfo(edited);
     if (!a || !b)
         return fail(error, QStringLiteral("libsndfile cannot open %1").arg(a ? edited : original));
-    if (a->format != b->format || a->channels != b->channels || a->samplerate != b->samplerate || a->frames != b->frames)
+    // libsndfile estimates an MP3's length from the file's size, tags
+    // included: sameMpegAudio counts its frames instead.
+    const bool estimated = kindOfFormat(a->format) == Kind::Mpeg;
+    if (a->format != b->format || a->channels != b->channels || a->samplerate != b->samplerate
+        || (!estimated && a->frames != b->frames))
         return fail(error, QStringLiteral("libsndfile sees a different format, channel count, rate or length"));
     QFile fa(original), fb(edited);
     if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly))

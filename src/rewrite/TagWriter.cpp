@@ -21,6 +21,7 @@
 // COMM, TYER/TDAT/TIME with TDRC) and clears it in an ID3v1 tag.
 #include "rewrite/TagWriter.h"
 
+#include "container/MpegStream.h"
 #include "container/TagFormats.h"
 #include "rewrite/TagFlac.h"
 
@@ -31,11 +32,13 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/opusfile.h>
+#include <taglib/tbytevectorstream.h>
 #include <taglib/tfilestream.h>
 #include <taglib/textidentificationframe.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/vorbisfile.h>
 
+#include <QCoreApplication>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -114,22 +117,26 @@ void replaceComment(TagLib::ID3v2::Tag *tag, const QByteArray &value, TagLib::St
     tag->addFrame(frame);
 }
 
-// TagLib reads a 2.3 TYER as TDRC and writes it back cut to four digits
-// (with TDAT when it looks like yyyy-mm-dd). Without a TDAT to rebuild from,
-// hand it back as the TYER it was, whole.
-void keepWholeYears(TagLib::ID3v2::Tag *tag)
+// TagLib reads a 2.3 TYER as TDRC, folding in TDAT and TIME, and writes a
+// TDRC back as a TYER cut to four digits, with TDAT and TIME again when it
+// reads yyyy-MM-dd[THH:mm]. So a folded TDRC goes back as it came once the
+// TDAT and TIME it was folded from are dropped (else they would be written
+// twice); without a TDAT, a TDRC goes back as the TYER it was, whole.
+void keepDates(TagLib::ID3v2::Tag *tag)
 {
-    if (!tag->frameList("TDAT").isEmpty())
-        return;
+    const bool dated = !tag->frameList("TDAT").isEmpty();
     const TagLib::ID3v2::FrameList dates = tag->frameList("TDRC");
     for (TagLib::ID3v2::Frame *frame : dates) {
         const auto *text = dynamic_cast<TextIdentificationFrame *>(frame);
-        if (!text)
-            continue;
-        auto *year = new TextIdentificationFrame("TYER", text->textEncoding());
-        year->setText(text->fieldList());
-        tag->removeFrame(frame);
-        tag->addFrame(year);
+        if (text && dated && text->toString().size() >= 10) {
+            tag->removeFrames("TDAT");
+            tag->removeFrames("TIME");
+        } else if (text && !dated) {
+            auto *year = new TextIdentificationFrame("TYER", text->textEncoding());
+            year->setText(text->fieldList());
+            tag->removeFrame(frame);
+            tag->addFrame(year);
+        }
     }
 }
 
@@ -157,7 +164,7 @@ void applyId3v2(TagLib::ID3v2::Tag *tag, int version, const TagEdits &edits)
         }
     }
     if (version == 3)
-        keepWholeYears(tag);
+        keepDates(tag);
 }
 
 unsigned leadingYear(const QByteArray &date)
@@ -179,11 +186,12 @@ void applyId3v1(TagLib::ID3v1::Tag *tag, const TagEdits &edits)
         tag->setYear(leadingYear(*edits[5]));
 }
 
-// The ID3v2 version a save writes: the file's own (2.2 cannot be written
-// and becomes 2.3), 2.4 for a new tag.
+// The ID3v2 version a save writes for the file (id3v2VersionToWrite), its
+// 2.2 tag made ready to be written as 2.3 (completeId3v22).
 int id3v2Version(TagLib::MPEG::File &file)
 {
-    return file.hasID3v2Tag() ? std::max<int>(3, file.ID3v2Tag()->header()->majorVersion()) : 4;
+    completeId3v22(file.ID3v2Tag());
+    return id3v2VersionToWrite(file.hasID3v2Tag() ? int(file.ID3v2Tag()->header()->majorVersion()) : 0);
 }
 
 bool setsSomething(const TagEdits &edits)
@@ -290,6 +298,23 @@ QStringList mpegNotCarried(const QString &path, int carried, bool yearOnly)
 
 } // namespace
 
+int id3v2VersionToWrite(int found)
+{
+    return found == 0 ? 4 : std::clamp(found, 3, 4);
+}
+
+QString tagSaveNote(const QString &path, int format)
+{
+    QFile file(path);
+    if (kindOfFormat(format) != Kind::Mpeg || !file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray head = file.read(4);
+    if (head.size() < 4 || !head.startsWith("ID3") || id3v2VersionToWrite(head[3]) == head[3])
+        return {};
+    return QCoreApplication::translate("TagWriter", "the ID3v2.%1 tag was written as ID3v2.%2; every value is kept")
+        .arg(int(head[3])).arg(id3v2VersionToWrite(head[3]));
+}
+
 bool writeTags(const QString &copyPath, const TagEdits &edits, QString *error)
 {
     const QFileInfo info(copyPath);
@@ -326,16 +351,24 @@ std::optional<MpegTagBytes> renderMpegTags(const QString &path, const TagEdits &
     if (file.hasID3v2Tag()) {
         TagLib::ID3v2::Tag *tag = file.ID3v2Tag();
         const TagLib::ID3v2::Header *header = tag->header();
-        // TagLib's tag must be the one at the start, alone and plain.
-        const qint64 size = leadingId3v2Size(raw);
+        // TagLib's tag must be the one at the start, alone and plain; a 2.2
+        // tag becomes 2.3 in a new file.
+        const qint64 size = id3v2TagsEnd(FdByteSource(raw.handle()));
         if (size != qint64(header->completeTagSize()) || header->footerPresent() || header->extendedHeader()
-            || header->unsynchronisation()) {
+            || header->unsynchronisation() || header->majorVersion() == 2) {
             *why = QStringLiteral("the ID3v2 tag is not rewritten as it stands");
             return std::nullopt;
         }
         const int version = id3v2Version(file);
+        const QList<QByteArray> kept = untouchedId3Values(tag, edits);
         applyId3v2(tag, version, edits);
         const TagLib::ByteVector rendered = tag->render(version == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4);
+        TagLib::ByteVectorStream renderedStream(rendered);
+        TagLib::MPEG::File back(&renderedStream, TagLib::ID3v2::FrameFactory::instance(), false);
+        if (untouchedId3Values(back.ID3v2Tag(), edits) != kept) {
+            *why = QStringLiteral("TagLib would not write every frame of the ID3v2 tag back");
+            return std::nullopt;
+        }
         out.id3v2 = paddedTag(QByteArray(rendered.data(), int(rendered.size())), size);
         if (!out.id3v2) {
             *why = QStringLiteral("the new ID3v2 tag does not fit into the old one");

@@ -21,6 +21,10 @@
 #include <array>
 #include <optional>
 
+namespace TagLib::ID3v2 {
+class Tag;
+}
+
 namespace rewrite {
 
 // Index = libsndfile string id - 1: title, copyright, software, artist,
@@ -35,28 +39,48 @@ using TagEdits = TagStrings;
 // write fails; the copy is then to be thrown away.
 bool writeTags(const QString &copyPath, const TagEdits &edits, QString *error);
 
+// The ID3v2 major version a tag save writes over a tag of version `found`
+// (0: the file has none): 3 and 4 stay as they are, 2, which TagLib cannot
+// write, becomes 3, and a new tag is 4.
+int id3v2VersionToWrite(int found);
+
+// What a tag save of the file at path (of libsndfile format `format`) has
+// to tell the user besides its success: that an MP3's ID3v2.2 tag will be
+// written as ID3v2.3. Empty otherwise.
+QString tagSaveNote(const QString &path, int format);
+
 // The tags writeTags would give an MP3, rendered without writing anything,
 // for a save into the file itself: the ID3v2 tag at its start padded with
 // zeros to the size the old one had with its padding, and the ID3v1 tag
 // that ends it, each only where the file has one. nullopt with *why when
 // the new ID3v2 tag does not fit, the edits need one the file does not have,
-// or the old tag is not one that is rewritten as it stands (a footer, an
-// extended header, unsynchronisation).
+// the old tag is not one that is rewritten as it stands (a footer, an
+// extended header, unsynchronisation, version 2.2), or TagLib would not
+// write back every value the edits leave alone (see untouchedId3Values).
 struct MpegTagBytes {
     std::optional<QByteArray> id3v2; // from the file's first byte
     std::optional<QByteArray> id3v1; // its last 128 bytes
 };
 std::optional<MpegTagBytes> renderMpegTags(const QString &path, const TagEdits &edits, QString *why);
 
+// The values of the ID3v2 frames the edits leave alone, whichever version
+// holds them, sorted: what a tag save must keep. TagLib leaves out frames it
+// does not write (2.3's RVAD, EQUA, TSIZ, TRDA), which shows here.
+QList<QByteArray> untouchedId3Values(TagLib::ID3v2::Tag *tag, const TagEdits &edits);
+
 // Proves that edited holds the same audio as original: libsndfile sees the
-// same format, channels, rate and frames; FLAC has the same STREAMINFO and
-// frame bytes, Ogg the same audio packets, MP3 the same bytes between the
-// tags. Reads each file once.
+// same format, channels and rate, and the same frames but for MP3 (where
+// libsndfile estimates them from the file's size); FLAC has the same
+// STREAMINFO and frame bytes, Ogg the same audio packets, MP3 the same bytes
+// between the tags, header fields and length, and the same APE and Lyrics3
+// tags. Reads each file once, an MP3 twice (its frame headers, then the
+// bytes).
 bool verifyAudioUnchanged(const QString &original, const QString &edited, QString *error);
 
 // Checks that edited reads back the intended strings (libsndfile for FLAC,
 // readTags for the others) and that every other tag, picture and metadata
-// block is still there as in original.
+// block is still there as in original: for MP3, every other ID3v2 frame's
+// value, whichever version stores it, and the ID3v1 fields.
 bool verifyTagsWritten(const QString &original, const QString &edited, const TagEdits &edits,
                        QString *error);
 

@@ -113,7 +113,7 @@ QList<QMessageBox *> DocumentController::openFiles(const QStringList &paths, QWi
         DocumentError err;
         if (!openDocumentWithContentsOfURL(QUrl::fromLocalFile(absolutePathAsGiven(path)), true, &err)
             && !err.localizedDescription.isEmpty()) {
-            std::fprintf(stderr, "wavquill: %s: %s\n", qPrintable(path), qPrintable(err.localizedDescription));
+            std::fprintf(stderr, "wavquill: %s: %s\n", qPrintable(path), qPrintable(err.oneLine()));
             err.localizedDescription = QStringLiteral("%1\n\n%2").arg(QFileInfo(path).fileName(), err.localizedDescription);
             alerts.append(presentError(err, parent));
         }
@@ -151,6 +151,7 @@ QMessageBox *DocumentController::presentError(const DocumentError &err, QWidget 
 {
     auto *alert = new QMessageBox(QMessageBox::Warning, QObject::tr("The file could not be opened"),
                                   err.localizedDescription, QMessageBox::Ok, parent);
+    alert->setInformativeText(err.localizedFailureReason);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     alert->setObjectName(QStringLiteral("openErrorAlert"));
     if (parent)

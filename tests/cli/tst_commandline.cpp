@@ -1,6 +1,6 @@
 // The command line: its options and exit statuses, and what --info / --peak
 // print as text and as JSON, in the library and in the built program.
-#include "filelogic/SoundFileOpen.h"
+#include "container/SoundFileOpen.h"
 #include "cli/CommandLine.h"
 #include "cli/FileReport.h"
 

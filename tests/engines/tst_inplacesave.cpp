@@ -4,6 +4,7 @@
 #include "EngineFixtures.h"
 #include "InPlaceFixtures.h"
 
+#include "container/MpegStream.h"
 #include "container/TagFormats.h"
 #include "container/TagReader.h"
 #include "filelogic/SaveJournal.h"
@@ -62,7 +63,7 @@ QPair<qint64, qint64> audioRange(const QString &path)
     if (file.seek(0) && file.read(4) == "OggS")
         return {0, 0};
     file.seek(file.size() - 128);
-    return {tags::leadingId3v2Size(file), file.size() - (file.read(3) == "TAG" ? 128 : 0)};
+    return {id3v2TagsEnd(FdByteSource(file.handle())), file.size() - (file.read(3) == "TAG" ? 128 : 0)};
 }
 
 // The save the caller runs when the edit does not fit: a new file.

@@ -6,8 +6,8 @@
 #include "EngineFixtures.h"
 #include "InPlaceFixtures.h"
 
+#include "container/SoundFileOpen.h"
 #include "filelogic/SaveJournal.h"
-#include "filelogic/SoundFileOpen.h"
 #include "rewrite/InPlaceSave.h"
 
 #include <QRandomGenerator>

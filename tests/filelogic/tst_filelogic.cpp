@@ -8,7 +8,6 @@
 #include "filelogic/FormatList.h"
 #include "filelogic/PlayPosition.h"
 #include "filelogic/PropertyText.h"
-#include "filelogic/SoundFileOpen.h"
 #include "filelogic/Timecode.h"
 
 #include "Fixtures.h"
@@ -36,8 +35,8 @@ class TstFileLogic : public QObject {
 
     static FileMetadata metadataOf(const QString &path)
     {
-        SF_INFO info;
-        const std::unique_ptr<SNDFILE, int (*)(SNDFILE *)> f(openSoundFile(path, &info, nullptr, nullptr), sf_close);
+        SF_INFO info{};
+        const std::unique_ptr<SNDFILE, int (*)(SNDFILE *)> f(sf_open(QFile::encodeName(path).constData(), SFM_READ, &info), sf_close);
         return readFileMetadata(f.get());
     }
 

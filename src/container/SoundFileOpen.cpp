@@ -1,5 +1,7 @@
-#include "filelogic/SoundFileOpen.h"
+#include "container/SoundFileOpen.h"
 
+#include "container/MpegStream.h"
+#include "container/SoundFileProblem.h"
 #include "filelogic/SaveJournal.h"
 
 #include <QCoreApplication>
@@ -57,6 +59,36 @@ bool listEntryJumpsBack(const QByteArray &name)
     return jumps;
 }
 
+// libsndfile's reason for refusing the file, after what its structure shows
+// in a user's words when it shows something.
+DocumentError refusal(const QByteArray &name)
+{
+    const QString library = QString::fromLocal8Bit(sf_strerror(nullptr));
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    const QByteArray suffix = name.mid(name.lastIndexOf('.') + 1).toLower();
+    const bool namedMpeg = suffix == "mp3" || suffix == "mp2" || suffix == "mp1";
+    const QString seen = fd >= 0 ? soundFileProblem(FdByteSource(fd), namedMpeg) : QString();
+    if (fd >= 0)
+        ::close(fd);
+    if (seen.isEmpty())
+        return DocumentError{QStringLiteral("libsndfileError"), -1, library, {}};
+    return DocumentError{QStringLiteral("libsndfileError"), -1, seen, tr("libsndfile: %1").arg(library)};
+}
+
+// libsndfile estimates the length of an MPEG file without a Xing or VBRI
+// header from its size, tags included; its frames tell the true one.
+void takeStreamLength(const QByteArray &name, SF_INFO *info)
+{
+    if ((info->format & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG)
+        return;
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    if (const std::optional<qint64> samples = mpegSampleFrames(FdByteSource(fd), info->samplerate, info->channels))
+        info->frames = *samples;
+    ::close(fd);
+}
+
 } // namespace
 
 SNDFILE *openSoundFile(const QString &path, SF_INFO *info, qint64 *fileSize, DocumentError *error)
@@ -80,9 +112,10 @@ SNDFILE *openSoundFile(const QString &path, SF_INFO *info, qint64 *fileSize, Doc
     SNDFILE *handle = sf_open(name.constData(), SFM_READ, info);
     if (!handle) {
         if (error)
-            *error = DocumentError{QStringLiteral("libsndfileError"), -1, QString::fromLocal8Bit(sf_strerror(nullptr)), {}};
+            *error = refusal(name);
         return nullptr;
     }
+    takeStreamLength(name, info);
     if (fileSize)
         *fileSize = ::stat(name.constData(), &st) == 0 ? qint64(st.st_size) : 0;
     return handle;
@@ -113,6 +146,7 @@ SNDFILE *reopenSoundFile(const QString &path, const SF_INFO &expected, bool chec
             *why = tr("The open file cannot be read again: %1").arg(QString::fromLocal8Bit(sf_strerror(nullptr)));
         return nullptr;
     }
+    takeStreamLength(QFile::encodeName(path), &info);
     if (info.format != expected.format || info.channels != expected.channels
         || (checkFrames && info.frames != expected.frames)) {
         // Another program replaced the file: read nothing rather than
