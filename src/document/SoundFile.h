@@ -10,12 +10,14 @@
 
 #include "analysis/LoudnessScan.h"
 #include "filelogic/BextRecord.h"
+#include "filelogic/ChannelNames.h"
 #include "filelogic/DocumentError.h"
 #include "filelogic/FileMetadata.h"
 #include "filelogic/FormatList.h"
 #include "filelogic/MetadataField.h"
 #include "filelogic/PlayPosition.h"
 #include "container/ChunkList.h"
+#include "rewrite/MetadataSave.h"
 
 #include <sndfile.h>
 
@@ -96,6 +98,12 @@ public:
     QString text(MetadataField field) const { return m_texts[size_t(field)]; }
     // A text that differs from the one held marks the document edited.
     void setText(MetadataField field, const QString &text);
+    // The name of the iXML track with this CHANNEL_INDEX (from 1) as edited;
+    // empty for none. Setting one works as setText does.
+    QString trackName(int channel) const;
+    void setTrackName(int channel, const QString &name);
+    // How the channels are named, with the track names as edited.
+    ChannelNaming channelNaming() const { return {m_texts.trackNames, m_channelPositions}; }
     bool isDocumentEdited() const { return m_modified; }
     // The timecode text as the file's time reference gives it.
     void bextUpdateTimecodeFromFile();
@@ -295,7 +303,8 @@ private:
     std::optional<ChunkList> m_chunks;
     QString m_chunkError;
     QStringList m_chunkNames; // chunks a libsndfile conversion drops
-    std::array<QString, kMetadataFieldCount> m_texts;
+    rewrite::MetadataTexts m_texts;
+    std::vector<int> m_channelPositions;
     bool m_modified = false;
     bool m_closed = false;
 
