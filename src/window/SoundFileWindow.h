@@ -16,6 +16,7 @@
 
 class ChannelTableSource;
 class ChunkTableModel;
+class IxmlTab;
 class QAction;
 class QFileDialog;
 class SoundFile;
@@ -100,6 +101,9 @@ private:
     void showPlaying(bool playing);
     void showPeakScanStarted();
     void showPeaks();
+    // The pop-ups' and channel tables' names for the channels, as the
+    // document names them now.
+    void showChannelNames();
 
     // Sheets, panels and alerts (SoundFileWindowSheets.cpp).
     void setUpConvertSheet();
@@ -116,6 +120,7 @@ private:
     ChannelTableSource *m_convertModel = nullptr;
     ChannelTableSource *m_peakModel = nullptr;
     ChunkTableModel *m_chunkModel = nullptr;
+    IxmlTab *m_ixmlTab = nullptr;
     bool m_closeConfirmed = false;
     // Guards against handing texts back while the window fills its fields.
     bool m_filling = false;
