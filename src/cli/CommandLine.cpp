@@ -61,8 +61,9 @@ std::optional<QStringList> completionWords(const QString &kind)
     if (kind != QLatin1String("fields"))
         return std::nullopt;
     QStringList keys;
+    // A track's key takes its number; the first stands for them all.
     for (MetadataField field : batchFields())
-        keys << fieldKey(field);
+        keys << (field == MetadataField::IxmlTrackName ? trackKey(1) : fieldKey(field));
     return keys;
 }
 
@@ -254,12 +255,12 @@ QString commandLineUsage()
         "   or: wavquill --import-chunk ID=PATH [--import-chunk ...] [--dry-run] FILE...\n"
         "\n"
         "Opens each sound file in a window of its own, where its properties, text\n"
-        "metadata and broadcast (BEXT) record can be read and edited, and the file\n"
-        "can be played, measured and converted.\n"
+        "metadata, broadcast (BEXT) record and iXML can be read and edited, and the\n"
+        "file can be played, measured and converted.\n"
         "\n"
         "Options:\n"
-        "  --info      print what the window's Properties, Strings and BEXT tabs show\n"
-        "              for each file, without opening a window\n"
+        "  --info      print what the window's Properties, Strings, BEXT and iXML\n"
+        "              tabs show for each file, without opening a window\n"
         "  --peak      print each channel's peak level, as the Peak tab shows it\n"
         "  --loudness  print each file's loudness (EBU R128), as the Peak tab shows it\n"
         "  --json      with --info, --peak, --loudness or --verify: print JSON\n"
@@ -273,8 +274,8 @@ QString commandLineUsage()
                         .arg(keys.join(QStringLiteral(", ")))
                         .arg(fieldFacts(MetadataField::UMID).maxBytes))
         + QStringLiteral(
-        "  --dry-run   with --set, --import-csv or --embed-md5: print what would\n"
-        "              change, write nothing\n"
+        "  --dry-run   with --set, --import-csv, --embed-md5 or --import-chunk:\n"
+        "              print what would change, write nothing\n"
         "  --export-csv  print the files' fields as CSV, one row per file\n"
         "  --import-csv CSV\n"
         "              write back the cells of an (edited) CSV that differ from\n"
