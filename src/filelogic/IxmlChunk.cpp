@@ -302,9 +302,10 @@ bool editTracks(const Parsed &p, const TrackNames &names, Editor &editor)
     // that of the tracks it joins.
     const QString indent = list < 0 ? editor.indentIn(0) + editor.step() : editor.indentIn(list);
     for (const auto &[channel, name] : names) {
-        const auto track = std::find_if(tracks.begin(), tracks.end(), [&](int t) {
+        const int wanted = channel; // a structured binding cannot be captured in C++17
+        const auto track = std::find_if(tracks.begin(), tracks.end(), [&p, wanted](int t) {
             const int index = childNamed(p, t, QStringLiteral("CHANNEL_INDEX"));
-            return index >= 0 && IxmlTrack{p.nodes[index].text.trimmed(), {}, {}, {}}.channel() == channel;
+            return index >= 0 && IxmlTrack{p.nodes[index].text.trimmed(), {}, {}, {}}.channel() == wanted;
         });
         if (track != tracks.end()) {
             if (!editor.set(*track, QStringLiteral("NAME"), name))
