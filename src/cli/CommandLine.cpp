@@ -43,7 +43,7 @@ FileReport inspectFile(const QString &file, bool info, bool peak)
             report.sections.append(chunksSection(QFileInfo(file).absoluteFilePath()));
     }
     if (peak) {
-        const ChannelNaming naming = fileChannelNaming(handle, sfinfo.channels,
+        const ChannelNames naming = fileChannelNames(handle, sfinfo.channels,
                                                        readSavedMetadata(handle, sfinfo.format, QFileInfo(file).absoluteFilePath()));
         std::vector<double> peaks;
         scanPeaks(handle, sfinfo, peaks, {});

@@ -80,7 +80,7 @@ ReportSection metadataSection(FieldStore store, const FileMetadata &metadata, in
     return section;
 }
 
-ChannelNaming fileChannelNaming(SNDFILE *sndfile, int channels, const FileMetadata &metadata)
+ChannelNames fileChannelNames(SNDFILE *sndfile, int channels, const FileMetadata &metadata)
 {
     return {readIxmlChunk(metadata.ixml.value_or(QByteArray())).trackNames(), channelPositions(sndfile, channels)};
 }
@@ -112,7 +112,7 @@ std::optional<QByteArray> parseUmidHexText(const QString &text)
     return withoutTrailingZeros(QByteArray::fromHex(digits));
 }
 
-ReportSection peakSection(const std::vector<double> &peaks, int format, const ChannelNaming &naming)
+ReportSection peakSection(const std::vector<double> &peaks, int format, const ChannelNames &naming)
 {
     ReportSection section{QStringLiteral("Peak"), {}};
     for (int c = 0; c < int(peaks.size()); ++c) {

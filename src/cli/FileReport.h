@@ -38,7 +38,7 @@ struct ReportField {
     // Loudness rows: the level as a JSON number (null for -inf). Undefined
     // elsewhere: JSON then carries the text.
     QJsonValue number = QJsonValue(QJsonValue::Undefined);
-    // Peak rows: the channel's own name (ChannelNaming), which the label
+    // Peak rows: the channel's own name (ChannelNames), which the label
     // ends with; empty when the file gives none.
     QString name = QString();
 };
@@ -79,7 +79,7 @@ ReportSection metadataSection(FieldStore store, const FileMetadata &metadata, in
 
 // How the file names its channels: the iXML tracks and the speaker
 // positions libsndfile reads. Uses the handle: its thread.
-ChannelNaming fileChannelNaming(SNDFILE *sndfile, int channels, const FileMetadata &metadata);
+ChannelNames fileChannelNames(SNDFILE *sndfile, int channels, const FileMetadata &metadata);
 
 // The UMID as the command line reads and writes it: its bytes in hexadecimal
 // up to the last non-zero one, in groups of four bytes as the window's
@@ -92,7 +92,7 @@ std::optional<QByteArray> parseUmidHexText(const QString &text);
 // The Peak tab's table after a scan: one field per listed channel, from the
 // peaks scanPeaks() measured in a file of the given format, each labelled
 // as the routing pop-ups name the channel.
-ReportSection peakSection(const std::vector<double> &peaks, int format, const ChannelNaming &naming = {});
+ReportSection peakSection(const std::vector<double> &peaks, int format, const ChannelNames &naming = {});
 
 // Properties, and Strings, BEXT and iXML where the window keeps those tabs
 // for the file's container. Reads the metadata as the window does: through the

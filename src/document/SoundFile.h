@@ -103,7 +103,7 @@ public:
     QString trackName(int channel) const;
     void setTrackName(int channel, const QString &name);
     // How the channels are named, with the track names as edited.
-    ChannelNaming channelNaming() const { return {m_texts.trackNames, m_channelPositions}; }
+    ChannelNames channelNames() const { return {m_texts.trackNames, m_channelPositions}; }
     bool isDocumentEdited() const { return m_modified; }
     // The timecode text as the file's time reference gives it.
     void bextUpdateTimecodeFromFile();

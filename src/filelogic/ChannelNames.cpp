@@ -46,7 +46,7 @@ std::vector<int> channelPositions(SNDFILE *file, int channels)
     return mapped ? map : std::vector<int>();
 }
 
-QString ChannelNaming::nameOf(int channel) const
+QString ChannelNames::nameOf(int channel) const
 {
     if (const auto track = trackNames.find(channel + 1); track != trackNames.end() && !track->second.isEmpty())
         return track->second;
@@ -58,13 +58,13 @@ QString ChannelNaming::nameOf(int channel) const
     return QString();
 }
 
-QString ChannelNaming::label(int channel) const
+QString ChannelNames::label(int channel) const
 {
     const QString name = nameOf(channel);
     return name.isEmpty() ? channelName(channel) : channelName(channel) + QStringLiteral(" · ") + name;
 }
 
-bool ChannelNaming::namesAny(int channels) const
+bool ChannelNames::namesAny(int channels) const
 {
     for (int c = 0; c < channels; ++c)
         if (!nameOf(c).isEmpty())

@@ -17,7 +17,7 @@
 // reads none.
 std::vector<int> channelPositions(SNDFILE *file, int channels);
 
-struct ChannelNaming {
+struct ChannelNames {
     TrackNames trackNames;      // the iXML tracks' names, by CHANNEL_INDEX
     std::vector<int> positions; // per channel from 0; may be empty
 

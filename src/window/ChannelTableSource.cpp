@@ -39,7 +39,7 @@ void ChannelTableSource::setPeaks(const std::vector<double> &peaks)
         emit dataChanged(index(0, ValueColumn), index(m_rows - 1, ValueColumn));
 }
 
-void ChannelTableSource::setNaming(const ChannelNaming &naming)
+void ChannelTableSource::setNaming(const ChannelNames &naming)
 {
     m_naming = naming;
     if (m_rows > 0)

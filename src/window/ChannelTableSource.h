@@ -38,7 +38,7 @@ public:
     // Peaks as scanPeaks() measured them, one per channel from 0.
     void setPeaks(const std::vector<double> &peaks);
     // How the file names its channels.
-    void setNaming(const ChannelNaming &naming);
+    void setNaming(const ChannelNames &naming);
 
     bool channelIsSelected(int channel) const { return isSlot(channel) && m_selected[size_t(channel)]; }
     double peak(int channel) const { return isSlot(channel) ? m_peaks[size_t(channel)] : 0.0; }
@@ -60,5 +60,5 @@ private:
     int m_format = 0;
     std::vector<bool> m_selected;
     std::vector<double> m_peaks;
-    ChannelNaming m_naming;
+    ChannelNames m_naming;
 };

@@ -219,7 +219,7 @@ void SoundFileWindow::showPeaks()
 
 void SoundFileWindow::showChannelNames()
 {
-    const ChannelNaming naming = m_document->channelNaming();
+    const ChannelNames naming = m_document->channelNames();
     for (QComboBox *popUp : {ui.leftChannel, ui.rightChannel})
         for (int i = 0; i < popUp->count(); ++i)
             popUp->setItemText(i, naming.label(i));
