@@ -8,6 +8,7 @@
 #include "filelogic/Timecode.h"
 #include "cli/BatchProgress.h"
 #include "cli/FileReport.h"
+#include "rewrite/IxmlSave.h"
 #include "rewrite/ReplacementFile.h"
 
 #include <QCoreApplication>
@@ -67,7 +68,12 @@ QString refusal(int format, int samplerate, F field, const QString &value)
         if (!value.isEmpty() && !parseTimecode(value, samplerate, &reference))
             return tr("not a timecode (hhh:mm:ss:frames)");
         break;
+    case FieldKind::Flag:
+        if (!value.isEmpty() && value != QLatin1String("TRUE") && value != QLatin1String("FALSE"))
+            return tr("not TRUE or FALSE");
+        break;
     case FieldKind::Version:
+    case FieldKind::TrackName:
         break;
     }
     return {};
@@ -91,7 +97,19 @@ QString canonicalValue(F field, const QString &value)
         setBextLoudness(record, field, *hundredths);
         return bextLoudnessText(record, field);
     }
+    if (fieldFacts(field).kind == FieldKind::Flag) {
+        const QString upper = value.toUpper();
+        return upper == QLatin1String("TRUE") || upper == QLatin1String("FALSE") ? upper : value;
+    }
+    if (field == F::IxmlNote)
+        return plainTextAsShown(value);
     return value;
+}
+
+// The text a field or track holds among the texts.
+QString &textOf(rewrite::MetadataTexts &texts, const FieldEdit &edit)
+{
+    return edit.track > 0 ? texts.trackNames[edit.track] : texts[size_t(edit.field)];
 }
 
 struct OpenFile {
@@ -160,7 +178,7 @@ QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &
     if (!chunks.isEmpty() && !engine.chunks)
         return tr("this format has no chunks to set");
     if (!chunks.isEmpty())
-        engine.chunks->chunks = chunks;
+        engine.chunks->chunks += chunks;
     if (rules.dryRun) {
         *how = rewrite::saveCostText(job, engine);
         return {};
@@ -204,20 +222,29 @@ const QList<MetadataField> &batchFields()
 std::optional<MetadataField> batchFieldNamed(const QString &key)
 {
     const std::optional<MetadataField> field = fieldNamed(key);
-    return field && fieldFacts(*field).settable ? field : std::nullopt;
+    return field && fieldFacts(*field).settable && fieldFacts(*field).kind != FieldKind::TrackName ? field : std::nullopt;
+}
+
+std::optional<FieldEdit> batchFieldEdit(const QString &key)
+{
+    if (const int track = trackNamed(key))
+        return FieldEdit{MetadataField::IxmlTrackName, QString(), track};
+    const std::optional<MetadataField> field = batchFieldNamed(key);
+    return field ? std::optional<FieldEdit>(FieldEdit{*field, QString()}) : std::nullopt;
 }
 
 std::optional<FieldEdit> parseFieldEdit(const QString &text, QString *error)
 {
     const qsizetype eq = text.indexOf(u'=');
-    const auto field = batchFieldNamed(text.left(eq));
+    std::optional<FieldEdit> edit = batchFieldEdit(text.left(eq));
     if (eq < 0)
         *error = tr("'%1' is not FIELD=VALUE").arg(text);
-    else if (!field)
+    else if (!edit)
         *error = tr("unknown field '%1'").arg(text.left(eq));
-    if (eq < 0 || !field)
+    if (eq < 0 || !edit)
         return std::nullopt;
-    return FieldEdit{*field, text.mid(eq + 1)};
+    edit->value = text.mid(eq + 1);
+    return edit;
 }
 
 bool readFieldTexts(const QString &path, rewrite::MetadataTexts *texts, QString *error)
@@ -240,17 +267,22 @@ EditOutcome editFile(const QString &path, const FieldEdits &edits, const EditRul
     const rewrite::MetadataTexts was = file.texts();
     rewrite::MetadataTexts texts = was;
     for (const FieldEdit &edit : edits) {
-        const size_t i = size_t(edit.field);
         const QString value = canonicalValue(edit.field, edit.value);
-        if (value == was[i])
+        const QString before = textOf(texts, edit);
+        if (value == before)
             continue;
-        const QString why = refusal(file.info.format, rate, edit.field, value);
+        const QString why = edit.track > file.info.channels ? tr("the file has %1 channels").arg(file.info.channels)
+                                                            : refusal(file.info.format, rate, edit.field, value);
         if (!why.isEmpty()) {
-            outcome.error = fieldKey(edit.field) + QStringLiteral(": ") + why;
+            outcome.error = edit.key() + QStringLiteral(": ") + why;
             return outcome;
         }
-        texts[i] = value;
-        outcome.changes << QStringLiteral("%1: %2 -> %3").arg(fieldKey(edit.field), quoted(was[i]), quoted(value));
+        textOf(texts, edit) = value;
+        outcome.changes << QStringLiteral("%1: %2 -> %3").arg(edit.key(), quoted(before), quoted(value));
+    }
+    if (const QString why = rewrite::ixmlTextProblem(texts, file.read); !why.isEmpty()) {
+        outcome.error = QStringLiteral("ixml: ") + why;
+        return outcome;
     }
     const QList<ChunkPayload> chunkEdits = chunks ? chunks(absolute, &outcome) : QList<ChunkPayload>();
     if (outcome.changes.isEmpty() || !outcome.error.isEmpty() || outcome.stopped)

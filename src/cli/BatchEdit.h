@@ -22,14 +22,23 @@ class QTextStream;
 // The fields a batch reads and writes (the settable ones of the field
 // table), in --json's order.
 const QList<MetadataField> &batchFields();
-// The one of them whose key this is (fieldKey: "title", "originatorRef").
+// The one of them whose key this is (fieldKey: "title", "originatorRef");
+// not the iXML track names, whose keys name their track (see FieldEdit).
 std::optional<MetadataField> batchFieldNamed(const QString &key);
 
 struct FieldEdit {
     MetadataField field;
     QString value;
+    // For IxmlTrackName: the CHANNEL_INDEX of the track named.
+    int track = 0;
+    // Its key: the field's, or the track's ("ixml.track2").
+    QString key() const { return track > 0 ? trackKey(track) : fieldKey(field); }
 };
 using FieldEdits = QList<FieldEdit>;
+
+// The edit of the field or track a key names, without its value; nullopt
+// for a key no batch field has.
+std::optional<FieldEdit> batchFieldEdit(const QString &key);
 
 // "KEY=VALUE", split at the first '='; nullopt and *error for a text
 // without '=' or an unknown key.

@@ -73,9 +73,11 @@ FileReport inspectFile(const QString &file, bool info, bool peak)
         }
     }
     if (peak) {
+        const ChannelNames naming = fileChannelNames(handle, sfinfo.channels,
+                                                       readSavedMetadata(handle, sfinfo.format, QFileInfo(file).absoluteFilePath()));
         std::vector<double> peaks;
         scanPeaks(handle, sfinfo, peaks, {});
-        report.sections.append(peakSection(peaks, sfinfo.format));
+        report.sections.append(peakSection(peaks, sfinfo.format, naming));
     }
     sf_close(handle);
     return report;
@@ -89,8 +91,9 @@ std::optional<QStringList> completionWords(const QString &kind)
     if (kind != QLatin1String("fields"))
         return std::nullopt;
     QStringList keys;
+    // A track's key takes its number; the first stands for them all.
     for (MetadataField field : batchFields())
-        keys << fieldKey(field);
+        keys << (field == MetadataField::IxmlTrackName ? trackKey(1) : fieldKey(field));
     return keys;
 }
 
@@ -107,9 +110,10 @@ struct Action {
 
 // Options that only some kinds of work take, and the work they go with.
 const QList<QPair<QString, QString>> kModeOptions{
-    {"json", "--info, --peak, --loudness or --verify"}, {"dry-run", "--set, --import-csv or --embed-md5"},
-    {"keep-mtime", "--set, --import-csv or --embed-md5"},
-    {"split-links", "--set, --import-csv, --embed-md5 or --convert"},
+    {"json", "--info, --peak, --loudness or --verify"},
+    {"dry-run", "--set, --import-csv, --embed-md5 or --import-chunk"},
+    {"keep-mtime", "--set, --import-csv, --embed-md5 or --import-chunk"},
+    {"split-links", "--set, --import-csv, --embed-md5, --import-chunk or --convert"},
     {"format", "--convert"}, {"channels", "--convert"}, {"o", "--convert"}, {"keep-bext", "--convert"},
     {"force", "--convert"}};
 
@@ -133,6 +137,23 @@ QString checkAction(const Action &action, const QCommandLineParser &parser, Comm
         if (options.format.isEmpty() || options.output.isEmpty())
             return QStringLiteral("--convert needs --format and -o");
         return options.files.size() == 1 ? QString() : QStringLiteral("--convert takes one file");
+    case CommandLineMode::ExportChunk: {
+        QString error;
+        const std::optional<QByteArray> id = chunkIdArgument(parser.value(QStringLiteral("export-chunk")), &error);
+        if (!id)
+            return QStringLiteral("--export-chunk: ") + error;
+        options.chunkId = *id;
+        return options.files.size() == 1 ? QString() : QStringLiteral("--export-chunk takes one file");
+    }
+    case CommandLineMode::ImportChunk:
+        for (const QString &text : parser.values(QStringLiteral("import-chunk"))) {
+            QString error;
+            const std::optional<ChunkImport> import = parseChunkImport(text, &error);
+            if (!import)
+                return QStringLiteral("--import-chunk: ") + error;
+            options.chunkImports << *import;
+        }
+        break;
     case CommandLineMode::Set:
         for (const QString &text : parser.values(QStringLiteral("set"))) {
             QString error;
@@ -140,8 +161,8 @@ QString checkAction(const Action &action, const QCommandLineParser &parser, Comm
             if (!edit)
                 return QStringLiteral("--set: ") + error;
             for (const FieldEdit &earlier : options.edits)
-                if (earlier.field == edit->field)
-                    return QStringLiteral("--set names '%1' twice").arg(fieldKey(edit->field));
+                if (earlier.key() == edit->key())
+                    return QStringLiteral("--set names '%1' twice").arg(edit->key());
             options.edits << *edit;
         }
         break;
@@ -181,7 +202,7 @@ CommandLineOptions parseCommandLine(const QStringList &args)
     for (const QString &flag : flags)
         parser.addOption(QCommandLineOption(flag));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
-    for (const char *valued : {"set", "import-csv", "format", "channels", "completion-words"})
+    for (const char *valued : {"set", "import-csv", "format", "channels", "completion-words", "export-chunk", "import-chunk"})
         parser.addOption(QCommandLineOption(QString::fromLatin1(valued), QString(), QStringLiteral("value")));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("o"), QStringLiteral("output")}, QString(),
                                         QStringLiteral("file")));
@@ -230,6 +251,8 @@ CommandLineOptions parseCommandLine(const QStringList &args)
         {M::Convert, "convert", {"format", "channels", "o", "keep-bext", "force", "split-links"}},
         {M::Verify, "verify", {"json"}},
         {M::EmbedMd5, "embed-md5", {"dry-run", "split-links", "keep-mtime"}},
+        {M::ExportChunk, "export-chunk", {}},
+        {M::ImportChunk, "import-chunk", {"dry-run", "split-links", "keep-mtime"}},
     };
     QList<Action> asked;
     for (const Action &action : actions)
@@ -256,7 +279,7 @@ QString commandLineUsage()
 {
     QStringList keys;
     for (MetadataField field : batchFields())
-        keys << fieldKey(field);
+        keys << (field == MetadataField::IxmlTrackName ? fieldKey(field) + u'N' : fieldKey(field));
     return QStringLiteral(
         "Usage: wavquill [FILE...]\n"
         "   or: wavquill --info [--peak] [--json] FILE...\n"
@@ -270,14 +293,17 @@ QString commandLineUsage()
         "                [--split-links] -o OUT FILE\n"
         "   or: wavquill --verify [--json] FILE...\n"
         "   or: wavquill --embed-md5 [--dry-run] [--split-links] [--keep-mtime] FILE...\n"
+        "   or: wavquill --export-chunk ID FILE > payload\n"
+        "   or: wavquill --import-chunk ID=PATH [--import-chunk ...] [--dry-run] [--split-links] [--keep-mtime] FILE...\n"
         "\n"
         "Opens each sound file in a window of its own, where its properties, text\n"
-        "metadata and broadcast (BEXT) record can be read and edited, and the file\n"
-        "can be played, measured and converted.\n"
+        "metadata, broadcast (BEXT) record and iXML can be read and edited, and the\n"
+        "file can be played, measured and converted.\n"
         "\n"
         "Options:\n"
-        "  --info      print what the window's Properties, Strings, BEXT, Markers and\n"
-        "              Chunks tabs show for each file, without opening a window\n"
+        "  --info      print what the window's Properties, Strings, BEXT, iXML,\n"
+        "              Markers and Chunks tabs show for each file, without opening\n"
+        "              a window\n"
         "  --peak      print each channel's peak level, as the Peak tab shows it\n"
         "  --loudness  print each file's loudness (EBU R128), as the Peak tab shows it\n"
         "  --json      with --info, --peak, --loudness or --verify: print JSON\n"
@@ -285,20 +311,23 @@ QString commandLineUsage()
         "              files are named)\n"
         "  --set FIELD=VALUE\n")
         + described(QStringLiteral("write a field into each file as the window's Save does; FIELD is a key of --json "
-                                   "(%1); FIELD= clears it. The umid is given in hexadecimal (up to %2 bytes). A "
+                                   "(%1); FIELD= clears it. The umid is given in hexadecimal (up to %2 bytes); "
+                                   "ixml.trackN names the iXML track whose CHANNEL_INDEX is N. A "
                                    "file whose format cannot hold a field is left as it was and reported")
                         .arg(keys.join(QStringLiteral(", ")))
                         .arg(fieldFacts(MetadataField::UMID).maxBytes))
         + QStringLiteral(
-        "  --dry-run   with --set, --import-csv or --embed-md5: print what would\n"
-        "              change and whether each file would be saved in place or\n"
-        "              rewritten; write nothing\n"
+        "  --dry-run   with --set, --import-csv, --embed-md5 or --import-chunk:\n"
+        "              print what would change and whether each file would be\n"
+        "              saved in place or rewritten; write nothing\n"
         "  --export-csv  print the files' fields as CSV, one row per file\n"
         "  --import-csv CSV\n"
         "              write back the cells of an (edited) CSV that differ from\n"
         "              the files; relative paths are taken from the CSV's folder\n"
         "  --check     report what does not follow EBU Tech 3285 and the INFO\n"
-        "              conventions (dates, times, ASCII, the coding history)\n"
+        "              conventions (dates, times, ASCII, the coding history) and\n"
+        "              what does not add up in the iXML chunk (XML, tracks, sample\n"
+        "              rate, its copy of the broadcast record)\n"
         "  --convert   convert FILE as the Convert tab does: --format names the\n"
         "              format and encoding as the tab's pop-ups do or as libsndfile\n"
         "              does (WAV:PCM_24), --channels the channels to keep (from 0),\n"
@@ -320,6 +349,13 @@ QString commandLineUsage()
         "              notStored, error)\n"
         "  --embed-md5  store that MD5 in each WAV or RF64 file as an MD5 chunk,\n"
         "              saved as --set saves; a file already holding it is left alone\n"
+        "  --export-chunk ID\n"
+        "              write the payload of FILE's chunk ID (iXML, axml, _PMX, cue,\n"
+        "              ...; shorter ids are padded with spaces) to standard output\n"
+        "  --import-chunk ID=PATH\n"
+        "              set chunk ID of each file to the contents of PATH, which must\n"
+        "              be well-formed UTF-8 XML: the first such chunk is replaced\n"
+        "              where it stands, else one is added; saved as --set saves\n"
         "  -h, --help  print this text and exit\n"
         "  --version   print the program's version and exit\n"
         "  --          every later argument is a file, even one starting with -\n"
@@ -402,6 +438,10 @@ int runMode(const CommandLineOptions &options, int refused, QTextStream &out, QT
         return std::max(refused, runVerify(options.files, options.json, out, err));
     case CommandLineMode::EmbedMd5:
         return std::max(refused, runEmbedMd5(options.files, options.rules, out, err));
+    case CommandLineMode::ExportChunk:
+        return runExportChunk(options.chunkId, options.files.first(), out, err);
+    case CommandLineMode::ImportChunk:
+        return std::max(refused, runImportChunks(options.chunkImports, options.files, options.rules, out, err));
     case CommandLineMode::Convert:
         return runConvert({options.files.first(), options.output, options.format, options.channels, options.keepBext,
                            options.force, options.rules.splitLinks},

@@ -1,13 +1,14 @@
 // The program's command line: options that print or change something and
 // end without opening a window (--help, --version, --info, --peak, --json,
 // and the batch work: --set, --export-csv, --import-csv, --check,
-// --convert, --verify, --embed-md5), and otherwise files to open, each in
-// its own window.
+// --convert, --verify, --embed-md5, --export-chunk, --import-chunk), and
+// otherwise files to open, each in its own window.
 //
 // Main thread. Nothing here needs a display or a QGuiApplication.
 #pragma once
 
 #include "cli/BatchEdit.h"
+#include "cli/ChunkTransfer.h"
 
 #include <QString>
 #include <QStringList>
@@ -29,6 +30,8 @@ enum class CommandLineMode {
     Convert,    // --convert --format F -o OUT FILE
     Verify,     // --verify: each file's audio against its stored checksum
     EmbedMd5,   // --embed-md5: the audio's checksum into each file
+    ExportChunk, // --export-chunk ID FILE: a chunk's payload to standard output
+    ImportChunk, // --import-chunk ID=PATH: an XML chunk from a file into each file
     // --completion-words fields|extensions: the --set field names or the
     // sound-file extensions, one a line, for the shell completion the build
     // generates; left out of --help.
@@ -51,6 +54,8 @@ struct CommandLineOptions {
     std::optional<QString> channels; // as given; not set keeps every channel
     QString output;
     bool keepBext = false;
+    QByteArray chunkId;              // --export-chunk's
+    QList<ChunkImport> chunkImports; // --import-chunk's, in order
     QString completionWords; // fields or extensions
     bool force = false;
     // The files, in order: to open (Gui) or to inspect (Inspect). Every
@@ -64,7 +69,7 @@ struct CommandLineOptions {
 // args are the arguments after the program's name. --help wins over
 // everything else, then --version. --json needs --info, --peak, --loudness
 // or --verify; those need at least one file, as do --set, --export-csv,
-// --check and --embed-md5. One kind of
+// --check, --embed-md5 and --import-chunk; --export-chunk takes one. One kind of
 // work at a time; an option of another kind, an unknown field in --set or a
 // field named twice is a usage error.
 CommandLineOptions parseCommandLine(const QStringList &args);

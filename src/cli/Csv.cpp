@@ -61,18 +61,19 @@ QString cellRead(const QString &cell)
     return cell.startsWith(u'\'') && runsAsFormula(cell.mid(1)) ? cell.mid(1) : cell;
 }
 
-// The header's columns as fields; nullopt and *error when one is unknown,
-// repeated, or the first is not the file.
-std::optional<QList<MetadataField>> headerFields(const QStringList &header, QString *error)
+// The header's columns as edits without their values; nullopt and *error
+// when one is unknown, repeated, or the first is not the file.
+std::optional<FieldEdits> headerFields(const QStringList &header, QString *error)
 {
     if (header.value(0) != kFileColumn) {
         *error = tr("the first column must be '%1'").arg(kFileColumn);
         return std::nullopt;
     }
-    QList<MetadataField> fields;
+    FieldEdits fields;
     for (const QString &name : header.mid(1)) {
-        const std::optional<MetadataField> field = batchFieldNamed(name);
-        if (!field || fields.contains(*field)) {
+        const std::optional<FieldEdit> field = batchFieldEdit(name);
+        const bool repeated = field && std::any_of(fields.begin(), fields.end(), [&](const FieldEdit &f) { return f.key() == name; });
+        if (!field || repeated) {
             *error = field ? tr("column '%1' appears twice").arg(name) : tr("unknown column '%1'").arg(name);
             return std::nullopt;
         }
@@ -137,33 +138,49 @@ std::optional<QList<QStringList>> parseCsv(const QString &text, QString *error)
 
 int runExportCsv(const QStringList &files, QTextStream &out, QTextStream &err)
 {
-    QStringList header{kFileColumn};
-    for (MetadataField field : batchFields())
-        header << fieldKey(field);
-    out << csvRow(header);
     int status = 0;
     BatchRun batch(err, files.size(), tr("not exported"));
+    // The header has a column for each track any of the files names, so the
+    // rows are printed once every file has been read.
+    QList<QPair<QString, rewrite::MetadataTexts>> read;
+    int tracks = 0;
     for (const QString &file : files) {
         if (!batch.next(file))
             break;
         rewrite::MetadataTexts texts;
         QString error;
-        const bool read = readFieldTexts(file, &texts, &error);
+        const bool ok = readFieldTexts(file, &texts, &error);
         batch.finished();
-        if (!read) {
+        if (!ok) {
             batch.report(QStringLiteral("wavquill: %1: %2").arg(file, error));
             status = 1;
             continue;
         }
+        if (!texts.trackNames.empty())
+            tracks = std::max(tracks, texts.trackNames.rbegin()->first);
+        read << qMakePair(file, texts);
+    }
+    FieldEdits columns;
+    for (MetadataField field : batchFields()) {
+        if (field != MetadataField::IxmlTrackName)
+            columns << FieldEdit{field, QString()};
+        for (int track = 1; field == MetadataField::IxmlTrackName && track <= tracks; ++track)
+            columns << FieldEdit{field, QString(), track};
+    }
+    QStringList header{kFileColumn};
+    for (const FieldEdit &column : columns)
+        header << column.key();
+    batch.clearBar();
+    out << csvRow(header);
+    for (auto &[file, texts] : read) {
         QStringList row{file};
         // The history's lines end with CR LF in the file and in the cell.
         texts[size_t(MetadataField::CodingHistory)].replace(u'\n', QLatin1String("\r\n"));
-        for (MetadataField field : batchFields())
-            row << texts[size_t(field)];
-        batch.clearBar();
+        for (const FieldEdit &column : columns)
+            row << (column.track > 0 ? QString(texts.trackNames[column.track]) : texts[size_t(column.field)]);
         out << csvRow(row);
-        out.flush();
     }
+    out.flush();
     return batch.status(status);
 }
 
@@ -176,7 +193,7 @@ int runImportCsv(const QString &csvPath, const EditRules &rules, QTextStream &ou
         error = file.errorString();
     else if (const QString text = utf8Text(file.readAll(), &error); error.isEmpty())
         rows = parseCsv(text, &error);
-    const std::optional<QList<MetadataField>> fields = rows ? headerFields(rows->value(0), &error) : std::nullopt;
+    const std::optional<FieldEdits> fields = rows ? headerFields(rows->value(0), &error) : std::nullopt;
     if (!fields) {
         err << "wavquill: " << csvPath << ": " << error << tr("; nothing was written") << '\n';
         err.flush();
@@ -198,8 +215,10 @@ int runImportCsv(const QString &csvPath, const EditRules &rules, QTextStream &ou
             continue;
         }
         FieldEdits fileEdits;
-        for (qsizetype c = 0; c < fields->size(); ++c)
-            fileEdits << FieldEdit{fields->at(c), row.at(c + 1)};
+        for (qsizetype c = 0; c < fields->size(); ++c) {
+            fileEdits << fields->at(c);
+            fileEdits.last().value = row.at(c + 1);
+        }
         edits << qMakePair(row.first().startsWith(u'/') ? row.first() : folder + row.first(), fileEdits);
     }
     err.flush();

@@ -26,8 +26,9 @@ QString csvRow(const QStringList &cells);
 // nullopt and *error for a quote left open or text after a closing quote.
 std::optional<QList<QStringList>> parseCsv(const QString &text, QString *error);
 
-// --export-csv: a header ("file", then each field's --json key) and a row
-// per file readable, paths as given. Returns 1 when a file could not be
+// --export-csv: a header ("file", then each field's --json key, the iXML
+// track names up to the highest CHANNEL_INDEX a file names) and a row per
+// file readable, paths as given. Returns 1 when a file could not be
 // read (named on err), else 0.
 int runExportCsv(const QStringList &files, QTextStream &out, QTextStream &err);
 

@@ -56,12 +56,33 @@ rewrite::MetadataTexts commandLineTexts(const FileMetadata &metadata, int sample
 
 ReportSection metadataSection(FieldStore store, const FileMetadata &metadata, int samplerate)
 {
-    ReportSection section{store == FieldStore::Bext ? QStringLiteral("BEXT") : QStringLiteral("Strings"), {}};
+    static const char *const tabs[] = {"Strings", "BEXT", "iXML"};
+    ReportSection section{QString::fromLatin1(tabs[int(store)]), {}};
     const rewrite::MetadataTexts texts = commandLineTexts(metadata, samplerate);
-    for (const FieldFacts &f : metadataFieldTable())
-        if (f.store == store)
+    for (const FieldFacts &f : metadataFieldTable()) {
+        if (f.store != store)
+            continue;
+        if (f.kind != FieldKind::TrackName)
             section.fields.append(field(f.key, f.label, texts[size_t(f.id)]));
+        else
+            for (const auto &[channel, name] : texts.trackNames)
+                section.fields.append(ReportField{trackKey(channel), QStringLiteral("%1 %2").arg(QLatin1String(f.label)).arg(channel), name});
+    }
+    if (store != FieldStore::Ixml)
+        return section;
+    const IxmlChunk chunk = readIxmlChunk(metadata.ixml.value_or(QByteArray()));
+    section.fields << field("ixml.timecodeRate", "Timecode rate", chunk.timecodeRate)
+                   << field("ixml.timecodeFlag", "Timecode flag", chunk.timecodeFlag)
+                   << field("ixml.fileSampleRate", "File sample rate", chunk.fileSampleRate)
+                   << field("ixml.fileUid", "File UID", chunk.fileUid) << field("ixml.ubits", "User bits", chunk.ubits);
+    if (!chunk.problem.isEmpty())
+        section.fields << field("ixml.problem", "Not editable", chunk.problem);
     return section;
+}
+
+ChannelNames fileChannelNames(SNDFILE *sndfile, int channels, const FileMetadata &metadata)
+{
+    return {readIxmlChunk(metadata.ixml.value_or(QByteArray())).trackNames(), channelPositions(sndfile, channels)};
 }
 
 namespace {
@@ -91,11 +112,14 @@ std::optional<QByteArray> parseUmidHexText(const QString &text)
     return withoutTrailingZeros(QByteArray::fromHex(digits));
 }
 
-ReportSection peakSection(const std::vector<double> &peaks, int format)
+ReportSection peakSection(const std::vector<double> &peaks, int format, const ChannelNames &naming)
 {
     ReportSection section{QStringLiteral("Peak"), {}};
-    for (size_t c = 0; c < peaks.size(); ++c)
-        section.fields.append(ReportField{QString(), channelName(int(c)), peakText(peaks[c], format), -1, -1});
+    for (int c = 0; c < int(peaks.size()); ++c) {
+        ReportField row{QString(), naming.label(c), peakText(peaks[size_t(c)], format)};
+        row.name = naming.nameOf(c);
+        section.fields.append(row);
+    }
     return section;
 }
 
@@ -108,6 +132,8 @@ QList<ReportSection> infoSections(SNDFILE *sndfile, const SF_INFO &sfinfo, qint6
         sections.append(metadataSection(FieldStore::Strings, metadata, sfinfo.samplerate));
     if (formatOffersBext(sfinfo.format))
         sections.append(metadataSection(FieldStore::Bext, metadata, sfinfo.samplerate));
+    if (formatOffersIxml(sfinfo.format))
+        sections.append(metadataSection(FieldStore::Ixml, metadata, sfinfo.samplerate));
     return sections;
 }
 
@@ -164,8 +190,12 @@ QJsonObject reportJson(const FileReport &report)
             json.insert(key, rows);
         } else if (section.tab == QLatin1String("Peak")) {
             QJsonArray rows;
-            for (const ReportField &f : section.fields)
-                rows.append(QJsonObject{{QStringLiteral("channel"), f.label}, {QStringLiteral("peak"), f.text}});
+            for (const ReportField &f : section.fields) {
+                QJsonObject row{{QStringLiteral("channel"), f.label}, {QStringLiteral("peak"), f.text}};
+                if (!f.name.isEmpty())
+                    row.insert(QStringLiteral("name"), f.name);
+                rows.append(row);
+            }
             json.insert(key, rows);
         } else {
             QJsonObject fields;

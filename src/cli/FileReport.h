@@ -7,6 +7,7 @@
 // thread that owns the handle (the main thread); the rest are pure.
 #pragma once
 
+#include "filelogic/ChannelNames.h"
 #include "filelogic/FileMetadata.h"
 #include "filelogic/MetadataField.h"
 #include "rewrite/MetadataSave.h"
@@ -39,11 +40,14 @@ struct ReportField {
     QJsonValue number = QJsonValue(QJsonValue::Undefined);
     // Marker rows: the row as JSON lists it.
     QJsonObject row{};
+    // Peak rows: the channel's own name (ChannelNames), which the label
+    // ends with; empty when the file gives none.
+    QString name = QString();
 };
 
 struct ReportSection {
     // The tab's identifier, which is also its title: "Properties",
-    // "Strings", "BEXT" or "Peak".
+    // "Strings", "BEXT", "iXML" or "Peak".
     QString tab;
     QList<ReportField> fields;
 };
@@ -68,9 +72,16 @@ ReportSection propertiesSection(SNDFILE *sndfile, const SF_INFO &sfinfo, qint64 
 // them: as the window shows them, except the UMID, which is binary and given
 // as umidHexText makes it.
 rewrite::MetadataTexts commandLineTexts(const FileMetadata &metadata, int samplerate);
-// The Strings tab ("Strings") or the BEXT tab ("BEXT"): the fields of the
-// store in the field table's order, empty where the file holds nothing.
+// The Strings tab ("Strings"), the BEXT tab ("BEXT") or the iXML tab
+// ("iXML"): the fields of the store in the field table's order, empty where
+// the file holds nothing, a row per iXML track ("ixml.track2"), and what the
+// iXML tab shows without editing: the timecode rate and flag, the file
+// sample rate, FILE_UID, UBITS and why the chunk cannot be edited.
 ReportSection metadataSection(FieldStore store, const FileMetadata &metadata, int samplerate);
+
+// How the file names its channels: the iXML tracks and the speaker
+// positions libsndfile reads. Uses the handle: its thread.
+ChannelNames fileChannelNames(SNDFILE *sndfile, int channels, const FileMetadata &metadata);
 
 // The UMID as the command line reads and writes it: its bytes in hexadecimal
 // up to the last non-zero one, in groups of four bytes as the window's
@@ -81,11 +92,12 @@ QString umidHexText(const BextRecord &bext);
 // bytes left off; nullopt unless it is at most 64 bytes of hexadecimal.
 std::optional<QByteArray> parseUmidHexText(const QString &text);
 // The Peak tab's table after a scan: one field per listed channel, from the
-// peaks scanPeaks() measured in a file of the given format.
-ReportSection peakSection(const std::vector<double> &peaks, int format);
+// peaks scanPeaks() measured in a file of the given format, each labelled
+// as the routing pop-ups name the channel.
+ReportSection peakSection(const std::vector<double> &peaks, int format, const ChannelNames &naming = {});
 
-// Properties, and Strings and BEXT where the window keeps those tabs for the
-// file's container. Reads the metadata as the window does: through the
+// Properties, and Strings, BEXT and iXML where the window keeps those tabs
+// for the file's container. Reads the metadata as the window does: through the
 // handle, and for Ogg and MP3 the tags of the file at `path`.
 QList<ReportSection> infoSections(SNDFILE *sndfile, const SF_INFO &sfinfo, qint64 fileSize, const QString &path);
 
@@ -96,8 +108,9 @@ QList<ReportSection> infoSections(SNDFILE *sndfile, const SF_INFO &sfinfo, qint6
 QString reportText(const FileReport &report);
 
 // The report for a program: {"file": ..., "properties": {"format": ...},
-// "strings": {...}, "bext": {...}, "peak": [{"channel": ..., "peak": ...}],
-// "markers": [{"time": ..., "frame": ..., ...}]}
+// "strings": {...}, "bext": {...}, "ixml": {...}, "peak": [{"channel": ...,
+// "name": ... (when it has one), "peak": ...}], "markers": [{"time": ...,
+// "frame": ..., ...}]}
 // with the texts as the window shows them (loudness as numbers:
 // "loudness": {"integrated": -23.0, ...}), or {"file": ..., "error": ...}.
 QJsonObject reportJson(const FileReport &report);

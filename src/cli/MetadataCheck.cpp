@@ -6,6 +6,7 @@
 #include "filelogic/FilePath.h"
 #include "cli/BatchEdit.h"
 #include "cli/BatchProgress.h"
+#include "cli/IxmlCheck.h"
 #include "rewrite/ChunkSave.h"
 #include "rewrite/MetadataSave.h"
 
@@ -152,7 +153,7 @@ bool checkFile(const QString &path, QList<MetadataFinding> *findings, QString *e
     sf_close(handle);
     QString ignored;
     const std::optional<ChunkList> chunks = chunkSaveSupported(info.format) ? readChunksOf(absolute, &ignored) : std::nullopt;
-    *findings = checkMetadata(read, info.format, chunks);
+    *findings = checkMetadata(read, info.format, chunks) + checkIxml(read, info);
     return true;
 }
 

@@ -32,7 +32,8 @@ struct MetadataFinding {
 // not read (a bext chunk in an AIFF file).
 QList<MetadataFinding> checkMetadata(const FileMetadata &read, int format, const std::optional<ChunkList> &chunks);
 
-// Opens the file and checks it; false with *error when it cannot be read.
+// Opens the file and checks it, its iXML chunk too (IxmlCheck.h); false
+// with *error when it cannot be read.
 bool checkFile(const QString &path, QList<MetadataFinding> *findings, QString *error);
 
 // --check: "FILE: key: message" on out for each finding, unreadable files on

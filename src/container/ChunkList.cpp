@@ -412,6 +412,25 @@ int findChunk(const ChunkList &list, const QByteArray &id, const QByteArray &lis
     return -1;
 }
 
+std::optional<QByteArray> readChunkOf(const QString &path, const QByteArray &id, QString *error, qint64 maxBytes)
+{
+    QString ignored;
+    QString &why = error ? *error : ignored;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        why = QString::fromLocal8Bit(std::strerror(errno));
+        return std::nullopt;
+    }
+    const FdByteSource file(fd);
+    const std::optional<ChunkList> list = readChunkList(file, &why);
+    std::optional<QByteArray> payload;
+    for (qsizetype i = 0; list && i < list->chunks.size() && !payload; ++i)
+        if (list->chunks[i].depth == 0 && list->chunks[i].id == id)
+            payload = readChunkPayload(file, list->chunks[i], maxBytes);
+    ::close(fd);
+    return payload;
+}
+
 std::optional<ChunkList> readChunksOf(const QString &path, QString *error, ChunkList *readSoFar)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);

@@ -126,3 +126,9 @@ bool isPaddingChunk(const Chunk &chunk);
 
 // Index of the first chunk with this id (and list type, for LIST), or -1.
 int findChunk(const ChunkList &list, const QByteArray &id, const QByteArray &listType = {});
+
+// The payload of the first top-level chunk with this id in the file at path;
+// nullopt when there is none, the structure cannot be read (then *error
+// says why, when given) or the payload is larger than maxBytes.
+std::optional<QByteArray> readChunkOf(const QString &path, const QByteArray &id, QString *error = nullptr,
+                                      qint64 maxBytes = 16 * 1024 * 1024);

@@ -1,6 +1,8 @@
 #include "container/TagReader.h"
 
+#include "container/ChunkList.h"
 #include "container/TagFormats.h"
+#include "filelogic/ContainerTable.h"
 
 #include <taglib/commentsframe.h>
 #include <taglib/id3v1tag.h>
@@ -182,5 +184,7 @@ FileMetadata readSavedMetadata(SNDFILE *sndfile, int format, const QString &path
     // libsndfile does not read the tags of these; TagLib does.
     if (tagFormatSupported(format) && (format & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC)
         metadata.strings = readTags(path);
+    if (containerFacts(format).ixml)
+        metadata.ixml = readChunkOf(path, "iXML");
     return metadata;
 }

@@ -36,6 +36,7 @@ std::optional<TagStrings> readId3Tags(const QString &path);
 
 // The metadata a save starts from: libsndfile's strings and broadcast
 // record, with the strings of Ogg and MP3 files read from their tags
-// (libsndfile's are unreliable there). Uses the handle: the thread that
-// owns it.
+// (libsndfile's are unreliable there) and the iXML chunk of the WAV family
+// read from the file's chunks (libsndfile has none). Uses the handle: the
+// thread that owns it.
 FileMetadata readSavedMetadata(SNDFILE *sndfile, int format, const QString &path);

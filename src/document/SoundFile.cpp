@@ -85,6 +85,7 @@ void SoundFile::fillFromFile()
 {
     m_metadata = readSavedMetadata(m_sndfile, m_sfinfo.format, m_fileURL.toLocalFile());
     fillTexts();
+    m_channelPositions = channelPositions(m_sndfile, m_sfinfo.channels);
     m_chunkError.clear();
     m_chunks = chunkSaveSupported(m_sfinfo.format) ? readChunksOf(m_fileURL.toLocalFile(), &m_chunkError) : std::nullopt;
     m_chunkNames = chunksNotCarried(m_fileURL.toLocalFile(), m_sfinfo.format);
@@ -118,6 +119,20 @@ void SoundFile::setText(MetadataField field, const QString &text)
     if (held == text)
         return;
     held = text;
+    setModified(true);
+}
+
+QString SoundFile::trackName(int channel) const
+{
+    const auto found = m_texts.trackNames.find(channel);
+    return found == m_texts.trackNames.end() ? QString() : found->second;
+}
+
+void SoundFile::setTrackName(int channel, const QString &name)
+{
+    if (channel < 1 || trackName(channel) == name)
+        return;
+    m_texts.trackNames[channel] = name;
     setModified(true);
 }
 

@@ -10,6 +10,7 @@
 
 #include "analysis/LoudnessScan.h"
 #include "filelogic/BextRecord.h"
+#include "filelogic/ChannelNames.h"
 #include "filelogic/DocumentError.h"
 #include "filelogic/FileMetadata.h"
 #include "filelogic/FormatList.h"
@@ -18,6 +19,7 @@
 #include "container/ChunkList.h"
 #include "container/MarkerReader.h"
 #include "rewrite/SaveTarget.h"
+#include "rewrite/MetadataSave.h"
 
 #include <sndfile.h>
 
@@ -98,6 +100,12 @@ public:
     QString text(MetadataField field) const { return m_texts[size_t(field)]; }
     // A text that differs from the one held marks the document edited.
     void setText(MetadataField field, const QString &text);
+    // The name of the iXML track with this CHANNEL_INDEX (from 1) as edited;
+    // empty for none. Setting one works as setText does.
+    QString trackName(int channel) const;
+    void setTrackName(int channel, const QString &name);
+    // How the channels are named, with the track names as edited.
+    ChannelNames channelNames() const { return {m_texts.trackNames, m_channelPositions}; }
     bool isDocumentEdited() const { return m_modified; }
     // The timecode text as the file's time reference gives it.
     void bextUpdateTimecodeFromFile();
@@ -319,7 +327,8 @@ private:
     QStringList m_chunkNames; // chunks a libsndfile conversion drops
     QList<Marker> m_markers;
     QList<Marker> m_markersAsRead;
-    std::array<QString, kMetadataFieldCount> m_texts;
+    rewrite::MetadataTexts m_texts;
+    std::vector<int> m_channelPositions;
     // The file as last read or saved: a save in place requires it so.
     FileIdentity m_identity;
     // The file the user agreed to replace as it is (see allowReplacing).

@@ -8,6 +8,7 @@
 #include "filelogic/HandleCloser.h"
 #include "container/SoundFileOpen.h"
 #include "playback/AudioRenderer.h"
+#include "rewrite/IxmlSave.h"
 #include "rewrite/MetadataSave.h"
 
 #include <QCoreApplication>
@@ -213,6 +214,11 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert, DocumentEr
     if (const QString problem = writesBext(calledFromConvert) ? rewrite::loudnessTextProblem(m_texts) : QString();
         !problem.isEmpty()) {
         *error = writeError(problem);
+        return false;
+    }
+    // An edit the iXML chunk cannot take is never half written.
+    if (const QString problem = rewrite::ixmlTextProblem(m_texts, m_metadata); !problem.isEmpty()) {
+        *error = writeError(problem.at(0).toUpper() + problem.mid(1) + u'.');
         return false;
     }
     RewriteJob job;

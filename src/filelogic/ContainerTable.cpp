@@ -9,14 +9,15 @@
 namespace {
 
 const ContainerFacts kContainers[] = {
-    {SF_FORMAT_WAV, StringStore::Info, true},
-    {SF_FORMAT_WAVEX, StringStore::Info, true},
-    {SF_FORMAT_RF64, StringStore::Info, true},
-    {SF_FORMAT_AIFF, StringStore::Aiff, false},
-    {SF_FORMAT_CAF, StringStore::Full, false},
-    {SF_FORMAT_FLAC, StringStore::Full, false},
-    {SF_FORMAT_OGG, StringStore::Full, false},
-    {SF_FORMAT_MPEG, StringStore::Id3, false},
+    // major           strings             bext   iXML
+    {SF_FORMAT_WAV,   StringStore::Info, true,  true},
+    {SF_FORMAT_WAVEX, StringStore::Info, true,  true},
+    {SF_FORMAT_RF64,  StringStore::Info, true,  true},
+    {SF_FORMAT_AIFF,  StringStore::Aiff, false, false},
+    {SF_FORMAT_CAF,   StringStore::Full, false, false},
+    {SF_FORMAT_FLAC,  StringStore::Full, false, false},
+    {SF_FORMAT_OGG,   StringStore::Full, false, false},
+    {SF_FORMAT_MPEG,  StringStore::Id3,  false, false},
 };
 
 QString tr(const char *text)
@@ -52,12 +53,19 @@ bool formatOffersBext(int format)
     return containerFacts(format).bext;
 }
 
+bool formatOffersIxml(int format)
+{
+    return containerFacts(format).ixml;
+}
+
 QString whyFieldNotKept(int format, MetadataField field, const QByteArray &bytes)
 {
     const ContainerFacts facts = containerFacts(format);
     switch (fieldFacts(field).store) {
     case FieldStore::Bext:
         return facts.bext ? QString() : tr("this format has no broadcast (BEXT) record");
+    case FieldStore::Ixml:
+        return facts.ixml ? QString() : tr("this format has no iXML chunk");
     case FieldStore::Strings:
         break;
     }

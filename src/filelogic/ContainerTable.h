@@ -28,14 +28,17 @@ struct ContainerFacts {
     int major = 0;
     StringStore strings = StringStore::None;
     bool bext = false; // keeps a broadcast record
+    bool ixml = false; // keeps an iXML chunk
 };
 
 // The facts for the major type of a format word.
 ContainerFacts containerFacts(int format);
 
-// Whether the window offers the "Strings" and "BEXT" tabs for a format word.
+// Whether the window offers the "Strings", "BEXT" and "iXML" tabs for a
+// format word.
 bool formatOffersStrings(int format);
 bool formatOffersBext(int format);
+bool formatOffersIxml(int format);
 
 // Why a file of this format cannot keep the field holding these bytes of
 // UTF-8, in words for a message ("AIFF files cannot store a date"); empty

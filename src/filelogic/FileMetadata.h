@@ -24,6 +24,9 @@ struct FileMetadata {
     bool hasBext = false;
     // coding_history_size never exceeds kBextCodingHistoryCapacity here.
     BextRecord bext{};
+    // The first iXML chunk's payload (see IxmlChunk.h); unset when the file
+    // has none or its container keeps none.
+    std::optional<QByteArray> ixml;
 };
 
 // Reads the six strings and the bext record. The record is read into the

@@ -40,6 +40,13 @@ constexpr std::array<FieldFacts, kMetadataFieldCount> kFields = {{
     {F::MaxTruePeakLevel,     "maxTruePeakLevel",     "Max true peak level",      S::Bext,    K::Loudness, 0,              true},
     {F::MaxMomentaryLoudness, "maxMomentaryLoudness", "Max momentary loudness",   S::Bext,    K::Loudness, 0,              true},
     {F::MaxShortTermLoudness, "maxShortTermLoudness", "Max short-term loudness",  S::Bext,    K::Loudness, 0,              true},
+    {F::IxmlProject,          "ixml.project",         "Project",                  S::Ixml,    K::Text,     0,              true},
+    {F::IxmlScene,            "ixml.scene",           "Scene",                    S::Ixml,    K::Text,     0,              true},
+    {F::IxmlTake,             "ixml.take",            "Take",                     S::Ixml,    K::Text,     0,              true},
+    {F::IxmlTape,             "ixml.tape",            "Tape",                     S::Ixml,    K::Text,     0,              true},
+    {F::IxmlCircled,          "ixml.circled",         "Circled",                  S::Ixml,    K::Flag,     0,              true},
+    {F::IxmlNote,             "ixml.note",            "Note",                     S::Ixml,    K::Text,     0,              true},
+    {F::IxmlTrackName,        "ixml.track",           "Track",                    S::Ixml,    K::TrackName, 0,             true},
 }};
 
 // Each field has its row, so fieldFacts() always finds one.
@@ -71,6 +78,20 @@ const FieldFacts &fieldFacts(MetadataField field)
 QString fieldKey(MetadataField field)
 {
     return QString::fromLatin1(fieldFacts(field).key);
+}
+
+QString trackKey(int channel)
+{
+    return fieldKey(MetadataField::IxmlTrackName) + QString::number(channel);
+}
+
+int trackNamed(const QString &key)
+{
+    const QString prefix = fieldKey(MetadataField::IxmlTrackName);
+    bool ok = false;
+    const int channel = key.startsWith(prefix) ? key.mid(prefix.size()).toInt(&ok) : 0;
+    // Only the key trackKey makes: no sign, no leading zero.
+    return ok && channel > 0 && trackKey(channel) == key ? channel : 0;
 }
 
 std::optional<MetadataField> fieldNamed(const QString &key)

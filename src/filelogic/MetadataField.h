@@ -1,4 +1,4 @@
-// The editable texts of the Strings and BEXT tabs, in one table: each
+// The editable texts of the Strings, BEXT and iXML tabs, in one table: each
 // field's id, the key the command line knows it by, its caption, what text it
 // takes and where a file keeps it. The document keeps one text per field, the
 // window pairs each with a control of its own, the report, the batch and the
@@ -20,8 +20,10 @@ enum class MetadataField {
     Timecode, Version, UMID, CodingHistory,
     // The record's loudness fields (version 2 on), in the record's order.
     LoudnessValue, LoudnessRange, MaxTruePeakLevel, MaxMomentaryLoudness, MaxShortTermLoudness,
+    // The iXML chunk's production fields, and its tracks' names.
+    IxmlProject, IxmlScene, IxmlTake, IxmlTape, IxmlCircled, IxmlNote, IxmlTrackName,
 };
-constexpr int kMetadataFieldCount = 20;
+constexpr int kMetadataFieldCount = 27;
 constexpr int kLoudnessFieldCount = 5;
 constexpr int kStringFieldCount = 6;
 
@@ -29,6 +31,7 @@ constexpr int kStringFieldCount = 6;
 enum class FieldStore {
     Strings, // one of libsndfile's six strings (RIFF INFO, AIFF, tags)
     Bext,    // the broadcast record
+    Ixml,    // the iXML chunk
 };
 
 // What text a field takes beyond its length.
@@ -39,6 +42,11 @@ enum class FieldKind {
     Version,  // the record's version number, which the command line leaves to the save
     Umid,     // a binary identifier: hexadecimal on the command line
     Loudness, // hundredths, from -327.68 to 327.66; empty for none
+    Flag,     // TRUE or FALSE; empty for none
+    // One text per track, not one per file: the key of each is the row's
+    // key and the track's CHANNEL_INDEX ("ixml.track2"), and the texts sit
+    // beside the others (MetadataTexts::trackNames), not in the row's slot.
+    TrackName,
 };
 
 struct FieldFacts {
@@ -65,6 +73,11 @@ const FieldFacts &fieldFacts(MetadataField field);
 QString fieldKey(MetadataField field);
 // The field of a command-line key; nullopt for a key no field has.
 std::optional<MetadataField> fieldNamed(const QString &key);
+
+// The key of the name of the iXML track with this CHANNEL_INDEX (from 1).
+QString trackKey(int channel);
+// The CHANNEL_INDEX a track key names; 0 for any other key.
+int trackNamed(const QString &key);
 
 inline bool isStringField(MetadataField field)
 {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "filelogic/BextRecord.h"
+#include "rewrite/ChunkWriter.h"
 #include "rewrite/ReplacementFile.h"
 
 #include <sndfile.h>
@@ -54,6 +55,10 @@ struct RewriteJob {
     std::array<std::optional<QByteArray>, 6> strings;
     // Broadcast record to write; formats without one refuse it silently.
     std::optional<BextRecord> bext;
+    // Top-level chunks to set (an edited iXML chunk), written only where the
+    // file's chunks are edited (see ChunkEdits::chunks); a rewrite through
+    // libsndfile drops them with the file's other chunks.
+    QList<ChunkPayload> chunks;
 };
 
 // Where the time of a run went, for the benchmark and for diagnostics.

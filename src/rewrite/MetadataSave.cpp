@@ -4,6 +4,7 @@
 #include "filelogic/FileText.h"
 #include "filelogic/Timecode.h"
 #include "rewrite/InPlaceSave.h"
+#include "rewrite/IxmlSave.h"
 #include "rewrite/TagWriter.h"
 
 #include <QCoreApplication>
@@ -64,6 +65,7 @@ MetadataTexts metadataTexts(const FileMetadata &read, int samplerate)
         const auto &bytes = read.strings[size_t(i)];
         texts[size_t(i)] = bytes ? decodeFileText(*bytes) : QString();
     }
+    fillIxmlTexts(read, &texts);
     if (!read.hasBext)
         return texts;
     const BextRecord &b = read.bext;
@@ -135,6 +137,8 @@ void fillJobMetadata(const MetadataTexts &texts, const FileMetadata &read, int s
         if (!bytes.isEmpty())
             job->strings[size_t(i)] = bytes;
     }
+    if (const std::optional<ChunkPayload> ixml = ixmlChunkFor(texts, read))
+        job->chunks << *ixml;
     if (!withBext)
         return;
     const auto text = [&texts](F f) { return texts[size_t(f)]; };
@@ -197,7 +201,7 @@ SaveEngine saveEngineFor(const RewriteJob &job, const FileMetadata &read, bool e
             *notKept << tr("the file's other chunks (its structure could not be read: %1)").arg(why);
             return engine;
         }
-        ChunkSaveJob chunks{job.sourcePath, job.targetPath, source, strings, read.bext, job.bext, false, {}};
+        ChunkSaveJob chunks{job.sourcePath, job.targetPath, source, strings, read.bext, job.bext, false, job.chunks};
         chunks.removeBext = !job.bext && read.hasBext;
         engine.chunks = chunks;
     } else if (tagFormatSupported(source.format)) {

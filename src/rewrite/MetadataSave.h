@@ -10,6 +10,7 @@
 
 #include "container/TagReader.h"
 #include "filelogic/FileMetadata.h"
+#include "filelogic/IxmlChunk.h"
 #include "filelogic/MetadataField.h"
 #include "rewrite/FileRewriter.h"
 #include "rewrite/ReplacementFile.h"
@@ -25,11 +26,21 @@
 
 namespace rewrite {
 
-// One text per MetadataField, as the window's fields hold them.
-using MetadataTexts = std::array<QString, kMetadataFieldCount>;
+// One text per MetadataField, as the window's fields hold them, and the
+// iXML tracks' names, which are as many as the file has tracks.
+struct MetadataTexts {
+    std::array<QString, kMetadataFieldCount> fields;
+    TrackNames trackNames;
+
+    QString &operator[](size_t field) { return fields[field]; }
+    const QString &operator[](size_t field) const { return fields[field]; }
+    bool operator==(const MetadataTexts &o) const { return fields == o.fields && trackNames == o.trackNames; }
+    bool operator!=(const MetadataTexts &o) const { return !(*this == o); }
+};
 
 // The texts the window shows for what was read: empty where the file holds
-// nothing, the coding history with line breaks as a text field shows them.
+// nothing, the coding history and the iXML note with line breaks as a text
+// field shows them.
 MetadataTexts metadataTexts(const FileMetadata &read, int samplerate);
 
 // The five loudness fields, in the record's order, and their names for
@@ -46,9 +57,10 @@ QString loudnessTextProblem(const MetadataTexts &texts);
 // format then writes a record.
 bool textsHoldBext(const MetadataTexts &texts);
 
-// Fills job->strings and, when withBext, job->bext from the texts. Texts
-// equal to what was read keep the bytes they were read from (binary UMID,
-// Latin-1 text, a time reference finer than its timecode text).
+// Fills job->strings, job->chunks (an edited iXML chunk) and, when withBext,
+// job->bext from the texts. Texts equal to what was read keep the bytes they
+// were read from (binary UMID, Latin-1 text, a time reference finer than its
+// timecode text).
 void fillJobMetadata(const MetadataTexts &texts, const FileMetadata &read, int samplerate, bool withBext,
                      RewriteJob *job);
 

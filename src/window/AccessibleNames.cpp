@@ -57,12 +57,17 @@ const QHash<QString, QString> &overrides()
         {QStringLiteral("rightChannel"), QStringLiteral("Right output channel")},
         {QStringLiteral("waveformView"), QStringLiteral("Waveform")},
         {QStringLiteral("markerTable"), QStringLiteral("Markers")},
+        {QStringLiteral("ixmlWarning"), QStringLiteral("iXML chunk warning")},
+        {QStringLiteral("ixmlText"), QStringLiteral("iXML chunk as text")},
+        {QStringLiteral("ixmlTrackTable"), QStringLiteral("iXML tracks")},
+        {QStringLiteral("ixmlSpeed"), QStringLiteral("Speed and timecode rate")},
+        {QStringLiteral("ixmlUbits"), QStringLiteral("User bits")},
     };
     return table;
 }
 
 // The control groups of the document window, by name prefix.
-const char *const kGroupPrefixes[] = {"label", "string", "bext", "convert", "peak", "play"};
+const char *const kGroupPrefixes[] = {"label", "string", "bext", "ixml", "convert", "peak", "play"};
 
 // "labelBytesPerSecond" -> label, Bytes, Per, Second; "keepBEXTRecord" ->
 // keep, BEXT, Record; "label12" -> label, 12. Underscores separate too.

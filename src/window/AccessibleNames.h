@@ -10,7 +10,7 @@
 class QWidget;
 
 // The readable name for a control's object name: camel case split into
-// words, the group prefix (label, string, bext, convert, peak, play) dropped
+// words, the group prefix (label, string, bext, ixml, convert, peak, play) dropped
 // where the rest still says what the control is, acronyms kept
 // ("labelBytesPerSecond" -> "Bytes per second", "bextUMID" -> "UMID").
 // A few names read better from a table ("playSlider" -> "Play position").

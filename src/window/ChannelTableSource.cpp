@@ -39,6 +39,13 @@ void ChannelTableSource::setPeaks(const std::vector<double> &peaks)
         emit dataChanged(index(0, ValueColumn), index(m_rows - 1, ValueColumn));
 }
 
+void ChannelTableSource::setNaming(const ChannelNames &naming)
+{
+    m_naming = naming;
+    if (m_rows > 0)
+        emit dataChanged(index(0, NameColumn), index(m_rows - 1, NameColumn));
+}
+
 int ChannelTableSource::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : m_rows;
@@ -46,7 +53,7 @@ int ChannelTableSource::rowCount(const QModelIndex &parent) const
 
 int ChannelTableSource::columnCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : 2;
+    return parent.isValid() ? 0 : 3;
 }
 
 QVariant ChannelTableSource::data(const QModelIndex &index, int role) const
@@ -54,8 +61,10 @@ QVariant ChannelTableSource::data(const QModelIndex &index, int role) const
     if (!index.isValid() || !isSlot(index.row()))
         return QVariant();
     const int row = index.row();
-    if (index.column() == NameColumn)
+    if (index.column() == ChannelColumn)
         return role == Qt::DisplayRole ? QVariant(channelName(row)) : QVariant();
+    if (index.column() == NameColumn)
+        return role == Qt::DisplayRole ? QVariant(m_naming.nameOf(row)) : QVariant();
     if (m_type == ChannelTableTypeSelection)
         return role == Qt::CheckStateRole ? QVariant(channelIsSelected(row) ? Qt::Checked : Qt::Unchecked) : QVariant();
     if (role == Qt::DisplayRole)
@@ -91,8 +100,10 @@ QVariant ChannelTableSource::headerData(int section, Qt::Orientation orientation
     // count from 0.
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QVariant();
-    if (section == NameColumn)
+    if (section == ChannelColumn)
         return tr("Channel");
+    if (section == NameColumn)
+        return tr("Name");
     if (section == ValueColumn)
         return m_type == ChannelTableTypePeak ? tr("Peak") : tr("Keep");
     return QVariant();

@@ -1,9 +1,12 @@
 // Per-channel table model: one row per listed channel of the open file. The
 // same class backs the conversion's channel selection (a check column) and
-// the peak list (each channel's peak level in dB).
+// the peak list (each channel's peak level in dB); both name each channel
+// as the file does (an iXML track name, a speaker) in a column of its own.
 //
 // Threading: main thread only, like every Qt model.
 #pragma once
+
+#include "filelogic/ChannelNames.h"
 
 #include <QAbstractTableModel>
 
@@ -19,8 +22,9 @@ public:
     // Number of channel slots; channels beyond have no row.
     static constexpr int maxChannels = 256;
 
-    // Column 0 shows the channel name, column 1 the selection flag or peak.
-    enum Column { NameColumn = 0, ValueColumn = 1 };
+    // Column 0 shows "Channel #n", column 1 the selection flag or peak,
+    // column 2 the channel's own name.
+    enum Column { ChannelColumn = 0, ValueColumn = 1, NameColumn = 2 };
 
     explicit ChannelTableSource(QObject *parent = nullptr);
 
@@ -33,6 +37,8 @@ public:
     void setFormat(int format);
     // Peaks as scanPeaks() measured them, one per channel from 0.
     void setPeaks(const std::vector<double> &peaks);
+    // How the file names its channels.
+    void setNaming(const ChannelNames &naming);
 
     bool channelIsSelected(int channel) const { return isSlot(channel) && m_selected[size_t(channel)]; }
     double peak(int channel) const { return isSlot(channel) ? m_peaks[size_t(channel)] : 0.0; }
@@ -54,4 +60,5 @@ private:
     int m_format = 0;
     std::vector<bool> m_selected;
     std::vector<double> m_peaks;
+    ChannelNames m_naming;
 };

@@ -26,6 +26,13 @@ QWidget *fieldControl(const Ui::SoundFile &ui, MetadataField field)
     case F::MaxTruePeakLevel: return ui.bextMaxTruePeakLevel;
     case F::MaxMomentaryLoudness: return ui.bextMaxMomentaryLoudness;
     case F::MaxShortTermLoudness: return ui.bextMaxShortTermLoudness;
+    case F::IxmlProject: return ui.ixmlProject;
+    case F::IxmlScene: return ui.ixmlScene;
+    case F::IxmlTake: return ui.ixmlTake;
+    case F::IxmlTape: return ui.ixmlTape;
+    case F::IxmlCircled: return ui.ixmlCircled;
+    case F::IxmlNote: return ui.ixmlNote;
+    case F::IxmlTrackName: return ui.ixmlTrackTable;
     }
     return nullptr;
 }

@@ -16,7 +16,9 @@ namespace Ui {
 class SoundFile;
 }
 
-// The field's QLineEdit, or QPlainTextEdit for the coding history.
+// The field's QLineEdit, or QPlainTextEdit for the coding history and the
+// iXML note; the iXML circled flag's QCheckBox and, for the track names,
+// the iXML track table (both handled by IxmlTab, not as texts).
 QWidget *fieldControl(const Ui::SoundFile &ui, MetadataField field);
 
 // The label showing the report row with this key (ReportField::key);

@@ -6,6 +6,7 @@
 #include "window/ChannelTableSource.h"
 #include "window/ChunkTableModel.h"
 #include "window/FieldControls.h"
+#include "window/IxmlTab.h"
 #include "window/LoudnessPanel.h"
 #include "window/RecentFiles.h"
 
@@ -52,6 +53,8 @@ SoundFileWindow::SoundFileWindow(SoundFile *document, QWidget *parent)
     m_peakModel = new ChannelTableSource(this);
     m_peakModel->setType(ChannelTableTypePeak);
     ui.convertTable->setModel(m_convertModel);
+    m_ixmlTab = new IxmlTab(ui, document, this);
+    connect(m_ixmlTab, &IxmlTab::trackNamesEdited, this, &SoundFileWindow::showChannelNames);
     buildMenus();
     setUpConvertSheet();
     applyAccessibleNames(this);

@@ -19,6 +19,7 @@
 class ChannelTableSource;
 class ChunkTableModel;
 class MarkerTableModel;
+class IxmlTab;
 class QAction;
 class QFileDialog;
 class SoundFile;
@@ -109,6 +110,9 @@ private:
     void showPlaying(bool playing);
     void showPeakScanStarted();
     void showPeaks();
+    // The pop-ups' and channel tables' names for the channels, as the
+    // document names them now.
+    void showChannelNames();
 
     // Sheets, panels and alerts (SoundFileWindowSheets.cpp).
     void setUpConvertSheet();
@@ -129,6 +133,7 @@ private:
     ChannelTableSource *m_peakModel = nullptr;
     ChunkTableModel *m_chunkModel = nullptr;
     MarkerTableModel *m_markerModel = nullptr;
+    IxmlTab *m_ixmlTab = nullptr;
     bool m_closeConfirmed = false;
     // Guards against handing texts back while the window fills its fields.
     bool m_filling = false;

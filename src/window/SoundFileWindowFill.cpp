@@ -10,6 +10,7 @@
 #include "window/ChannelTableSource.h"
 #include "window/ChunkTableModel.h"
 #include "window/FieldControls.h"
+#include "window/IxmlTab.h"
 #include "window/MetadataWarnings.h"
 #include "cli/ChunkReport.h"
 
@@ -34,6 +35,8 @@ void SoundFileWindow::fillAll()
     fillTransport();
     fillChunks();
     fillMarkers();
+    m_ixmlTab->fill();
+    showChannelNames();
     setWindowModified(m_document->isDocumentEdited());
     m_filling = false;
     showConversionLoses();
@@ -212,6 +215,21 @@ void SoundFileWindow::showPeaks()
     ui.peakTable->setModel(m_peakModel);
     ui.peakTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     ui.peakTable->show();
+    showChannelNames();
+}
+
+void SoundFileWindow::showChannelNames()
+{
+    const ChannelNames naming = m_document->channelNames();
+    for (QComboBox *popUp : {ui.leftChannel, ui.rightChannel})
+        for (int i = 0; i < popUp->count(); ++i)
+            popUp->setItemText(i, naming.label(i));
+    m_convertModel->setNaming(naming);
+    m_peakModel->setNaming(naming);
+    // The column says nothing for a file that names no channel.
+    const bool named = naming.namesAny(std::clamp(m_document->info().channels, 0, kListedChannels));
+    for (QTableView *table : {ui.convertTable, ui.peakTable})
+        table->setColumnHidden(ChannelTableSource::NameColumn, !named);
 }
 
 void SoundFileWindow::fillChunks()

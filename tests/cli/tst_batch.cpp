@@ -11,6 +11,7 @@
 #include "ChunkFileBuilder.h"
 #include "CommandRun.h"
 #include "DocumentFixture.h"
+#include "RecorderTake.h"
 
 #include <QAction>
 #include <QDir>
@@ -61,13 +62,13 @@ QString stamp(const QString &path)
 
 // A WAV (or AIFF) built chunk by chunk, its bext bytes exactly as given.
 QByteArray bwf(const QByteArray &date, const QByteArray &time, const QByteArray &text, const QByteArray &history,
-               bool aiff = false)
+               bool aiff = false, const QByteArray &ixml = "<BWFXML/>")
 {
     const QByteArray bext = fixtures::bextRecord(text, "Orig", "Ref", date, time, 0, 1, "", "").left(602) + history;
     if (aiff)
         return B(ChunkContainer::Aiff).add("COMM", B::aiffCommon(1, 100, 16, 48000)).add("bext", bext)
             .add("SSND", B::be32(0) + B::be32(0) + QByteArray(200, 1)).bytes();
-    return B().add("fmt ", B::pcmFormat(3, 48000, 16)).add("bext", bext).add("iXML", "<BWFXML/>")
+    return B().add("fmt ", B::pcmFormat(3, 48000, 16)).add("bext", bext).add("iXML", ixml)
         .add("data", QByteArray(1200, 3)).bytes();
 }
 
@@ -148,7 +149,9 @@ private slots:
             {"originationDate", "2024-05-07"}, {"originationTime", "01:02:03"}, {"timecode", "001:00:00:5"},
             {"umid", "060a2b34"}, {"codingHistory", "A=PCM\n"}, {"loudnessValue", "-23.00"},
             {"loudnessRange", "4.00"}, {"maxTruePeakLevel", "-1.00"}, {"maxMomentaryLoudness", "-20.00"},
-            {"maxShortTermLoudness", "-21.00"}};
+            {"maxShortTermLoudness", "-21.00"}, {"ixml.project", "P"}, {"ixml.scene", "S"}, {"ixml.take", "2"},
+            {"ixml.tape", "T"}, {"ixml.circled", "TRUE"}, {"ixml.note", "N &\n<n>"}, {"ixml.track1", "Boom"},
+            {"ixml.track2", "Lav"}};
         QStringList args, keys;
         for (const auto &[key, value] : values)
             args << "--set" << key + '=' + value;
@@ -156,11 +159,13 @@ private slots:
         const QJsonObject report = QJsonDocument::fromJson(runWavquill({"--info", "--json", path}).out.toUtf8()).object();
         QVariantMap shown = report["strings"].toObject().toVariantMap();
         shown.insert(report["bext"].toObject().toVariantMap());
+        shown.insert(report["ixml"].toObject().toVariantMap());
         for (const auto &[key, value] : values) {
             QCOMPARE(shown.take(key).toString(), value);
             keys << key;
         }
-        QCOMPARE(shown.keys(), QStringList{"version"});
+        QCOMPARE(shown.keys(), QString("ixml.fileSampleRate ixml.fileUid ixml.timecodeFlag ixml.timecodeRate ixml.ubits "
+                                       "version").split(' '));
         QCOMPARE(runWavquill({"--export-csv", path}).out.section("\r\n", 0, 0), "file," + keys.join(','));
     }
 
@@ -205,6 +210,28 @@ private slots:
         QVERIFY(runWavquill({"--info", path}).err.isEmpty());
     }
 
+    // A chunk's payload out and in again, byte for byte; only well-formed
+    // UTF-8 XML goes in, and a file holding it already is left alone.
+    void chunksInAndOut()
+    {
+        const QByteArray chunk = recorder::ixml();
+        const QString from = m_dir.filePath("from.wav"), to = m_dir.filePath("to.wav"), xml = m_dir.filePath("x.xml");
+        QVERIFY(docfix::writeFileBytes(from, recorder::take(2, chunk)) && docfix::writeFileBytes(to, recorder::take(2, {})));
+        QProcess program;
+        program.start(WAVQUILL_BINARY, {"--export-chunk", "iXML", from});
+        QVERIFY(program.waitForFinished() && program.exitCode() == 0);
+        QCOMPARE(program.readAllStandardOutput(), chunk);
+        QVERIFY(docfix::writeFileBytes(xml, runWavquill({"--export-chunk", "iXML", from}).out.toLatin1()));
+        QCOMPARE(runWavquill({"--import-chunk", "iXML=" + xml, to}).status, 0);
+        QCOMPARE(readChunkOf(to, "iXML").value_or(""), chunk);
+        const QString written = stamp(to);
+        QCOMPARE(runWavquill({"--import-chunk", "iXML=" + xml, "--dry-run", to}).out, QString());
+        QVERIFY(docfix::writeFileBytes(xml, "<BWFXML><SCENE>"));
+        QVERIFY(runWavquill({"--import-chunk", "iXML=" + xml, to}).err.endsWith("nothing was written\n"));
+        QCOMPARE(runWavquill({"--export-chunk", "axml", to}).status, 1);
+        QCOMPARE(stamp(to), written);
+    }
+
     // Through a spreadsheet and back: every cell quoted, LF row ends, CR LF
     // inside cells, paths relative to the CSV; a cell a spreadsheet would run
     // as a formula goes out with a ' before it and comes back without.
@@ -217,7 +244,7 @@ private slots:
         const QString umid = "060a2b34 01010105 01010d20 13000000 00010203";
         QCOMPARE(runWavquill({"--set", "codingHistory=" + history, "--set", "umid=" + umid.toUpper().remove(' '),
                               "--set", "loudnessValue=-23", "--set", "title==cmd|' /C calc'!A0", "--set", "artist=@x",
-                              "c1.wav"}).status, 0);
+                              "--set", "ixml.track2=Boom", "c1.wav"}).status, 0);
         QCOMPARE(QByteArray(metadataOf(files[0]).bext.umid, 64), QByteArray::fromHex(umid.toLatin1()).leftJustified(64, 0));
         const CommandRun exported = runWavquill({"--export-csv", "c1.wav", "c2.flac"});
         QDir::setCurrent(QDir::rootPath());
@@ -232,6 +259,11 @@ private slots:
         const QStringList cells{"'=x", "-1.5", "\t-"};
         QCOMPARE(csvRow(cells), "''=x,-1.5,'\t-\r\n");
         QCOMPARE(parseCsv(csvRow(cells), &error)->value(0), cells);
+        // A column for each track a file names; empty cells where a file
+        // has no such track, which the import leaves alone.
+        QCOMPARE(rows[0].mid(rows[0].indexOf("ixml.track1")), (QStringList{"ixml.track1", "ixml.track2"}));
+        QCOMPARE(rows[1].mid(rows[0].indexOf("ixml.track1")) + rows[2].mid(rows[0].indexOf("ixml.track1")),
+                 (QStringList{"", "Boom", "", ""}));
         // As a spreadsheet may give the numbers back: no change either.
         rows[1][rows[0].indexOf("loudnessValue")] = "-23";
         rows[1][rows[0].indexOf("umid")] = umid.toUpper().remove(' ');
@@ -281,6 +313,12 @@ private slots:
         QTest::newRow("bext in AIFF") << bwf("", "", "", good, true) << "" << QStringList{"bext"};
         QTest::newRow("MD5 chunk of 15 bytes") << B().add("fmt ", B::pcmFormat(1, 48000, 16)).add("data", QByteArray(200, 1))
             .add("MD5 ", QByteArray(15, 'x')).bytes() << "" << QStringList{"md5"};
+        QTest::newRow("iXML not well-formed") << recorder::take(2, "<BWFXML><SCENE>") << "" << QStringList{"ixml"};
+        QTest::newRow("iXML tracks and rate") << recorder::take(2, recorder::ixml({"A", "B", "C"}).replace("48000", "44100"))
+                                              << "" << QStringList{"ixml", "ixml.track3", "ixml"};
+        const QByteArray section = "<BWFXML><BEXT><BWF_DESCRIPTION>Take 2</BWF_DESCRIPTION><BWF_TIME_REFERENCE_LOW>0"
+                                   "</BWF_TIME_REFERENCE_LOW><BWF_TIME_REFERENCE_HIGH>1</BWF_TIME_REFERENCE_HIGH></BEXT></BWFXML>";
+        QTest::newRow("iXML BEXT section") << bwf("", "", "Take 1", good, false, section) << "" << QStringList{"ixml", "ixml"};
     }
     // --check, and the window's marks for the same findings.
     void check()
@@ -300,14 +338,15 @@ private slots:
         QCOMPARE(r.status, keys.isEmpty() ? 0 : 1);
 
         SoundFileWindow *window = docfix::openWindow(path);
+        // The iXML tab lists what it finds instead of marking a field.
+        QCOMPARE(window->ui.ixmlWarning->isHidden(), !keys.join(' ').contains("ixml"));
         QStringList marked;
         for (MetadataField field : batchFields())
             if (QWidget *control = fieldControl(window->ui, field);
                 control->findChild<QAction *>("metadataWarning") || control->findChild<QLabel *>("metadataWarning"))
                 marked << fieldKey(field);
         docfix::closeAllDocuments();
-        keys.removeAll("bext");
-        keys.removeAll("md5");
+        keys.removeIf([](const QString &key) { return key == "bext" || key == "md5" || key.startsWith("ixml"); });
         QCOMPARE(marked, keys);
     }
 

@@ -65,6 +65,9 @@ private slots:
         row("unknown option left to Qt", {"-x", "a"}, M::Gui, "", {"a"});
         row("unknown option with --info", {"--info", "--infox", "a"}, M::UsageError, "i", {"a"});
         row("completion words of no kind", {"--completion-words", "x"}, M::UsageError, "", {});
+        row("chunk id too long", {"--export-chunk", "iXMLs", "a"}, M::UsageError, "", {"a"});
+        row("chunk of two files", {"--export-chunk", "iXML", "a", "b"}, M::UsageError, "", {"a", "b"});
+        row("import without a path", {"--import-chunk", "iXML", "a"}, M::UsageError, "", {"a"});
     }
     // Parsed, and carried out: the files named here do not exist.
     void options()

@@ -121,7 +121,7 @@ private slots:
         const QString out = ownPath ? path : path + QStringLiteral(".out.wav");
         auto doc = docfix::open(path);
         doc->setKeepBext(keep);
-        for (int f = int(F::Description); cleared && f < kMetadataFieldCount; ++f)
+        for (int f = int(F::Description); cleared && f <= int(F::MaxShortTermLoudness); ++f)
             doc->setText(MetadataField(f), QString());
         doc->setText(F::Timecode, cleared ? QString() : QStringLiteral("000:00:02:0"));
         QVERIFY(docfix::chooseConvertFormat(*doc, SF_FORMAT_WAV | SF_FORMAT_PCM_24));
@@ -129,7 +129,7 @@ private slots:
         QVERIFY(cleared ? docfix::save(*doc) : doc->convertToURL(QUrl::fromLocalFile(out), true));
         const FileMetadata written = docfix::metadataOf(out);
         QVERIFY(opened.count() == int(!ownPath) && written.hasBext == keep && timeReference(written.bext) == (keep ? 96000u : 0u));
-        for (int f = int(F::Description); ownPath && f < kMetadataFieldCount; ++f)
+        for (int f = int(F::Description); ownPath && f <= int(F::MaxShortTermLoudness); ++f)
             QVERIFY2(doc->text(MetadataField(f)).isEmpty() != keep, qPrintable(fieldKey(MetadataField(f))));
         doc->setText(F::Title, QStringLiteral("after"));
         QVERIFY(docfix::save(*doc));

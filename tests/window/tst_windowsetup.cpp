@@ -48,7 +48,7 @@ private slots:
         // Up to 256 channels are listed; a note says so when there are more.
         const int listed = std::min(channels, 256);
         for (QComboBox *popUp : {w->ui.leftChannel, w->ui.rightChannel})
-            QVERIFY(popUp->count() == listed && popUp->itemText(listed - 1) == QStringLiteral("Channel #%1").arg(listed - 1));
+            QVERIFY(popUp->count() == listed && popUp->itemText(listed - 1).startsWith(QStringLiteral("Channel #%1").arg(listed - 1)));
         QVERIFY(w->ui.rightChannel->currentIndex() == (channels > 1) && w->ui.convertTable->model()->rowCount() == listed);
         QCOMPARE(w->ui.convertChannelsNote->isHidden(), channels <= 256);
     }
@@ -85,6 +85,8 @@ private slots:
                                              "A=PCM,F=48000,W=24,M=stereo,T=Recorder\r\nA=PCM,T=WavQuill\r\n");
         SoundFileWindow *w = docfix::openWindow(m_dir, QStringLiteral("fields-%1.wav").arg(withBext), spec);
         for (int i = 0; i < kMetadataFieldCount; ++i) {
+            if (fieldFacts(MetadataField(i)).store == FieldStore::Ixml)
+                continue; // the iXML tab's own tests
             QWidget *control = fieldControl(w->ui, MetadataField(i));
             auto *edit = qobject_cast<QPlainTextEdit *>(control);
             const QString text = edit ? edit->toPlainText() : qobject_cast<QLineEdit *>(control)->text();
