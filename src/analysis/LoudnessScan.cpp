@@ -1,6 +1,7 @@
 #include "analysis/LoudnessScan.h"
 
 #include "analysis/LoudnessPass.h"
+#include "filelogic/SoundHandle.h"
 
 #include <QFile>
 #include <QThread>
@@ -21,8 +22,6 @@ constexpr int kMaxChannels = 64;
 constexpr int kMinRate = 16;
 constexpr int kMaxRate = 2822400;
 constexpr auto kProgressInterval = std::chrono::milliseconds(50);
-
-using SoundFile = std::unique_ptr<SNDFILE, int (*)(SNDFILE *)>;
 
 // What the workers of one measurement share.
 struct Scan {
@@ -60,7 +59,7 @@ void work(Scan &scan)
 {
     try {
         SF_INFO info{};
-        SoundFile file(sf_open(scan.name.constData(), SFM_READ, &info), &sf_close);
+        const SoundHandle file(sf_open(scan.name.constData(), SFM_READ, &info));
         if (!file) {
             scan.fail(QString::fromUtf8(sf_strerror(nullptr)));
         } else if (info.channels != scan.plan.channels || info.samplerate != scan.plan.rate) {
@@ -129,7 +128,7 @@ LoudnessResult measureLoudness(const QString &path, std::atomic<bool> *cancel,
     LoudnessResult result;
     const QByteArray name = QFile::encodeName(path);
     SF_INFO info{};
-    SoundFile probe(sf_open(name.constData(), SFM_READ, &info), &sf_close);
+    SoundHandle probe(sf_open(name.constData(), SFM_READ, &info));
     if (!probe) {
         result.error = QString::fromUtf8(sf_strerror(nullptr));
         return result;
@@ -141,7 +140,7 @@ LoudnessResult measureLoudness(const QString &path, std::atomic<bool> *cancel,
     }
     const int threads = options.threads > 0 ? options.threads : std::max(1, QThread::idealThreadCount());
     const LoudnessPlan plan = planLoudness(probe.get(), info, threads, options.segmentSeconds);
-    probe.reset();
+    probe.close();
 
     Scan scan(name, plan, info.frames, cancel);
     if (progress)

@@ -256,7 +256,8 @@ void runOverview(const QString &path, const SF_INFO &expected, int buckets, Wave
                  const std::atomic<bool> &cancel)
 {
     BucketFiller filler(expected, buckets);
-    SNDFILE *file = reopenSoundFile(path, expected, true);
+    const SoundHandle handle = reopenSoundFile(path, expected, true);
+    SNDFILE *file = handle.get();
     if (!file) {
         filler.publish(shared, true, false, true);
         return;
@@ -275,7 +276,6 @@ void runOverview(const QString &path, const SF_INFO &expected, int buckets, Wave
     }
     const bool cancelled = cancel.load();
     const bool failed = !cancelled && sf_error(file) != SF_ERR_NO_ERROR;
-    sf_close(file);
     if (!cancelled)
         filler.finish();
     filler.publish(shared, true, !cancelled && !failed, failed);

@@ -15,7 +15,6 @@
 #include <QTextStream>
 
 #include <algorithm>
-#include <memory>
 #include <numeric>
 
 namespace {
@@ -150,11 +149,10 @@ int runConvert(const ConvertRequest &request, QTextStream &, QTextStream &err)
     const QString target = QFileInfo(request.target).absoluteFilePath();
     SF_INFO info{};
     DocumentError openError;
-    SNDFILE *handle = openSoundFile(source, &info, nullptr, &openError);
+    const SoundHandle opened = openSoundFile(source, &info, nullptr, &openError);
+    SNDFILE *handle = opened.get();
     if (!handle)
         return fail(request.source, openError.localizedDescription, 1);
-    // The tab's choices; the file is closed on every way out.
-    std::unique_ptr<SNDFILE, int (*)(SNDFILE *)> closer(handle, sf_close);
     QString error;
     const int format = convertFormatNamed(request.format, &error);
     std::vector<int> channels(size_t(info.channels));
@@ -176,14 +174,12 @@ int runConvert(const ConvertRequest &request, QTextStream &, QTextStream &err)
     notKept = rewrite::textsNotKept(engine, job) + notKept;
     const QStringList notCarried = format == info.format && job.channels.empty()
         ? QStringList() : chunksNotCarried(source, info.format) + rewrite::tagsNotCarried(source, format);
-    SNDFILE *reader = info.seekable ? handle : reopenSoundFile(source, info, false);
-    if (!reader)
+    const SoundHandle reopened = info.seekable ? SoundHandle() : reopenSoundFile(source, info, false);
+    job.source = info.seekable ? handle : reopened.get();
+    if (!job.source)
         return fail(request.source, tr("the file can no longer be read from its start"), 1);
-    job.source = reader;
     BatchRun interrupt(err, 1);
     const QString why = write(job, engine);
-    if (reader != handle)
-        sf_close(reader);
     if (!why.isEmpty())
         return interrupt.status(fail(request.target, why, 1));
     if (!notCarried.isEmpty())

@@ -99,17 +99,12 @@ QString canonicalValue(F field, const QString &value)
 }
 
 struct OpenFile {
-    SNDFILE *handle = nullptr;
+    // After a save this is the replaced file's last handle, and closing it
+    // frees the old file: work for this thread, which runs beside the
+    // others, not for one thread that all the files would queue for.
+    SoundHandle handle;
     SF_INFO info{};
     FileMetadata read;
-    ~OpenFile()
-    {
-        // After a save this is the replaced file's last handle, and closing
-        // it frees the old file: work for this thread, which runs beside
-        // the others, not for one thread that all the files would queue for.
-        if (handle)
-            sf_close(handle);
-    }
     bool open(const QString &path, QString *error)
     {
         DocumentError why;
@@ -118,7 +113,7 @@ struct OpenFile {
             *error = why.localizedDescription.isEmpty() ? tr("Unable to open the file.") : why.localizedDescription;
             return false;
         }
-        read = readSavedMetadata(handle, info.format, path);
+        read = readSavedMetadata(handle.get(), info.format, path);
         return true;
     }
     // The fields as the command line reads and writes them.
@@ -163,7 +158,8 @@ QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &
         return {};
     // A file libsndfile cannot seek in is read from its start through a
     // handle of its own.
-    job.source = file.info.seekable ? file.handle : reopenSoundFile(path, file.info, false);
+    const SoundHandle reopened = file.info.seekable ? SoundHandle() : reopenSoundFile(path, file.info, false);
+    job.source = file.info.seekable ? file.handle.get() : reopened.get();
     if (!job.source)
         return tr("the file can no longer be read from its start");
     ReplacementFile temp;
@@ -175,8 +171,6 @@ QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &
         result.detail = why;
     else
         result = rewrite::runSave(job, engine, temp, [](double) { return !BatchRun::stopRequested(); });
-    if (job.source != file.handle)
-        sf_close(job.source);
     *stopped = result.cancelled;
     if (result.cancelled)
         return tr("interrupted; left as it was");

@@ -29,23 +29,22 @@ FileReport inspectFile(const QString &file, bool info, bool peak)
     SF_INFO sfinfo{};
     qint64 size = 0;
     DocumentError error;
-    SNDFILE *handle = openSoundFile(QFileInfo(file).absoluteFilePath(), &sfinfo, &size, &error);
+    const SoundHandle handle = openSoundFile(QFileInfo(file).absoluteFilePath(), &sfinfo, &size, &error);
     if (!handle) {
         report.error = error.localizedDescription.isEmpty() ? QStringLiteral("Unable to open the file.")
                                                             : error.localizedDescription;
         return report;
     }
     if (info) {
-        report.sections = infoSections(handle, sfinfo, size, QFileInfo(file).absoluteFilePath());
+        report.sections = infoSections(handle.get(), sfinfo, size, QFileInfo(file).absoluteFilePath());
         if (chunkSaveSupported(sfinfo.format))
             report.sections.append(chunksSection(QFileInfo(file).absoluteFilePath()));
     }
     if (peak) {
         std::vector<double> peaks;
-        scanPeaks(handle, sfinfo, peaks, {});
+        scanPeaks(handle.get(), sfinfo, peaks, {});
         report.sections.append(peakSection(peaks, sfinfo.format));
     }
-    sf_close(handle);
     return report;
 }
 

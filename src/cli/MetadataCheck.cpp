@@ -1,5 +1,6 @@
 #include "cli/MetadataCheck.h"
 
+#include "container/TagReader.h"
 #include "filelogic/ContainerTable.h"
 #include "filelogic/SoundFileOpen.h"
 #include "cli/BatchEdit.h"
@@ -137,13 +138,12 @@ bool checkFile(const QString &path, QList<MetadataFinding> *findings, QString *e
     const QString absolute = QFileInfo(path).absoluteFilePath();
     SF_INFO info{};
     DocumentError why;
-    SNDFILE *handle = openSoundFile(absolute, &info, nullptr, &why);
+    const SoundHandle handle = openSoundFile(absolute, &info, nullptr, &why);
     if (!handle) {
         *error = why.localizedDescription;
         return false;
     }
-    const FileMetadata read = readSavedMetadata(handle, info.format, absolute);
-    sf_close(handle);
+    const FileMetadata read = readSavedMetadata(handle.get(), info.format, absolute);
     QString ignored;
     const std::optional<ChunkList> chunks = chunkSaveSupported(info.format) ? readChunksOf(absolute, &ignored) : std::nullopt;
     *findings = checkMetadata(read, info.format, chunks);

@@ -78,7 +78,7 @@ void SoundFile::setWindowForSheet(QWidget *window, QObject *windowObject)
 
 void SoundFile::fillFromFile()
 {
-    m_metadata = readSavedMetadata(m_sndfile, m_sfinfo.format, m_fileURL.toLocalFile());
+    m_metadata = readSavedMetadata(m_sndfile.get(), m_sfinfo.format, m_fileURL.toLocalFile());
     fillTexts();
     m_chunkError.clear();
     m_chunks = chunkSaveSupported(m_sfinfo.format) ? readChunksOf(m_fileURL.toLocalFile(), &m_chunkError) : std::nullopt;
@@ -157,14 +157,15 @@ QStringList SoundFile::conversionLoses() const
 SNDFILE *SoundFile::readingHandle()
 {
     if (m_sfinfo.seekable || !m_sndfile)
-        return m_sndfile;
-    return reopenSoundFile(m_fileURL.toLocalFile(), m_sfinfo, false);
+        return m_sndfile.get();
+    m_ownReader = reopenSoundFile(m_fileURL.toLocalFile(), m_sfinfo, false);
+    return m_ownReader.get();
 }
 
 void SoundFile::releaseReadingHandle(SNDFILE *handle)
 {
-    if (handle && handle != m_sndfile)
-        sf_close(handle);
+    if (handle == m_ownReader.get())
+        m_ownReader.close();
 }
 
 void SoundFile::setBusy(bool busy)
@@ -186,9 +187,6 @@ void SoundFile::close()
     delete m_renderer;
     m_renderer = nullptr;
     m_playing = false;
-    if (m_sndfile) {
-        sf_close(m_sndfile);
-        m_sndfile = nullptr;
-    }
+    m_sndfile.close();
     emit closed();
 }

@@ -15,6 +15,7 @@
 #include "filelogic/FormatList.h"
 #include "filelogic/MetadataField.h"
 #include "filelogic/PlayPosition.h"
+#include "filelogic/SoundHandle.h"
 #include "container/ChunkList.h"
 
 #include <sndfile.h>
@@ -82,7 +83,7 @@ public:
     bool isBusy() const { return m_busy; }
 
     // --- the file as read ------------------------------------------------------
-    SNDFILE *handle() const { return m_sndfile; }
+    SNDFILE *handle() const { return m_sndfile.get(); }
     const SF_INFO &info() const { return m_sfinfo; }
     qint64 fileSize() const { return m_fileSize; }
     const FileMetadata &metadataAsRead() const { return m_metadata; }
@@ -271,6 +272,7 @@ private:
     // which releaseReadingHandle closes.
     SNDFILE *readingHandle();
     void releaseReadingHandle(SNDFILE *handle);
+    SoundHandle m_ownReader; // readingHandle's, for a file that cannot seek
     bool reopenAfterReplace(const QString &path, DocumentError *error);
     // After the shared handle was used for something else, the renderer
     // re-reads from the position it plays; running playback goes on.
@@ -283,7 +285,7 @@ private:
     // close(): cancels and joins the workers.
     void stopLoudness();
 
-    SNDFILE *m_sndfile = nullptr;
+    SoundHandle m_sndfile;
     SF_INFO m_sfinfo{};
     qint64 m_fileSize = 0;
     QUrl m_fileURL;

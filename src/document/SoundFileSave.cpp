@@ -284,7 +284,7 @@ bool SoundFile::reopenAfterReplace(const QString &path, DocumentError *error)
     SF_INFO info{};
     qint64 size = 0;
     DocumentError openError;
-    SNDFILE *reopened = openSoundFile(path, &info, &size, &openError);
+    SoundHandle reopened = openSoundFile(path, &info, &size, &openError);
     if (!reopened) {
         // The old handle still reads the previous contents; the document
         // stays usable on it, and the user learns what happened.
@@ -299,8 +299,8 @@ bool SoundFile::reopenAfterReplace(const QString &path, DocumentError *error)
         m_renderer->pause();
     // The old handle may be the replaced file's last: closing it frees that
     // file, which the save need not wait for.
-    HandleCloser::closeLater(m_sndfile);
-    m_sndfile = reopened;
+    HandleCloser::closeLater(std::move(m_sndfile));
+    m_sndfile = std::move(reopened);
     m_sfinfo = info;
     m_fileSize = size;
     const bool edited = m_modified;

@@ -32,7 +32,7 @@ void SoundFile::createRenderer()
         connect(m_renderer, &AudioRenderer::filePositionChanged, this, &SoundFile::filePositionChanged);
         connect(m_renderer, &AudioRenderer::eof, this, &SoundFile::eof);
     }
-    m_renderer->set_sndfile(m_sndfile, &m_sfinfo);
+    m_renderer->set_sndfile(m_sndfile.get(), &m_sfinfo);
     m_renderer->setLeftOutputMapping(m_leftChannel);
     m_renderer->setRightOutputMapping(m_rightChannel);
 }
@@ -40,15 +40,14 @@ void SoundFile::createRenderer()
 void SoundFile::rewindUnseekable()
 {
     // Back to the start the only way such a file allows: open it again.
-    SNDFILE *reopened = reopenSoundFile(m_fileURL.toLocalFile(), m_sfinfo, false);
+    SoundHandle reopened = reopenSoundFile(m_fileURL.toLocalFile(), m_sfinfo, false);
     if (!reopened)
         return;
     const bool wasPlaying = m_playing;
     stopTransport();
     delete m_renderer;
     m_renderer = nullptr;
-    sf_close(m_sndfile);
-    m_sndfile = reopened;
+    m_sndfile = std::move(reopened);
     createRenderer();
     if (wasPlaying)
         play(this);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "filelogic/DocumentError.h"
+#include "filelogic/SoundHandle.h"
 
 #include <sndfile.h>
 
@@ -13,12 +14,12 @@
 
 // Opens a regular file read-only. Directories and FIFOs are refused before
 // libsndfile sees them (it would block or fail oddly). On success fills
-// *info and, when given, *fileSize; on failure returns null and fills *error
+// *info and, when given, *fileSize; on failure returns no handle and fills *error
 // (domain "libsndfileError", code -1, libsndfile's text) when given.
-SNDFILE *openSoundFile(const QString &path, SF_INFO *info, qint64 *fileSize, DocumentError *error);
+SoundHandle openSoundFile(const QString &path, SF_INFO *info, qint64 *fileSize, DocumentError *error);
 
 // Opens path again and returns the handle only when it still holds the
 // stream described by `expected`: same format and channels, and the same
 // frame count when checkFrames. A headerless (RAW) file is read with the
-// layout it was opened with. On failure returns null and says why in *why.
-SNDFILE *reopenSoundFile(const QString &path, const SF_INFO &expected, bool checkFrames, QString *why = nullptr);
+// layout it was opened with. On failure returns no handle and says why in *why.
+SoundHandle reopenSoundFile(const QString &path, const SF_INFO &expected, bool checkFrames, QString *why = nullptr);

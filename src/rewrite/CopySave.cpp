@@ -1,5 +1,6 @@
 #include "rewrite/CopySave.h"
 
+#include "filelogic/SoundHandle.h"
 #include "rewrite/ChunkCopy.h"
 #include "rewrite/ReplacementFile.h"
 
@@ -40,10 +41,8 @@ struct Fd {
 QString sameStream(const QString &path, const SF_INFO &want)
 {
     SF_INFO info{};
-    SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
-    if (!f)
+    if (!SoundHandle(sf_open(QFile::encodeName(path).constData(), SFM_READ, &info)))
         return tr("The new file cannot be read: %1").arg(QString::fromLocal8Bit(sf_strerror(nullptr)));
-    sf_close(f);
     if (info.format != want.format || info.channels != want.channels || info.samplerate != want.samplerate
         || info.frames != want.frames)
         return tr("The new file does not have the original's format, channels, rate and length.");

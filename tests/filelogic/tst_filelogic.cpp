@@ -37,7 +37,7 @@ class TstFileLogic : public QObject {
     static FileMetadata metadataOf(const QString &path)
     {
         SF_INFO info;
-        const std::unique_ptr<SNDFILE, int (*)(SNDFILE *)> f(openSoundFile(path, &info, nullptr, nullptr), sf_close);
+        const SoundHandle f = openSoundFile(path, &info, nullptr, nullptr);
         return readFileMetadata(f.get());
     }
 
