@@ -1,11 +1,12 @@
 #include "cli/BatchConvert.h"
 
+#include "container/TagReader.h"
 #include "filelogic/ContainerTable.h"
 #include "filelogic/FormatList.h"
 #include "filelogic/SoundFileOpen.h"
 #include "cli/BatchProgress.h"
 #include "rewrite/ChunkSave.h"
-#include "rewrite/MetadataSave.h"
+#include "rewrite/SavePlan.h"
 #include "rewrite/TagWriter.h"
 
 #include <sndfile.h>
@@ -68,39 +69,6 @@ qsizetype entryNamed(const QList<FormatEntry> &entries, const QString &name, con
                 if ((entries[i].format & mask) == n.format)
                     return i;
     return -1;
-}
-
-// The job the Convert tab builds for these choices.
-RewriteJob convertJob(SNDFILE *handle, const SF_INFO &info, const QString &source, const QString &target, int format,
-                      const std::vector<int> &channels)
-{
-    RewriteJob job;
-    job.source = handle;
-    job.sourceInfo = info;
-    job.sourcePath = source;
-    const bool inPlace = isSameFile(source, target) || source == target;
-    job.requireAllFrames = inPlace;
-    job.targetPath = inPlace ? source : target;
-    job.targetInfo = info;
-    job.targetInfo.format = format;
-    job.targetInfo.channels = int(channels.size());
-    if (job.targetInfo.channels != info.channels)
-        job.channels = channels;
-    return job;
-}
-
-// Writes the job; the failure's reason, or empty.
-QString write(const RewriteJob &job, const SaveEngine &engine)
-{
-    ReplacementFile temp;
-    QString why;
-    if (engine.writesReplacement() && !temp.create(job.targetPath, &why))
-        return why;
-    // Ctrl+C cancels after the current block; the new file goes with it.
-    const RewriteResult result = rewrite::runSave(job, engine, temp, [](double) { return !BatchRun::stopRequested(); });
-    if (result.ok)
-        return {};
-    return result.cancelled ? tr("interrupted; nothing was written") : result.detail;
 }
 
 } // namespace
@@ -167,19 +135,19 @@ int runConvert(const ConvertRequest &request, QTextStream &, QTextStream &err)
     const FileMetadata read = readSavedMetadata(handle, info.format, source);
     // The tab offers to keep a record only where the file has one.
     const bool keepBext = request.keepBext && read.hasBext;
-    RewriteJob job = convertJob(handle, info, source, target, format, channels);
-    rewrite::fillJobMetadata(rewrite::metadataTexts(read, info.samplerate), read, info.samplerate, keepBext, &job);
-    QStringList notKept;
-    const SaveEngine engine = rewrite::saveEngineFor(job, read, false, keepBext != read.hasBext, &notKept);
-    notKept = rewrite::textsNotKept(engine, job) + notKept;
-    const QStringList notCarried = format == info.format && job.channels.empty()
+    rewrite::SavePlan plan = rewrite::planSave({source, info, read, rewrite::metadataTexts(read, info.samplerate),
+                                                rewrite::UmidText::Shown, false, target,
+                                                rewrite::ConversionSettings{format, channels, keepBext}});
+    const QStringList notKept = plan.textsLost + plan.fileLoses;
+    const QStringList notCarried = format == info.format && plan.job.channels.empty()
         ? QStringList() : chunksNotCarried(source, info.format) + rewrite::tagsNotCarried(source, format);
-    const SoundHandle reopened = info.seekable ? SoundHandle() : reopenSoundFile(source, info, false);
-    job.source = info.seekable ? handle : reopened.get();
-    if (!job.source)
-        return fail(request.source, tr("the file can no longer be read from its start"), 1);
     BatchRun interrupt(err, 1);
-    const QString why = write(job, engine);
+    QString why = plan.error;
+    if (why.isEmpty() && plan.prepare(&why)) {
+        // Ctrl+C cancels after the current block; the new file goes with it.
+        const RewriteResult result = plan.run([](double) { return !BatchRun::stopRequested(); });
+        why = result.ok ? QString() : result.cancelled ? tr("interrupted; nothing was written") : result.detail;
+    }
     if (!why.isEmpty())
         return interrupt.status(fail(request.target, why, 1));
     if (!notCarried.isEmpty())

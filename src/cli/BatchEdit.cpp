@@ -1,5 +1,6 @@
 #include "cli/BatchEdit.h"
 
+#include "container/TagReader.h"
 #include "filelogic/BextLoudness.h"
 #include "filelogic/ContainerTable.h"
 #include "filelogic/FileText.h"
@@ -7,8 +8,8 @@
 #include "filelogic/Timecode.h"
 #include "cli/BatchProgress.h"
 #include "cli/FileReport.h"
-#include "rewrite/ReplacementFile.h"
 #include "rewrite/RewriteMetadata.h"
+#include "rewrite/SavePlan.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -125,52 +126,26 @@ struct OpenFile {
     }
 };
 
-// Saves the texts (as OpenFile::texts() gives them, `was` before the
-// edits) into the file in place, as the window's Save does. *stopped tells a
-// save that Ctrl+C stopped.
-QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &was,
-             const rewrite::MetadataTexts &texts, bool dryRun, bool *stopped)
+// Saves the texts (as OpenFile::texts() gives them) into the file in place,
+// as the window's Save does. *stopped tells a save that Ctrl+C stopped.
+QString save(const QString &path, const OpenFile &file, const rewrite::MetadataTexts &texts, bool dryRun,
+             bool *stopped)
 {
     if (rewrite::isReadOnlyFile(path))
         return tr("the file is read-only");
-    RewriteJob job;
-    job.sourceInfo = file.info;
-    job.sourcePath = path;
-    job.targetPath = path;
-    job.targetInfo = file.info;
-    // Replacing the file must never shorten it.
-    job.requireAllFrames = true;
-    // The UMID goes in as bytes, not as the window's text of it: an
-    // untouched one keeps its own.
-    rewrite::MetadataTexts windowTexts = texts;
-    windowTexts[size_t(F::UMID)] = rewrite::metadataTexts(file.read, file.info.samplerate)[size_t(F::UMID)];
-    rewrite::fillJobMetadata(windowTexts, file.read, file.info.samplerate, rewrite::textsHoldBext(texts), &job);
-    if (job.bext && texts[size_t(F::UMID)] != was[size_t(F::UMID)]) {
-        const QByteArray umid = parseUmidHexText(texts[size_t(F::UMID)]).value_or(QByteArray());
-        std::memset(job.bext->umid, 0, sizeof job.bext->umid);
-        std::memcpy(job.bext->umid, umid.constData(), size_t(umid.size()));
-    }
-    QStringList notKept;
-    const SaveEngine engine = rewrite::saveEngineFor(job, file.read, true, false, &notKept);
-    if (!notKept.isEmpty())
-        return tr("nothing written, a save would lose %1").arg(notKept.join(QStringLiteral("; ")));
+    rewrite::SavePlan plan = rewrite::planSave(
+        {path, file.info, file.read, texts, rewrite::UmidText::Hex, true, path, std::nullopt});
+    if (!plan.ok())
+        return plan.error;
+    if (!plan.fileLoses.isEmpty())
+        return tr("nothing written, a save would lose %1").arg(plan.fileLoses.join(QStringLiteral("; ")));
     if (dryRun)
         return {};
-    // A file libsndfile cannot seek in is read from its start through a
-    // handle of its own.
-    const SoundHandle reopened = file.info.seekable ? SoundHandle() : reopenSoundFile(path, file.info, false);
-    job.source = file.info.seekable ? file.handle.get() : reopened.get();
-    if (!job.source)
-        return tr("the file can no longer be read from its start");
-    ReplacementFile temp;
-    // The batch flushes each folder once, after its last file.
-    temp.setFolderFlushDeferred(true);
     QString why;
-    RewriteResult result;
-    if (engine.writesReplacement() && !temp.create(path, &why))
-        result.detail = why;
-    else
-        result = rewrite::runSave(job, engine, temp, [](double) { return !BatchRun::stopRequested(); });
+    // The batch flushes each folder once, after its last file.
+    if (!plan.prepare(&why, true))
+        return why;
+    const RewriteResult result = plan.run([](double) { return !BatchRun::stopRequested(); });
     *stopped = result.cancelled;
     if (result.cancelled)
         return tr("interrupted; left as it was");
@@ -254,7 +229,7 @@ EditOutcome editFile(const QString &path, const FieldEdits &edits, bool dryRun)
     // midnight, unless the whole record goes.
     if (texts[size_t(F::Timecode)].isEmpty() && rewrite::textsHoldBext(texts))
         texts[size_t(F::Timecode)] = timecodeText(0, rate);
-    outcome.error = save(absolute, file, was, texts, dryRun, &outcome.stopped);
+    outcome.error = save(absolute, file, texts, dryRun, &outcome.stopped);
     outcome.written = outcome.error.isEmpty() && !dryRun;
     if (outcome.written)
         outcome.folder = QFileInfo(QFileInfo(absolute).canonicalFilePath()).absolutePath();

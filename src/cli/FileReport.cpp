@@ -1,5 +1,6 @@
 #include "cli/FileReport.h"
 
+#include "container/TagReader.h"
 #include "filelogic/BextLoudness.h"
 #include "filelogic/ContainerTable.h"
 #include "filelogic/FileText.h"
@@ -10,7 +11,6 @@
 #include <QJsonArray>
 
 #include <algorithm>
-#include <cctype>
 
 namespace {
 
@@ -101,33 +101,6 @@ ReportSection bextSection(const FileMetadata &metadata, int samplerate)
         field("bextMaxShortTermLoudness", "Max short-term loudness", loudness(MetadataField::MaxShortTermLoudness)),
     };
     return section;
-}
-
-namespace {
-
-QByteArray withoutTrailingZeros(QByteArray bytes)
-{
-    while (!bytes.isEmpty() && bytes.back() == '\0')
-        bytes.chop(1);
-    return bytes;
-}
-
-} // namespace
-
-QString umidHexText(const BextRecord &bext)
-{
-    return hexBytes(withoutTrailingZeros(bextFieldRawBytes(bext, BextField::UMID)), 4);
-}
-
-std::optional<QByteArray> parseUmidHexText(const QString &text)
-{
-    // A character outside Latin-1 becomes '?', which is no digit.
-    QByteArray digits = text.toLatin1();
-    digits.removeIf([](char c) { return c == ' ' || c == '\t'; });
-    const bool hex = std::all_of(digits.begin(), digits.end(), [](char c) { return std::isxdigit(uchar(c)); });
-    if (!hex || digits.size() % 2 != 0 || digits.size() > 128)
-        return std::nullopt;
-    return withoutTrailingZeros(QByteArray::fromHex(digits));
 }
 
 ReportSection peakSection(const std::vector<double> &peaks, int format)

@@ -1,5 +1,6 @@
 #include "document/SoundFile.h"
 
+#include "container/TagReader.h"
 #include "filelogic/ContainerTable.h"
 #include "filelogic/FileText.h"
 #include "filelogic/SoundFileOpen.h"

@@ -34,9 +34,10 @@
 
 class AudioRenderer;
 class QWidget;
-struct RewriteJob;
-struct SaveEngine;
 class WaveformOverview;
+namespace rewrite {
+class SavePlan;
+}
 
 // The name a conversion proposes: the document's file name with its last
 // extension replaced by the target format's.
@@ -256,17 +257,10 @@ private:
     void setPosition(qint64 frame);
     void rewindUnseekable();
     void stopTransport();
-    bool buildRewriteJob(const QUrl &url, bool calledFromConvert, RewriteJob *job, bool *inPlace,
-                         DocumentError *error);
-    void fillJobMetadata(bool calledFromConvert, RewriteJob *job);
-    // Whether the save writes a broadcast record: a conversion as the tab's
-    // checkbox says, a save when any of its fields holds text.
-    bool writesBext(bool calledFromConvert) const;
-    // How a job is written: the file's chunks edited, its bytes copied (tags
-    // edited in the copy), or else libsndfile's rewrite (noting in *notKept
-    // what that loses when the chunks could not be read).
-    SaveEngine saveEngineFor(const RewriteJob &job, bool calledFromConvert, QStringList *notKept) const;
-    bool runRewrite(const RewriteJob &job, const SaveEngine &engine, bool inPlace, DocumentError *error);
+    // Refuses a target another document shows or nobody may write, and
+    // creates the new file beside it.
+    bool prepareRewrite(rewrite::SavePlan &plan, DocumentError *error);
+    bool runRewrite(rewrite::SavePlan &plan, DocumentError *error);
     // A handle to read the whole file from its start: the document's own one,
     // or for formats libsndfile cannot seek in a second handle of its own,
     // which releaseReadingHandle closes.

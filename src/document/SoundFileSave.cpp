@@ -7,7 +7,7 @@
 #include "filelogic/HandleCloser.h"
 #include "filelogic/SoundFileOpen.h"
 #include "playback/AudioRenderer.h"
-#include "rewrite/MetadataSave.h"
+#include "rewrite/SavePlan.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -72,72 +72,28 @@ void SoundFile::convertCancel(QObject *)
         emit rewriteFinished();
 }
 
-bool SoundFile::writesBext(bool calledFromConvert) const
+bool SoundFile::prepareRewrite(rewrite::SavePlan &plan, DocumentError *error)
 {
-    return calledFromConvert ? m_keepBext : rewrite::textsHoldBext(m_texts);
-}
-
-void SoundFile::fillJobMetadata(bool calledFromConvert, RewriteJob *job)
-{
-    rewrite::fillJobMetadata(m_texts, m_metadata, m_sfinfo.samplerate, writesBext(calledFromConvert), job);
-}
-
-bool SoundFile::buildRewriteJob(const QUrl &url, bool calledFromConvert, RewriteJob *job, bool *inPlace,
-                                DocumentError *error)
-{
-    const QString target = QFileInfo(url.toLocalFile()).absoluteFilePath();
-    const QString own = QFileInfo(m_fileURL.toLocalFile()).absoluteFilePath();
-    // By identity, not spelling: a link to the open file is the open file.
-    *inPlace = isSameFile(target, own) || target == own;
-
     // Another window showing the target would go on showing, and later save,
     // what the file held before.
-    SoundFile *other = documentShowing(target);
-    if (!*inPlace && other && other != this) {
-        *error = writeError(tr("“%1” is open in another window. Close it there first.").arg(QFileInfo(target).fileName()));
-        return false;
-    }
-    const QFileInfo targetInfo(*inPlace ? own : target);
-    if (rewrite::isReadOnlyFile(targetInfo.filePath())) {
-        *error = writeError(tr("“%1” is read-only.").arg(targetInfo.fileName()));
-        return false;
-    }
-    job->source = readingHandle();
-    if (!job->source) {
-        *error = writeError(tr("The file can no longer be read from its start."));
-        return false;
-    }
-    job->sourceInfo = m_sfinfo;
-    job->sourcePath = own;
-    // Replacing the file must never shorten it: what cannot be decoded now
-    // may still be recoverable from the original.
-    job->requireAllFrames = *inPlace;
-    // In place, the document's own path is replaced, whatever spelling or
-    // link the caller used for it.
-    job->targetPath = *inPlace ? own : target;
-    job->targetInfo = m_sfinfo;
-    if (calledFromConvert) {
-        job->targetInfo.format = m_convertFormat;
-        job->channels = selectedChannels();
-        job->targetInfo.channels = int(job->channels.size());
-        if (job->targetInfo.channels == m_sfinfo.channels)
-            job->channels.clear();
-    }
-    fillJobMetadata(calledFromConvert, job);
-    return true;
-}
-
-bool SoundFile::runRewrite(const RewriteJob &job, const SaveEngine &engine, bool inPlace, DocumentError *error)
-{
+    SoundFile *other = documentShowing(plan.job.targetPath);
+    const QString target = QFileInfo(plan.job.targetPath).fileName();
+    QString why = plan.error;
+    if (why.isEmpty() && !plan.inPlace && other && other != this)
+        why = tr("“%1” is open in another window. Close it there first.").arg(target);
+    else if (why.isEmpty() && rewrite::isReadOnlyFile(plan.job.targetPath))
+        why = tr("“%1” is read-only.").arg(target);
     // The new file first: a target that cannot be written fails here,
     // before any progress shows or playback stops.
-    ReplacementFile temp;
-    QString why;
-    if (engine.writesReplacement() && !temp.create(job.targetPath, &why)) {
-        releaseReadingHandle(job.source);
+    if (!why.isEmpty() || !plan.prepare(&why)) {
         *error = writeError(why);
         return false;
     }
+    return true;
+}
+
+bool SoundFile::runRewrite(rewrite::SavePlan &plan, DocumentError *error)
+{
     const bool wasRunning = m_playing;
     if (m_renderer)
         m_renderer->pause();
@@ -152,18 +108,17 @@ bool SoundFile::runRewrite(const RewriteJob &job, const SaveEngine &engine, bool
         QCoreApplication::processEvents();
         return !m_cancelRequested;
     };
-    const RewriteResult result = rewrite::runSave(job, engine, temp, progress);
+    const RewriteResult result = plan.run(progress);
 
     setBusy(false);
     emit rewriteFinished();
-    releaseReadingHandle(job.source);
 
     if (!result.ok)
         *error = result.cancelled ? DocumentError{QStringLiteral("rewriteError"), DocumentError::kUserCancelled, {}, {}}
                                   : writeError(result.detail);
-    if (inPlace && result.replaced) {
+    if (plan.inPlace && result.replaced) {
         DocumentError reopenError;
-        if (!reopenAfterReplace(job.targetPath, &reopenError)) {
+        if (!reopenAfterReplace(plan.job.targetPath, &reopenError)) {
             resumePlaybackAfterFileUse(wasRunning);
             *error = reopenError;
             return false;
@@ -172,12 +127,6 @@ bool SoundFile::runRewrite(const RewriteJob &job, const SaveEngine &engine, bool
     }
     resumePlaybackAfterFileUse(wasRunning);
     return result.ok;
-}
-
-SaveEngine SoundFile::saveEngineFor(const RewriteJob &job, bool calledFromConvert, QStringList *notKept) const
-{
-    const bool bextChanges = calledFromConvert && m_keepBext != m_metadata.hasBext;
-    return rewrite::saveEngineFor(job, m_metadata, m_modified, bextChanges, notKept);
 }
 
 bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert, DocumentError *error)
@@ -190,24 +139,17 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert, DocumentEr
         *error = writeError(tr("The document cannot be written now."));
         return false;
     }
-    // A loudness field's text that is not a number is never written as one.
-    if (const QString problem = writesBext(calledFromConvert) ? rewrite::loudnessTextProblem(m_texts) : QString();
-        !problem.isEmpty()) {
-        *error = writeError(problem);
+    std::optional<rewrite::ConversionSettings> conversion;
+    if (calledFromConvert)
+        conversion = rewrite::ConversionSettings{m_convertFormat, selectedChannels(), m_keepBext};
+    rewrite::SavePlan plan = rewrite::planSave({QFileInfo(m_fileURL.toLocalFile()).absoluteFilePath(), m_sfinfo,
+                                                m_metadata, m_texts, rewrite::UmidText::Shown, m_modified,
+                                                QFileInfo(url.toLocalFile()).absoluteFilePath(), conversion});
+    if (!prepareRewrite(plan, error) || !runRewrite(plan, error))
         return false;
-    }
-    RewriteJob job;
-    bool inPlace = false;
-    if (!buildRewriteJob(url, calledFromConvert, &job, &inPlace, error))
-        return false;
-    QStringList notKept;
-    const SaveEngine engine = saveEngineFor(job, calledFromConvert, &notKept);
-    notKept = rewrite::textsNotKept(engine, job) + notKept;
-    if (!runRewrite(job, engine, inPlace, error))
-        return false;
-    if (!inPlace && calledFromConvert && m_openConverted)
-        emit convertedFileWritten(QUrl::fromLocalFile(job.targetPath));
-    if (!notKept.isEmpty())
+    if (!plan.inPlace && calledFromConvert && m_openConverted)
+        emit convertedFileWritten(QUrl::fromLocalFile(plan.job.targetPath));
+    if (const QStringList notKept = plan.textsLost + plan.fileLoses; !notKept.isEmpty())
         emit warningRaised(tr("The file's format cannot store everything that was entered."),
                            tr("Not stored: %1.").arg(notKept.join(QStringLiteral("; "))));
     return true;

@@ -3,10 +3,8 @@
 #include "filelogic/BextLoudness.h"
 #include "filelogic/FileText.h"
 #include "filelogic/Timecode.h"
-#include "rewrite/TagWriter.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cstring>
@@ -176,57 +174,6 @@ void fillJobMetadata(const MetadataTexts &texts, const FileMetadata &read, int s
         record.version = short(version);
     storeLoudness(texts, was, &record);
     job->bext = record;
-}
-
-QStringList textsNotKept(const SaveEngine &engine, const RewriteJob &job)
-{
-    return engine.copy ? QStringList() : metadataNotKept(job.targetInfo.format, job.strings, job.bext.has_value());
-}
-
-SaveEngine saveEngineFor(const RewriteJob &job, const FileMetadata &read, bool edited, bool bextChanges,
-                         QStringList *notKept)
-{
-    SaveEngine engine;
-    const SF_INFO &source = job.sourceInfo;
-    if (job.targetInfo.format != source.format || !job.channels.empty() || job.targetInfo.channels != source.channels)
-        return engine;
-    StringBytes strings;
-    for (size_t i = 0; i < strings.size(); ++i) {
-        const QByteArray want = job.strings[i].value_or(QByteArray());
-        if (want != read.strings[i].value_or(QByteArray()))
-            strings[i] = want;
-    }
-    if (!edited && !bextChanges) {
-        engine.copy = CopySaveJob{job.sourcePath, job.targetPath, source, std::nullopt};
-    } else if (chunkSaveSupported(source.format)) {
-        QString why;
-        if (!readChunksOf(job.sourcePath, &why)) {
-            // Never edited on guesses: libsndfile writes the file anew.
-            *notKept << tr("the file's other chunks (its structure could not be read: %1)").arg(why);
-            return engine;
-        }
-        ChunkSaveJob chunks{job.sourcePath, job.targetPath, source, strings, read.bext, job.bext, false};
-        chunks.removeBext = !job.bext && read.hasBext;
-        engine.chunks = chunks;
-    } else if (tagFormatSupported(source.format)) {
-        engine.copy = CopySaveJob{job.sourcePath, job.targetPath, source, strings};
-    }
-    return engine;
-}
-
-RewriteResult runSave(const RewriteJob &job, const SaveEngine &engine, ReplacementFile &temp,
-                      const std::function<bool(double)> &progress)
-{
-    return engine.chunks ? saveChunks(*engine.chunks, temp, progress)
-         : engine.copy   ? saveCopy(*engine.copy, temp, progress)
-                         : FileRewriter().run(job, progress);
-}
-
-bool isReadOnlyFile(const QString &path)
-{
-    const QFileInfo info(path);
-    const QFileDevice::Permissions anyWrite = QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
-    return info.exists() && (!info.isWritable() || !(info.permissions() & anyWrite));
 }
 
 } // namespace rewrite

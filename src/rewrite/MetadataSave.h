@@ -1,27 +1,19 @@
 // What a save of edited metadata writes, worked out from the texts as edited
-// and the metadata as read, and the engine that writes it. The window's saves
-// and the command line's batch edits both go through here, so untouched
-// bytes are kept the same way by both.
+// and the metadata as read: the texts a file's fields show, the rules of the
+// loudness fields, and the bytes a job stores for each text. SavePlan puts
+// them together for every save, so untouched bytes are kept the same way by
+// the window and the command line.
 //
-// Pure functions, except isReadOnlyFile and runSave,
-// which touch files: the thread that owns the handle (the main thread), and
-// runSave on the main thread like the engines it runs.
+// Pure functions; any thread.
 #pragma once
 
-#include "container/TagReader.h"
 #include "filelogic/FileMetadata.h"
 #include "filelogic/MetadataField.h"
 #include "rewrite/FileRewriter.h"
-#include "rewrite/ReplacementFile.h"
-#include "rewrite/SaveEngine.h"
-
-#include <sndfile.h>
 
 #include <QString>
-#include <QStringList>
 
 #include <array>
-#include <functional>
 
 namespace rewrite {
 
@@ -51,27 +43,5 @@ bool textsHoldBext(const MetadataTexts &texts);
 // Latin-1 text, a time reference finer than its timecode text).
 void fillJobMetadata(const MetadataTexts &texts, const FileMetadata &read, int samplerate, bool withBext,
                      RewriteJob *job);
-
-// How a job for a file read as `read` is written: a byte copy when nothing
-// was edited and the record stays as it is (bextChanges false), the file's
-// chunks edited (WAV family, AIFF), its bytes copied with tags edited (FLAC,
-// Ogg, MP3), or else libsndfile's rewrite, noting in *notKept what that
-// loses when the chunks could not be read. Only a job that keeps the
-// source's format and channels can keep bytes.
-SaveEngine saveEngineFor(const RewriteJob &job, const FileMetadata &read, bool edited, bool bextChanges,
-                         QStringList *notKept);
-// What of the job's texts the engine will not store: nothing for a copy
-// (TagLib writes every string, MP3 included), else what the container's
-// writer drops.
-QStringList textsNotKept(const SaveEngine &engine, const RewriteJob &job);
-
-// Runs the engine. temp must have been created for job.targetPath when
-// engine.writesReplacement(). progress as FileRewriter's.
-RewriteResult runSave(const RewriteJob &job, const SaveEngine &engine, ReplacementFile &temp,
-                      const std::function<bool(double)> &progress);
-
-// True for an existing file nobody may write to: it is kept as it is, even
-// for a user (root) the system would let replace it.
-bool isReadOnlyFile(const QString &path);
 
 } // namespace rewrite

@@ -4,6 +4,7 @@
 #include "cli/BatchEdit.h"
 #include "cli/CommandLine.h"
 #include "cli/Csv.h"
+#include "container/TagReader.h"
 #include "rewrite/MetadataSave.h"
 #include "window/SoundFileWindow.h"
 
