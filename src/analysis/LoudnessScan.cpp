@@ -25,7 +25,7 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(50);
 
 // What the workers of one measurement share.
 struct Scan {
-    Scan(const QByteArray &name, const LoudnessPlan &plan, sf_count_t frames, std::atomic<bool> *cancel)
+    Scan(const QByteArray &name, const LoudnessPlan &plan, sf_count_t frames, const std::atomic<bool> *cancel)
         : name(name), plan(plan), frames(frames), cancel(cancel), segments(plan.borders.size())
     {
     }
@@ -43,7 +43,7 @@ struct Scan {
     const QByteArray name;
     const LoudnessPlan &plan;
     const sf_count_t frames;
-    std::atomic<bool> *const cancel;
+    const std::atomic<bool> *const cancel;
     std::vector<SegmentMeasure> segments; // [k] is written by the worker that took k
     std::atomic<size_t> next{0};
     std::atomic<sf_count_t> done{0};
@@ -122,7 +122,7 @@ QString levelText(double value, const char *unit)
 
 } // namespace
 
-LoudnessResult measureLoudness(const QString &path, std::atomic<bool> *cancel,
+LoudnessResult measureLoudness(const QString &path, const std::atomic<bool> *cancel,
                                const std::function<void(double percent)> &progress, const LoudnessOptions &options)
 {
     LoudnessResult result;
@@ -176,67 +176,4 @@ QString loudnessRangeText(double lu)
 QString truePeakText(double dbtp)
 {
     return levelText(dbtp, "dBTP");
-}
-
-LoudnessScan::LoudnessScan(QObject *parent)
-    : QObject(parent)
-{
-}
-
-LoudnessScan::~LoudnessScan()
-{
-    stop();
-}
-
-void LoudnessScan::stop()
-{
-    ++m_generation; // what the old run has posted is dropped on arrival
-    if (!m_runner.joinable())
-        return;
-    m_cancel = true;
-    m_runner.join();
-}
-
-void LoudnessScan::start(const QString &path, const LoudnessOptions &options)
-{
-    stop();
-    m_cancel = false;
-    m_percent = 0;
-    const std::uint64_t generation = m_generation;
-    const auto run = [this, path, options, generation] {
-        const auto report = [this, generation](double percent) {
-            const int whole = int(percent);
-            if (m_percent.exchange(whole) == whole)
-                return;
-            QMetaObject::invokeMethod(this, [this, generation, whole] {
-                if (generation == m_generation)
-                    emit progress(whole);
-            }, Qt::QueuedConnection);
-        };
-        const LoudnessResult result = measureLoudness(path, &m_cancel, report, options);
-        QMetaObject::invokeMethod(this, [this, generation, result] { deliver(generation, result); },
-                                  Qt::QueuedConnection);
-    };
-    try {
-        m_runner = std::thread(run);
-    } catch (const std::system_error &) {
-        LoudnessResult failed;
-        failed.error = QStringLiteral("No thread could be started for the loudness measurement.");
-        QMetaObject::invokeMethod(this, [this, generation, failed] { deliver(generation, failed); },
-                                  Qt::QueuedConnection);
-    }
-}
-
-void LoudnessScan::cancel()
-{
-    m_cancel = true;
-}
-
-void LoudnessScan::deliver(std::uint64_t generation, const LoudnessResult &result)
-{
-    if (generation != m_generation)
-        return;
-    if (m_runner.joinable())
-        m_runner.join(); // it posted this as its last act
-    emit finished(result);
 }

@@ -46,10 +46,11 @@ public:
     ChannelTableSource *peakModel() const { return m_peakModel; }
 
     // File > Save / Save As... / Save a Copy...; the two with a panel open it
-    // window-modally and save when it is accepted.
-    void saveDocument();
+    // window-modally and save when it is accepted. A save runs on the
+    // document's save job under the progress sheet; these return once it
+    // started (true) or failed to (its alert says why).
+    bool saveDocument();
     void runSavePanel(SaveOperationType operation);
-    // Saves through the document and shows what went wrong.
     bool saveTo(const QUrl &url, SaveOperationType operation);
     // The convert panel ended; a non-zero code means the user chose a file.
     void convertFileNameChosen(QFileDialog *panel, int returnCode);
@@ -82,6 +83,9 @@ private:
     void connectControls();
     void askToSave();
     void closePromptFinished(int result);
+    // A save or conversion ended: the sheet goes, and a close waiting for
+    // it goes on.
+    void saveEnded(bool ok);
 
     // Filling from the document (SoundFileWindowFill.cpp).
     void fillAll();
@@ -98,6 +102,8 @@ private:
     void showConversionLoses();
     void showPosition(qint64 frame);
     void showPlaying(bool playing);
+    // The peak tab's first state: nothing measured yet.
+    void showPeaksUnmeasured();
     void showPeakScanStarted();
     void showPeaks();
 
@@ -117,6 +123,10 @@ private:
     ChannelTableSource *m_peakModel = nullptr;
     ChunkTableModel *m_chunkModel = nullptr;
     bool m_closeConfirmed = false;
+    // A close came while a save ran: the window closes once it reported.
+    bool m_closeWhenSaved = false;
+    // The close prompt's Save: the window closes if the save succeeds.
+    bool m_closeIfSaved = false;
     // Guards against handing texts back while the window fills its fields.
     bool m_filling = false;
     // The "Strings" and "BEXT" pages, so a later fill for another container
@@ -124,6 +134,4 @@ private:
     QWidget *m_stringsPage = nullptr;
     QWidget *m_bextPage = nullptr;
     QWidget *m_chunksPage = nullptr;
-    // Windows of other documents held still while this one saves.
-    QList<QPointer<QWidget>> m_heldWindows;
 };

@@ -5,7 +5,6 @@
 #include "document/SoundFile.h"
 #include "window/AccessibleNames.h"
 
-#include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 
@@ -29,24 +28,15 @@ void SoundFileWindow::setUpConvertSheet()
 
 void SoundFileWindow::showRewriteStarted()
 {
+    // Window-modal: the document takes no other edit while it saves; other
+    // windows go on as they were.
     ui.convertProgress->setValue(0);
     ui.convertSheet->open();
-    // The save runs event passes; no other document may start anything
-    // meanwhile. This window's own sheet keeps its Cancel.
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (w != this && w->isEnabled() && qobject_cast<SoundFileWindow *>(w)) {
-            w->setEnabled(false);
-            m_heldWindows << w;
-        }
 }
 
 void SoundFileWindow::showRewriteFinished()
 {
     ui.convertSheet->hide();
-    for (const QPointer<QWidget> &w : std::as_const(m_heldWindows))
-        if (w)
-            w->setEnabled(true);
-    m_heldWindows.clear();
 }
 
 void SoundFileWindow::showError(const DocumentError &error)
@@ -75,19 +65,12 @@ void SoundFileWindow::showWarning(const QString &message, const QString &detail)
 
 bool SoundFileWindow::saveTo(const QUrl &url, SaveOperationType operation)
 {
-    if (!m_document)
-        return false;
-    DocumentError error;
-    const bool ok = m_document->saveToURL(url, m_document->fileType(), operation, &error);
-    if (!ok)
-        m_document->presentError(error);
-    return ok;
+    return m_document && m_document->startSave(url, operation);
 }
 
-void SoundFileWindow::saveDocument()
+bool SoundFileWindow::saveDocument()
 {
-    if (m_document)
-        saveTo(m_document->fileURL(), SaveOperationType::Save);
+    return m_document && saveTo(m_document->fileURL(), SaveOperationType::Save);
 }
 
 void SoundFileWindow::runSavePanel(SaveOperationType operation)
@@ -112,13 +95,10 @@ void SoundFileWindow::runSavePanel(SaveOperationType operation)
         if (result != QDialog::Accepted || panel->selectedUrls().isEmpty())
             return;
         const QUrl url = panel->selectedUrls().first();
-        // Saved once the panel has closed: the save runs event passes.
-        QMetaObject::invokeMethod(this, [this, url, operation] {
-            if (m_document && m_document->formatImpliedBy(url))
-                askAboutExtension(url, operation);
-            else
-                saveTo(url, operation);
-        }, Qt::QueuedConnection);
+        if (m_document && m_document->formatImpliedBy(url))
+            askAboutExtension(url, operation);
+        else
+            saveTo(url, operation);
     });
     panel->open();
 }
@@ -132,12 +112,8 @@ void SoundFileWindow::askForConvertTarget(const QString &folder, const QString &
     panel->selectFile(proposedName);
     panel->setWindowModality(Qt::WindowModal);
     connect(panel, &QFileDialog::finished, this, [this, panel](int result) {
-        // The rewrite runs its own event passes; it starts once the panel
-        // has finished closing, not inside its close.
-        QMetaObject::invokeMethod(this, [this, panel, result] {
-            convertFileNameChosen(panel, result == QDialog::Accepted ? 1 : 0);
-            panel->deleteLater();
-        }, Qt::QueuedConnection);
+        convertFileNameChosen(panel, result == QDialog::Accepted ? 1 : 0);
+        panel->deleteLater();
     });
     panel->open();
 }
@@ -149,7 +125,7 @@ void SoundFileWindow::convertFileNameChosen(QFileDialog *panel, int returnCode)
     panel->hide();
     if (returnCode == 0 || panel->selectedUrls().isEmpty())
         return;
-    m_document->convertToURL(panel->selectedUrls().first(), true);
+    m_document->startConversion(panel->selectedUrls().first());
 }
 
 void SoundFileWindow::askAboutExtension(const QUrl &url, SaveOperationType operation)
@@ -172,22 +148,11 @@ void SoundFileWindow::askAboutExtension(const QUrl &url, SaveOperationType opera
         if (!m_document)
             return;
         const QFileInfo info(url.toLocalFile());
-        const bool toConvert = box->clickedButton() == convert;
-        const bool toKeep = box->clickedButton() == keep;
-        // The save runs event passes: it starts once the prompt has gone.
-        QMetaObject::invokeMethod(this, [this, toConvert, toKeep, info, url, implied, operation] {
-            DocumentError error;
-            if (!m_document)
-                return;
-            if (toConvert) {
-                const int format = closestFormat(implied, m_document->info().format);
-                if (!m_document->saveAsFormat(url, format, &error))
-                    m_document->presentError(error);
-            } else if (toKeep) {
-                saveTo(QUrl::fromLocalFile(info.path() + QLatin1Char('/') + info.completeBaseName() + QLatin1Char('.')
-                                           + m_document->fileType()), operation);
-            }
-        }, Qt::QueuedConnection);
+        if (box->clickedButton() == convert)
+            m_document->startSaveAsFormat(url, closestFormat(implied, m_document->info().format));
+        else if (box->clickedButton() == keep)
+            saveTo(QUrl::fromLocalFile(info.path() + QLatin1Char('/') + info.completeBaseName() + QLatin1Char('.')
+                                       + m_document->fileType()), operation);
     });
     box->open();
 }

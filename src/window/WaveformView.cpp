@@ -1,6 +1,8 @@
 #include "window/WaveformView.h"
 
 #include "document/SoundFile.h"
+#include "document/Transport.h"
+#include "document/WaveformJob.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -43,11 +45,11 @@ void WaveformView::setDocument(SoundFile *document)
     m_document = document;
     if (!document)
         return;
-    connect(document->waveform(), &WaveformOverview::updated, this, [this] {
+    connect(document->waveform(), &WaveformJob::updated, this, [this] {
         takeSnapshot();
         update();
     });
-    connect(document, &SoundFile::positionChanged, this, &WaveformView::showPosition);
+    connect(document->transport(), &Transport::positionChanged, this, &WaveformView::showPosition);
     const auto fill = [this] {
         m_dragFrame.reset();
         setToolTip(m_document && !canSeek() ? tr("This file's coding can only be played from its start.") : QString());
@@ -55,7 +57,7 @@ void WaveformView::setDocument(SoundFile *document)
         update();
     };
     connect(document, &SoundFile::refilled, this, fill);
-    m_position = document->position();
+    m_position = document->transport()->position();
     fill();
 }
 
@@ -68,8 +70,8 @@ std::vector<int> WaveformView::shownChannels() const
             all[size_t(c)] = c;
         return all;
     }
-    const int left = m_document->outputChannel(true);
-    const int right = m_document->outputChannel(false);
+    const int left = m_document->transport()->outputChannel(true);
+    const int right = m_document->transport()->outputChannel(false);
     return left == right ? std::vector<int>{left} : std::vector<int>{left, right};
 }
 
@@ -207,6 +209,6 @@ void WaveformView::mouseReleaseEvent(QMouseEvent *event)
     const qint64 frame = frameAt(event->position().x());
     m_dragFrame.reset();
     if (canSeek())
-        m_document->seekToFrame(frame);
+        m_document->transport()->seekToFrame(frame);
     update();
 }
