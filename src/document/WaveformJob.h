@@ -36,6 +36,7 @@ signals:
     void finished();
 
 private:
-    Job m_job;
     WaveformOverview m_overview;
+    // After the buckets it fills: destroyed first, it stops the worker.
+    Job m_job;
 };
