@@ -89,8 +89,8 @@ double peakScan(const QString &path)
 WaveformSnapshot overview(const QString &path, const SF_INFO &info)
 {
     WaveformOverview overview;
-    overview.start(path, info);
-    overview.waitForFinished();
+    const std::atomic<bool> never{false};
+    overview.compute(path, info, kWaveformBuckets, never);
     return overview.snapshot({0, 1});
 }
 

@@ -12,6 +12,7 @@
 // build: at -O0 the scan's own loop is several times slower than shipped.
 // The document's calculatePeak is timed on a document without a window.
 #include "analysis/PeakScan.h"
+#include "document/PeakJob.h"
 #include "document/SoundFile.h"
 #include "filelogic/CodecTable.h"
 
@@ -117,7 +118,7 @@ sf_count_t peakScan(const QString &path, double *peakDb)
         return 0;
     std::vector<double> peaks;
     double progress = 0; // stands in for the document's progress bar
-    const sf_count_t total = scanPeaks(f, info, peaks, [&](double percent) { progress = percent; });
+    const sf_count_t total = scanPeaks(f, info, peaks, [&](double percent) { progress = percent; return true; });
     *peakDb = peakDecibels(*std::max_element(peaks.begin(), peaks.end()), info.format);
     sf_close(f);
     if (progress != 100.0)
@@ -125,8 +126,8 @@ sf_count_t peakScan(const QString &path, double *peakDb)
     return total;
 }
 
-// The whole document command: progress signals and one event pass per
-// block. The document is opened outside the timing.
+// The whole document command: a job on a worker with its own handle and
+// progress reports, waited for. The document is opened outside the timing.
 double documentScan(const QString &path)
 {
     SoundFile doc;
@@ -135,8 +136,11 @@ double documentScan(const QString &path)
         std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(path), qPrintable(err.localizedDescription));
         return 0;
     }
-    const double seconds = timed([&] { doc.calculatePeak(nullptr); });
-    if (!doc.peaksMeasured())
+    const double seconds = timed([&] {
+        doc.calculatePeak(nullptr);
+        doc.waitForJobs();
+    });
+    if (!doc.peakScan()->measured())
         std::fprintf(stderr, "calculatePeak measured nothing\n");
     doc.close();
     return seconds;

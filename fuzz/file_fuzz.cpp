@@ -48,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     SF_INFO info{};
     qint64 fileSize = 0;
     DocumentError error;
-    if (SNDFILE *handle = openSoundFile(path, &info, &fileSize, &error)) {
+    if (const SoundHandle opened = openSoundFile(path, &info, &fileSize, &error)) {
+        SNDFILE *handle = opened.get();
         FileReport report;
         report.file = path;
         report.sections = infoSections(handle, info, fileSize, path);
@@ -61,7 +62,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         reportText(report);
         reportJson(report);
-        sf_close(handle);
     }
     // The chunk reader and the contents texts on every input, sound file or not.
     QString why;

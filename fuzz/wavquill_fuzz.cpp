@@ -7,6 +7,7 @@
 //
 // Runs on the main thread only; one QApplication lives for the whole process.
 #include "document/SoundFile.h"
+#include "document/Transport.h"
 #include "playback/AudioRenderer.h"
 #include "toolkit/DocumentController.h"
 #include "window/SoundFileWindow.h"
@@ -102,32 +103,34 @@ void exercise(const QString &folder, const QString &path)
 
     // Playback without a running output: this thread stands in for the
     // audio thread, which is allowed while the output is stopped.
-    if (AudioRenderer *renderer = doc->renderer()) {
+    if (AudioRenderer *renderer = doc->transport()->renderer()) {
         static float out[2 * 1024];
         for (int block = 0; block < 4; ++block) {
             AudioRenderer::sf_coreaudio_render_proc(renderer, out, 1024);
             renderer->update_buffer();
         }
-        doc->seekToFrame(doc->info().frames / 2);
+        doc->transport()->seekToFrame(doc->info().frames / 2);
         AudioRenderer::sf_coreaudio_render_proc(renderer, out, 1024);
-        doc->seekToFrame(0);
+        doc->transport()->seekToFrame(0);
     }
 
     window->peakAction->trigger();
 
-    // Typed into the window, saved in place: a failure shows its alert.
+    // Typed into the window, saved in place while the scan runs: a failure
+    // shows its alert.
     window->ui.stringTitle->setText(QStringLiteral("fuzzed \u00e9"));
     window->saveDocument();
+    doc->waitForJobs();
 
     // The save may have reopened the file with a different description.
-    if (doc->isClosed() || !doc->handle())
+    if (doc->isClosed())
         return;
     QString extension;
     const int format = conversionFor(doc->info().format, &extension);
     QObject popUp;
     popUp.setProperty("currentIndex", majorFormatIndex(format));
     doc->convertFormatSelected(&popUp);
-    doc->setConvertFormat(format);
+    doc->conversion().setFormat(format);
     doc->convertToURL(QUrl::fromLocalFile(folder + QStringLiteral("/converted.") + extension), true);
 }
 

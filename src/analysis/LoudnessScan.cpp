@@ -1,6 +1,7 @@
 #include "analysis/LoudnessScan.h"
 
 #include "analysis/LoudnessPass.h"
+#include "filelogic/SoundHandle.h"
 
 #include <QFile>
 #include <QThread>
@@ -22,11 +23,9 @@ constexpr int kMinRate = 16;
 constexpr int kMaxRate = 2822400;
 constexpr auto kProgressInterval = std::chrono::milliseconds(50);
 
-using SoundFile = std::unique_ptr<SNDFILE, int (*)(SNDFILE *)>;
-
 // What the workers of one measurement share.
 struct Scan {
-    Scan(const QByteArray &name, const LoudnessPlan &plan, sf_count_t frames, std::atomic<bool> *cancel)
+    Scan(const QByteArray &name, const LoudnessPlan &plan, sf_count_t frames, const std::atomic<bool> *cancel)
         : name(name), plan(plan), frames(frames), cancel(cancel), segments(plan.borders.size())
     {
     }
@@ -44,7 +43,7 @@ struct Scan {
     const QByteArray name;
     const LoudnessPlan &plan;
     const sf_count_t frames;
-    std::atomic<bool> *const cancel;
+    const std::atomic<bool> *const cancel;
     std::vector<SegmentMeasure> segments; // [k] is written by the worker that took k
     std::atomic<size_t> next{0};
     std::atomic<sf_count_t> done{0};
@@ -60,7 +59,7 @@ void work(Scan &scan)
 {
     try {
         SF_INFO info{};
-        SoundFile file(sf_open(scan.name.constData(), SFM_READ, &info), &sf_close);
+        const SoundHandle file(sf_open(scan.name.constData(), SFM_READ, &info));
         if (!file) {
             scan.fail(QString::fromUtf8(sf_strerror(nullptr)));
         } else if (info.channels != scan.plan.channels || info.samplerate != scan.plan.rate) {
@@ -123,13 +122,13 @@ QString levelText(double value, const char *unit)
 
 } // namespace
 
-LoudnessResult measureLoudness(const QString &path, std::atomic<bool> *cancel,
+LoudnessResult measureLoudness(const QString &path, const std::atomic<bool> *cancel,
                                const std::function<void(double percent)> &progress, const LoudnessOptions &options)
 {
     LoudnessResult result;
     const QByteArray name = QFile::encodeName(path);
     SF_INFO info{};
-    SoundFile probe(sf_open(name.constData(), SFM_READ, &info), &sf_close);
+    SoundHandle probe(sf_open(name.constData(), SFM_READ, &info));
     if (!probe) {
         result.error = QString::fromUtf8(sf_strerror(nullptr));
         return result;
@@ -141,7 +140,7 @@ LoudnessResult measureLoudness(const QString &path, std::atomic<bool> *cancel,
     }
     const int threads = options.threads > 0 ? options.threads : std::max(1, QThread::idealThreadCount());
     const LoudnessPlan plan = planLoudness(probe.get(), info, threads, options.segmentSeconds);
-    probe.reset();
+    probe.close();
 
     Scan scan(name, plan, info.frames, cancel);
     if (progress)
@@ -177,67 +176,4 @@ QString loudnessRangeText(double lu)
 QString truePeakText(double dbtp)
 {
     return levelText(dbtp, "dBTP");
-}
-
-LoudnessScan::LoudnessScan(QObject *parent)
-    : QObject(parent)
-{
-}
-
-LoudnessScan::~LoudnessScan()
-{
-    stop();
-}
-
-void LoudnessScan::stop()
-{
-    ++m_generation; // what the old run has posted is dropped on arrival
-    if (!m_runner.joinable())
-        return;
-    m_cancel = true;
-    m_runner.join();
-}
-
-void LoudnessScan::start(const QString &path, const LoudnessOptions &options)
-{
-    stop();
-    m_cancel = false;
-    m_percent = 0;
-    const std::uint64_t generation = m_generation;
-    const auto run = [this, path, options, generation] {
-        const auto report = [this, generation](double percent) {
-            const int whole = int(percent);
-            if (m_percent.exchange(whole) == whole)
-                return;
-            QMetaObject::invokeMethod(this, [this, generation, whole] {
-                if (generation == m_generation)
-                    emit progress(whole);
-            }, Qt::QueuedConnection);
-        };
-        const LoudnessResult result = measureLoudness(path, &m_cancel, report, options);
-        QMetaObject::invokeMethod(this, [this, generation, result] { deliver(generation, result); },
-                                  Qt::QueuedConnection);
-    };
-    try {
-        m_runner = std::thread(run);
-    } catch (const std::system_error &) {
-        LoudnessResult failed;
-        failed.error = QStringLiteral("No thread could be started for the loudness measurement.");
-        QMetaObject::invokeMethod(this, [this, generation, failed] { deliver(generation, failed); },
-                                  Qt::QueuedConnection);
-    }
-}
-
-void LoudnessScan::cancel()
-{
-    m_cancel = true;
-}
-
-void LoudnessScan::deliver(std::uint64_t generation, const LoudnessResult &result)
-{
-    if (generation != m_generation)
-        return;
-    if (m_runner.joinable())
-        m_runner.join(); // it posted this as its last act
-    emit finished(result);
 }

@@ -7,21 +7,16 @@
 // through a libsndfile handle of its own, and the segments are joined so the
 // result is the one a single pass gives (LoudnessPass.cpp says how).
 //
-// Threading: measureLoudness() runs on any thread and blocks it. A
-// LoudnessScan is used from the thread it lives in, which needs an event
-// loop for its signals; progressPercent() may be read from any thread. The
-// text functions are pure and run anywhere.
+// Threading: measureLoudness() runs on any thread and blocks it (the
+// document runs it as a job). The text functions are pure and run anywhere.
 #pragma once
 
 #include <QMetaType>
-#include <QObject>
 #include <QString>
 
 #include <atomic>
 #include <cmath>
-#include <cstdint>
 #include <functional>
-#include <thread>
 
 struct LoudnessResult {
     double integrated = -HUGE_VAL;   // LUFS; -inf when no block passes the -70 LUFS gate
@@ -44,7 +39,7 @@ struct LoudnessOptions {
 // the file done in percent on the calling thread: 0 before the workers start,
 // then about every 50 ms, and 100 after a complete measurement. Setting *cancel (may be null) to true stops every worker within
 // one read of at most about a megabyte; the result is then `cancelled`.
-LoudnessResult measureLoudness(const QString &path, std::atomic<bool> *cancel = nullptr,
+LoudnessResult measureLoudness(const QString &path, const std::atomic<bool> *cancel = nullptr,
                                const std::function<void(double percent)> &progress = {},
                                const LoudnessOptions &options = {});
 
@@ -53,37 +48,3 @@ LoudnessResult measureLoudness(const QString &path, std::atomic<bool> *cancel = 
 QString loudnessText(double lufs);
 QString loudnessRangeText(double lu);
 QString truePeakText(double dbtp);
-
-// One measurement at a time for a window: start() runs measureLoudness() on
-// a thread of its own and reports back through queued signals.
-class LoudnessScan : public QObject
-{
-    Q_OBJECT
-
-public:
-    explicit LoudnessScan(QObject *parent = nullptr);
-    // Cancels a running measurement and waits for its workers.
-    ~LoudnessScan() override;
-
-    // Cancels and waits for a measurement still running (its signals never
-    // come), then starts measuring `path`.
-    void start(const QString &path, const LoudnessOptions &options = {});
-    // Asks the running measurement to stop; finished() follows with
-    // `cancelled` set, unless it had already completed.
-    void cancel();
-    bool isRunning() const { return m_runner.joinable(); }
-    int progressPercent() const { return m_percent.load(); }
-
-signals:
-    void progress(int percent);
-    void finished(const LoudnessResult &result);
-
-private:
-    void stop();
-    void deliver(std::uint64_t generation, const LoudnessResult &result);
-
-    std::thread m_runner;
-    std::atomic<bool> m_cancel{false};
-    std::atomic<int> m_percent{0};
-    std::uint64_t m_generation = 0;
-};

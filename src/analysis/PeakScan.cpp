@@ -183,7 +183,7 @@ sf_count_t peakScanBlockItems(int channels)
 }
 
 sf_count_t scanPeaks(SNDFILE *sndfile, const SF_INFO &sfinfo, std::vector<double> &peaks,
-                     const std::function<void(double percent)> &afterBlock)
+                     const std::function<bool(double percent)> &afterBlock)
 {
     const int channels = sfinfo.channels;
     const sf_count_t blockItems = peakScanBlockItems(channels);
@@ -215,8 +215,8 @@ sf_count_t scanPeaks(SNDFILE *sndfile, const SF_INFO &sfinfo, std::vector<double
         reducePeakBlock(block.data(), n, channels, tracked, maxima.data(), kernel);
         for (int c = 0; c < tracked; ++c)
             peaks[size_t(c)] = std::max(peaks[size_t(c)], maxima[size_t(c)]);
-        if (afterBlock)
-            afterBlock(totalItems > 0 ? double(itemsRead) * 100.0 / totalItems : 100.0);
+        if (afterBlock && !afterBlock(totalItems > 0 ? double(itemsRead) * 100.0 / totalItems : 100.0))
+            break;
     }
 
     sf_command(sndfile, SFC_SET_NORM_DOUBLE, nullptr, savedNorm);

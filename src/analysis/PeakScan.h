@@ -1,8 +1,8 @@
 // The peak scan: reads every sample of an open file once and raises each
 // channel's peak.
 //
-// Threading: main thread (the handle is shared with playback refills, which
-// run there too).
+// Threading: the thread that uses the handle (the document's peak job, the
+// command line); the handle is the caller's alone meanwhile.
 #pragma once
 
 #include <sndfile.h>
@@ -37,9 +37,10 @@ void reducePeakBlock(const double *block, sf_count_t items, int channels, int tr
 // peakDecibels). peaks grows to min(channels, kPeakChannels) entries; earlier
 // peaks are never lowered. After every block, afterBlock (may be empty) gets
 // the share of all sfinfo.channels x sfinfo.frames items read so far, in
-// percent. The scan ends at the first read that returns 0 (end of data or a
-// read error), so a file shorter than reported ends cleanly. Normalisation is
-// restored; the read position is left at the end of the data.
+// percent; returning false stops the scan there. The scan ends at the first
+// read that returns 0 (end of data or a read error), so a file shorter than
+// reported ends cleanly. Normalisation is restored; the read position is
+// left where the scan stopped.
 // Returns the number of items read.
 sf_count_t scanPeaks(SNDFILE *sndfile, const SF_INFO &sfinfo, std::vector<double> &peaks,
-                     const std::function<void(double percent)> &afterBlock);
+                     const std::function<bool(double percent)> &afterBlock);

@@ -125,8 +125,6 @@ struct WaveformShared {
     qint64 span = 0;
     bool complete = false;
     bool failed = false;
-    bool done = true;
-    quint64 version = 0;
     std::vector<std::vector<float>> minima, maxima;
 };
 
@@ -168,7 +166,7 @@ public:
             closeBucket();
     }
 
-    void publish(WaveformShared &shared, bool done, bool complete, bool failed);
+    void publish(WaveformShared &shared, bool complete, bool failed);
 
 private:
     qint64 nextEnd() const
@@ -231,7 +229,7 @@ private:
     bool m_republish = false;
 };
 
-void BucketFiller::publish(WaveformShared &shared, bool done, bool complete, bool failed)
+void BucketFiller::publish(WaveformShared &shared, bool complete, bool failed)
 {
     const size_t from = m_republish ? 0 : m_published;
     const std::lock_guard<std::mutex> lock(shared.mutex);
@@ -244,129 +242,74 @@ void BucketFiller::publish(WaveformShared &shared, bool done, bool complete, boo
     const int filled = m_tracked > 0 ? int(m_lo[0].size()) : 0;
     shared.planned = m_known ? m_planned : filled;
     shared.span = m_known ? m_frames : filled * m_framesPerBucket;
-    shared.done = done;
     shared.complete = complete;
     shared.failed = failed;
-    ++shared.version;
     m_published = size_t(filled);
     m_republish = false;
 }
 
 void runOverview(const QString &path, const SF_INFO &expected, int buckets, WaveformShared &shared,
-                 const std::atomic<bool> &cancel)
+                 const std::atomic<bool> &cancel, const std::function<void(double)> &published)
 {
     BucketFiller filler(expected, buckets);
-    SNDFILE *file = reopenSoundFile(path, expected, true);
+    const SoundHandle handle = reopenSoundFile(path, expected, true);
+    SNDFILE *file = handle.get();
     if (!file) {
-        filler.publish(shared, true, false, true);
+        filler.publish(shared, false, true);
         return;
     }
     const sf_count_t blockFrames = std::max<sf_count_t>(1, kBlockItems / expected.channels);
     std::vector<float> block(size_t(blockFrames * expected.channels));
+    const double frames = expected.frames > 0 && expected.frames != SF_COUNT_MAX ? double(expected.frames) : 0.0;
+    sf_count_t done = 0;
+    if (published)
+        published(0.0);
     auto lastPublish = std::chrono::steady_clock::now();
     sf_count_t n = 0;
     for (sf_count_t left = framesToRead(expected); left > 0 && !cancel.load(std::memory_order_relaxed)
          && (n = sf_readf_float(file, block.data(), std::min(blockFrames, left))) > 0;
          left -= n) {
         filler.add(block.data(), n);
+        done += n;
         const auto now = std::chrono::steady_clock::now();
         if (now - lastPublish >= kPublishEvery) {
-            filler.publish(shared, false, false, false);
+            filler.publish(shared, false, false);
             lastPublish = now;
+            if (published)
+                published(frames > 0 ? std::min(100.0, 100.0 * double(done) / frames) : 0.0);
         }
     }
     const bool cancelled = cancel.load();
     const bool failed = !cancelled && sf_error(file) != SF_ERR_NO_ERROR;
-    sf_close(file);
     if (!cancelled)
         filler.finish();
-    filler.publish(shared, true, !cancelled && !failed, failed);
+    filler.publish(shared, !cancelled && !failed, failed);
 }
 
 } // namespace
 
-WaveformOverview::WaveformOverview(QObject *parent) : QObject(parent), m_shared(std::make_shared<WaveformShared>())
+WaveformOverview::WaveformOverview() : m_shared(std::make_shared<WaveformShared>())
 {
-    m_poll.setInterval(kPublishEvery);
-    connect(&m_poll, &QTimer::timeout, this, &WaveformOverview::poll);
 }
 
-WaveformOverview::~WaveformOverview()
-{
-    cancel();
-}
-
-void WaveformOverview::start(const QString &path, const SF_INFO &expected, int buckets)
-{
-    cancel();
-    const bool readable = expected.channels > 0;
-    {
-        const std::lock_guard<std::mutex> lock(m_shared->mutex);
-        WaveformShared &s = *m_shared;
-        s.planned = 0;
-        s.span = 0;
-        s.complete = s.failed = false;
-        s.done = !readable;
-        const size_t tracked = size_t(std::clamp(expected.channels, 0, kWaveformChannels));
-        s.minima.assign(tracked, {});
-        s.maxima.assign(tracked, {});
-        s.version = ++m_seenVersion;
-    }
-    emit updated();
-    if (!readable)
-        return;
-    m_cancel = false;
-    m_finishSeen = false;
-    m_worker = std::thread(runOverview, path, expected, std::max(buckets, 1), std::ref(*m_shared),
-                           std::cref(m_cancel));
-    m_poll.start();
-}
-
-void WaveformOverview::cancel()
-{
-    m_poll.stop();
-    m_finishSeen = true;
-    if (!m_worker.joinable())
-        return;
-    m_cancel = true;
-    m_worker.join();
-}
-
-void WaveformOverview::waitForFinished()
-{
-    if (m_worker.joinable())
-        m_worker.join();
-    poll();
-}
-
-bool WaveformOverview::isRunning() const
+void WaveformOverview::clear(int channels)
 {
     const std::lock_guard<std::mutex> lock(m_shared->mutex);
-    return !m_shared->done;
+    WaveformShared &s = *m_shared;
+    s.planned = 0;
+    s.span = 0;
+    s.complete = s.failed = false;
+    const size_t tracked = size_t(std::clamp(channels, 0, kWaveformChannels));
+    s.minima.assign(tracked, {});
+    s.maxima.assign(tracked, {});
 }
 
-void WaveformOverview::poll()
+void WaveformOverview::compute(const QString &path, const SF_INFO &expected, int buckets,
+                               const std::atomic<bool> &cancel, const std::function<void(double)> &published)
 {
-    quint64 version;
-    bool done;
-    {
-        const std::lock_guard<std::mutex> lock(m_shared->mutex);
-        version = m_shared->version;
-        done = m_shared->done;
-    }
-    if (done) {
-        m_poll.stop();
-        if (m_worker.joinable())
-            m_worker.join();
-    }
-    if (version != m_seenVersion) {
-        m_seenVersion = version;
-        emit updated();
-    }
-    if (done && !m_finishSeen) {
-        m_finishSeen = true;
-        emit finished();
-    }
+    clear(expected.channels);
+    if (expected.channels > 0)
+        runOverview(path, expected, std::max(buckets, 1), *m_shared, cancel, published);
 }
 
 WaveformSnapshot WaveformOverview::snapshot(const std::vector<int> &channels) const

@@ -1,28 +1,22 @@
 // The waveform overview: each channel's smallest and largest sample in each
-// of a fixed number of stretches ("buckets") of a file, computed once on a
-// worker thread and handed out as it grows, so a view can draw it while it
-// is still being read.
+// of a fixed number of stretches ("buckets") of a file, computed once and
+// handed out as it grows, so a view can draw it while it is still being read.
 //
-// The worker opens the file with a handle of its own (never the document's,
-// which playback reads on the main thread) and reads it once from the start,
-// so files libsndfile cannot seek in get an overview too.
+// compute() opens the file with a handle of its own and reads it once from
+// the start, so files libsndfile cannot seek in get an overview too.
 //
-// Threading: the object lives on the main thread and every method but
-// snapshot() runs there. The worker shares with it only the published state
-// behind one mutex (snapshot() may be called from any thread) and the
-// cancel flag; the main thread learns of new buckets by polling that state
-// every 100 ms while the worker runs and emits updated() itself.
+// Threading: compute() runs on one thread at a time (a worker: the
+// document's overview job) and publishes what it has, behind one mutex,
+// about every 100 ms; snapshot() may be called from any thread meanwhile.
 #pragma once
 
 #include <sndfile.h>
 
-#include <QObject>
 #include <QString>
-#include <QTimer>
 
 #include <atomic>
+#include <functional>
 #include <memory>
-#include <thread>
 #include <vector>
 
 // Enough for one bucket per device pixel of a view up to 4096 pixels wide
@@ -65,45 +59,24 @@ struct WaveformSnapshot {
 // What the worker publishes, behind its mutex (WaveformOverview.cpp).
 struct WaveformShared;
 
-class WaveformOverview : public QObject
+class WaveformOverview
 {
-    Q_OBJECT
-
 public:
-    explicit WaveformOverview(QObject *parent = nullptr);
-    // Cancels and joins a running worker.
-    ~WaveformOverview() override;
+    WaveformOverview();
 
-    // Main thread. Cancels a running worker, clears what was computed and
-    // starts reading path, which must still hold the stream `expected`
-    // describes (format, channels, frames; see reopenSoundFile). buckets
-    // below 1 count as 1.
-    void start(const QString &path, const SF_INFO &expected, int buckets = kWaveformBuckets);
-    // Main thread. Asks the worker to stop after its current block and waits
-    // for it; what was computed stays. Returns at once when none runs.
-    void cancel();
-    // Main thread. Waits until the worker has read the file to its end (or
-    // failed), then emits what updated() and finished() owe.
-    void waitForFinished();
-    // Main thread. A worker has been started and has not ended yet.
-    bool isRunning() const;
+    // Any thread. Drops what was computed; `channels` of the next file.
+    void clear(int channels);
+    // Clears what was computed, then reads path, which must still hold the
+    // stream `expected` describes (format, channels, frames; see
+    // reopenSoundFile), to its end or until *cancel is set. buckets below 1
+    // count as 1. published(percent) is called on this thread after each
+    // publication but the last, and once before the first read.
+    void compute(const QString &path, const SF_INFO &expected, int buckets, const std::atomic<bool> &cancel,
+                 const std::function<void(double percent)> &published = {});
 
     // Any thread. A copy of the published buckets of the listed channels.
     WaveformSnapshot snapshot(const std::vector<int> &channels) const;
 
-signals:
-    // New buckets were published, or start() cleared them.
-    void updated();
-    // The worker ended: the file was read to its end, or failed.
-    void finished();
-
 private:
-    void poll();
-
     std::shared_ptr<WaveformShared> m_shared;
-    std::atomic<bool> m_cancel{false};
-    std::thread m_worker;
-    QTimer m_poll;
-    quint64 m_seenVersion = 0;
-    bool m_finishSeen = true;
 };

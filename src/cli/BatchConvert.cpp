@@ -1,12 +1,13 @@
 #include "cli/BatchConvert.h"
 
+#include "container/TagReader.h"
 #include "filelogic/ContainerTable.h"
 #include "filelogic/FilePath.h"
 #include "filelogic/FormatList.h"
 #include "container/SoundFileOpen.h"
 #include "cli/BatchProgress.h"
 #include "rewrite/ChunkSave.h"
-#include "rewrite/MetadataSave.h"
+#include "rewrite/SavePlan.h"
 #include "rewrite/TagWriter.h"
 
 #include <sndfile.h>
@@ -15,7 +16,6 @@
 #include <QTextStream>
 
 #include <algorithm>
-#include <memory>
 #include <numeric>
 
 namespace {
@@ -71,37 +71,6 @@ qsizetype entryNamed(const QList<FormatEntry> &entries, const QString &name, con
     return -1;
 }
 
-// The job the Convert tab builds for these choices, into another file.
-RewriteJob convertJob(SNDFILE *handle, const SF_INFO &info, const QString &source, const QString &target, int format,
-                      const std::vector<int> &channels)
-{
-    RewriteJob job;
-    job.source = handle;
-    job.sourceInfo = info;
-    job.sourcePath = source;
-    job.targetPath = target;
-    job.targetInfo = info;
-    job.targetInfo.format = format;
-    job.targetInfo.channels = int(channels.size());
-    if (job.targetInfo.channels != info.channels)
-        job.channels = channels;
-    return job;
-}
-
-// Writes the job; the failure's reason, or empty.
-QString write(const RewriteJob &job, const SaveEngine &engine)
-{
-    ReplacementFile temp;
-    QString why;
-    if (engine.writesReplacement() && !temp.create(job.targetPath, &why, job.replace))
-        return why;
-    // Ctrl+C cancels after the current block; the new file goes with it.
-    const RewriteResult result = rewrite::runSave(job, engine, temp, [](double) { return !BatchRun::stopRequested(); });
-    if (result.ok)
-        return {};
-    return result.cancelled || temp.stopped() ? tr("interrupted; nothing was written") : result.detail;
-}
-
 // Why the target may not be written: it is the source under another name,
 // or an existing file that is not a sound file of the chosen major format
 // (unless forced). Empty when it may.
@@ -113,9 +82,7 @@ QString targetProblem(const QString &source, const QString &target, int format, 
     if (!existing.isValid() || force)
         return {};
     SF_INFO info{};
-    SNDFILE *file = openSoundFile(target, &info, nullptr, nullptr);
-    if (file)
-        sf_close(file);
+    const SoundHandle file = openSoundFile(target, &info, nullptr, nullptr);
     if (file && (info.format & SF_FORMAT_TYPEMASK) == (format & SF_FORMAT_TYPEMASK))
         return {};
     return tr("exists and is not a %1 file; nothing was written (--force replaces it)")
@@ -168,11 +135,10 @@ int runConvert(const ConvertRequest &request, QTextStream &, QTextStream &err)
     const QString target = absolutePathAsGiven(request.target);
     SF_INFO info{};
     DocumentError openError;
-    SNDFILE *handle = openSoundFile(source, &info, nullptr, &openError);
+    const SoundHandle opened = openSoundFile(source, &info, nullptr, &openError);
+    SNDFILE *handle = opened.get();
     if (!handle)
         return fail(request.source, openError.oneLine(), 1);
-    // The tab's choices; the file is closed on every way out.
-    std::unique_ptr<SNDFILE, int (*)(SNDFILE *)> closer(handle, sf_close);
     QString error;
     const int format = convertFormatNamed(request.format, &error);
     std::vector<int> channels(size_t(info.channels));
@@ -189,23 +155,22 @@ int runConvert(const ConvertRequest &request, QTextStream &, QTextStream &err)
     const FileMetadata read = readSavedMetadata(handle, info.format, source);
     // The tab offers to keep a record only where the file has one.
     const bool keepBext = request.keepBext && read.hasBext;
-    RewriteJob job = convertJob(handle, info, source, target, format, channels);
     // The target stays the file just looked at, or none.
-    job.replace = {fileIdentityOf(target), request.splitLinks, false, &BatchRun::stopRequested};
-    rewrite::fillJobMetadata(rewrite::metadataTexts(read, info.samplerate), read, info.samplerate, keepBext, &job);
-    QStringList notKept;
-    const SaveEngine engine = rewrite::saveEngineFor(job, read, false, keepBext != read.hasBext, &notKept);
-    notKept = rewrite::textsNotKept(engine, job) + notKept;
-    const QStringList notCarried = format == info.format && job.channels.empty()
+    const ReplaceOptions replace{fileIdentityOf(target), request.splitLinks, false, &BatchRun::stopRequested};
+    rewrite::SavePlan plan = rewrite::planSave({source, info, read, rewrite::metadataTexts(read, info.samplerate),
+                                                rewrite::UmidText::Shown, false, target,
+                                                rewrite::ConversionSettings{format, channels, keepBext}, replace});
+    const QStringList notKept = plan.textsLost + plan.fileLoses;
+    const QStringList notCarried = format == info.format && plan.job.channels.empty()
         ? QStringList() : chunksNotCarried(source, info.format) + rewrite::tagsNotCarried(source, format);
-    SNDFILE *reader = info.seekable ? handle : reopenSoundFile(source, info, false);
-    if (!reader)
-        return fail(request.source, tr("the file can no longer be read from its start"), 1);
-    job.source = reader;
     BatchRun interrupt(err, 1);
-    const QString why = write(job, engine);
-    if (reader != handle)
-        sf_close(reader);
+    QString why = plan.error;
+    if (why.isEmpty() && plan.prepare(&why)) {
+        // Ctrl+C cancels after the current block; the new file goes with it.
+        const RewriteResult result = plan.run([](double) { return !BatchRun::stopRequested(); });
+        const bool stopped = result.cancelled || plan.replacement()->stopped();
+        why = result.ok ? QString() : stopped ? tr("interrupted; nothing was written") : result.detail;
+    }
     if (!why.isEmpty())
         return interrupt.status(fail(request.target, why, 1));
     if (!notCarried.isEmpty())

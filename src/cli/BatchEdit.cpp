@@ -1,5 +1,6 @@
 #include "cli/BatchEdit.h"
 
+#include "container/TagReader.h"
 #include "filelogic/BextLoudness.h"
 #include "filelogic/ContainerTable.h"
 #include "filelogic/FilePath.h"
@@ -9,7 +10,8 @@
 #include "cli/BatchProgress.h"
 #include "cli/FileReport.h"
 #include "rewrite/IxmlSave.h"
-#include "rewrite/ReplacementFile.h"
+#include "rewrite/RewriteMetadata.h"
+#include "rewrite/SavePlan.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -113,18 +115,13 @@ QString &textOf(rewrite::MetadataTexts &texts, const FieldEdit &edit)
 }
 
 struct OpenFile {
-    SNDFILE *handle = nullptr;
+    // After a save this is the replaced file's last handle, and closing it
+    // frees the old file: work for this thread, which runs beside the
+    // others, not for one thread that all the files would queue for.
+    SoundHandle handle;
     SF_INFO info{};
     FileMetadata read;
     FileIdentity identity; // as read: the save requires the file so
-    ~OpenFile()
-    {
-        // After a save this is the replaced file's last handle, and closing
-        // it frees the old file: work for this thread, which runs beside
-        // the others, not for one thread that all the files would queue for.
-        if (handle)
-            sf_close(handle);
-    }
     bool open(const QString &path, QString *error)
     {
         DocumentError why;
@@ -134,7 +131,7 @@ struct OpenFile {
             return false;
         }
         identity = fileIdentityOf(path);
-        read = readSavedMetadata(handle, info.format, path);
+        read = readSavedMetadata(handle.get(), info.format, path);
         return true;
     }
     // The fields as the command line reads and writes them.
@@ -144,62 +141,40 @@ struct OpenFile {
     }
 };
 
-// Saves the texts (as OpenFile::texts() gives them, `was` before the
-// edits) into the file in place, as the window's Save does. *stopped tells a
-// save that Ctrl+C stopped; *warning what changed beyond the fields; a dry
-// run says in *how how it would write.
-QString save(const QString &path, OpenFile &file, const rewrite::MetadataTexts &was,
-             const rewrite::MetadataTexts &texts, const QList<ChunkPayload> &chunks, const EditRules &rules,
-             bool *stopped, QString *warning, QString *how)
+// Saves the texts (as OpenFile::texts() gives them) into the file in place,
+// as the window's Save does. *stopped tells a save that Ctrl+C stopped;
+// *warning what the save has to tell besides success; a dry run says in *how
+// how it would write.
+QString save(const QString &path, const OpenFile &file, const rewrite::MetadataTexts &texts,
+             const QList<ChunkPayload> &chunks, const EditRules &rules, bool *stopped, QString *warning, QString *how)
 {
     if (rewrite::isReadOnlyFile(path))
         return tr("the file is read-only");
-    RewriteJob job;
-    job.sourceInfo = file.info;
-    job.sourcePath = path;
-    job.targetPath = path;
-    job.targetInfo = file.info;
-    // Replacing the file must never shorten it.
-    job.requireAllFrames = true;
-    // The UMID goes in as bytes, not as the window's text of it: an
-    // untouched one keeps its own.
-    rewrite::MetadataTexts windowTexts = texts;
-    windowTexts[size_t(F::UMID)] = rewrite::metadataTexts(file.read, file.info.samplerate)[size_t(F::UMID)];
-    rewrite::fillJobMetadata(windowTexts, file.read, file.info.samplerate, rewrite::textsHoldBext(texts), &job);
-    if (job.bext && texts[size_t(F::UMID)] != was[size_t(F::UMID)]) {
-        const QByteArray umid = parseUmidHexText(texts[size_t(F::UMID)]).value_or(QByteArray());
-        std::memset(job.bext->umid, 0, sizeof job.bext->umid);
-        std::memcpy(job.bext->umid, umid.constData(), size_t(umid.size()));
-    }
-    QStringList notKept;
-    SaveEngine engine = rewrite::saveEngineFor(job, file.read, true, false, &notKept);
-    if (!notKept.isEmpty())
-        return tr("nothing written, a save would lose %1").arg(notKept.join(QStringLiteral("; ")));
-    if (!chunks.isEmpty() && !engine.chunks)
+    const ReplaceOptions replace{file.identity, rules.splitLinks, rules.keepModified, &BatchRun::stopRequested};
+    rewrite::SavePlan plan = rewrite::planSave(
+        {path, file.info, file.read, texts, rewrite::UmidText::Hex, true, path, std::nullopt, replace});
+    if (!plan.ok())
+        return plan.error;
+    if (!plan.fileLoses.isEmpty())
+        return tr("nothing written, a save would lose %1").arg(plan.fileLoses.join(QStringLiteral("; ")));
+    if (!chunks.isEmpty() && !plan.engine.chunks)
         return tr("this format has no chunks to set");
     if (!chunks.isEmpty())
-        engine.chunks->chunks += chunks;
+        plan.engine.chunks->chunks += chunks;
     if (rules.dryRun) {
-        *how = rewrite::saveCostText(job, engine);
+        *how = rewrite::saveCostText(plan.job, plan.engine);
         return {};
     }
-    *warning = rewrite::saveNote(engine);
-    // A file libsndfile cannot seek in is read from its start through a
-    // handle of its own.
-    job.source = file.info.seekable ? file.handle : reopenSoundFile(path, file.info, false);
-    if (!job.source)
-        return tr("the file can no longer be read from its start");
-    job.replace = {file.identity, rules.splitLinks, rules.keepModified, &BatchRun::stopRequested};
-    ReplacementFile temp;
+    *warning = rewrite::saveNote(plan.engine);
+    QString why;
     // The batch flushes each folder once, after its last file.
-    temp.setFolderFlushDeferred(true);
-    const RewriteResult result = rewrite::runSave(job, engine, temp, [](double) { return !BatchRun::stopRequested(); });
-    if (job.source != file.handle)
-        sf_close(job.source);
-    *stopped = result.cancelled || temp.stopped();
+    if (!plan.prepare(&why, true))
+        return why;
+    const RewriteResult result = plan.run([](double) { return !BatchRun::stopRequested(); });
+    *stopped = result.cancelled || plan.replacement()->stopped();
     if (*stopped)
         return tr("interrupted; left as it was");
-    if (result.replaced && temp.ownerChanged())
+    if (const ReplacementFile &temp = *plan.replacement(); result.replaced && temp.ownerChanged())
         *warning += (warning->isEmpty() ? QString() : QStringLiteral("; "))
                     + tr("the saved file belongs to you now, no longer to %1").arg(temp.target().ownerText());
     return result.ok ? QString() : result.detail.isEmpty() ? tr("Unable to write file") : result.detail;
@@ -291,7 +266,7 @@ EditOutcome editFile(const QString &path, const FieldEdits &edits, const EditRul
     // midnight, unless the whole record goes.
     if (texts[size_t(F::Timecode)].isEmpty() && rewrite::textsHoldBext(texts))
         texts[size_t(F::Timecode)] = timecodeText(0, rate);
-    outcome.error = save(absolute, file, was, texts, chunkEdits, rules, &outcome.stopped, &outcome.warning, &outcome.how);
+    outcome.error = save(absolute, file, texts, chunkEdits, rules, &outcome.stopped, &outcome.warning, &outcome.how);
     outcome.written = outcome.error.isEmpty() && !rules.dryRun;
     if (outcome.written)
         outcome.folder = QFileInfo(QFileInfo(absolute).canonicalFilePath()).absolutePath();

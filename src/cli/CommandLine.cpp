@@ -54,7 +54,7 @@ FileReport inspectFile(const QString &file, bool info, bool peak)
     SF_INFO sfinfo{};
     qint64 size = 0;
     DocumentError error;
-    SNDFILE *handle = openSoundFile(path, &sfinfo, &size, &error);
+    const SoundHandle handle = openSoundFile(path, &sfinfo, &size, &error);
     if (!handle) {
         if (info && QFileInfo(path).isFile())
             report.sections = readableParts(path);
@@ -64,7 +64,7 @@ FileReport inspectFile(const QString &file, bool info, bool peak)
         return report;
     }
     if (info) {
-        report.sections = infoSections(handle, sfinfo, size, path);
+        report.sections = infoSections(handle.get(), sfinfo, size, path);
         if (chunkSaveSupported(sfinfo.format)) {
             // As the window shows its Markers tab: only when there are some.
             if (const ReportSection markers = markersSection(path, sfinfo.samplerate); !markers.fields.isEmpty())
@@ -73,13 +73,12 @@ FileReport inspectFile(const QString &file, bool info, bool peak)
         }
     }
     if (peak) {
-        const ChannelNames naming = fileChannelNames(handle, sfinfo.channels,
-                                                       readSavedMetadata(handle, sfinfo.format, QFileInfo(file).absoluteFilePath()));
+        const ChannelNames naming = fileChannelNames(handle.get(), sfinfo.channels,
+                                                       readSavedMetadata(handle.get(), sfinfo.format, path));
         std::vector<double> peaks;
-        scanPeaks(handle, sfinfo, peaks, {});
+        scanPeaks(handle.get(), sfinfo, peaks, {});
         report.sections.append(peakSection(peaks, sfinfo.format, naming));
     }
-    sf_close(handle);
     return report;
 }
 

@@ -1,5 +1,7 @@
 #include "cli/FileReport.h"
 
+#include "container/TagReader.h"
+#include "filelogic/BextLoudness.h"
 #include "filelogic/ContainerTable.h"
 #include "filelogic/FileText.h"
 #include "filelogic/PropertyText.h"
@@ -7,7 +9,6 @@
 #include <QJsonArray>
 
 #include <algorithm>
-#include <cctype>
 
 namespace {
 
@@ -83,33 +84,6 @@ ReportSection metadataSection(FieldStore store, const FileMetadata &metadata, in
 ChannelNames fileChannelNames(SNDFILE *sndfile, int channels, const FileMetadata &metadata)
 {
     return {readIxmlChunk(metadata.ixml.value_or(QByteArray())).trackNames(), channelPositions(sndfile, channels)};
-}
-
-namespace {
-
-QByteArray withoutTrailingZeros(QByteArray bytes)
-{
-    while (!bytes.isEmpty() && bytes.back() == '\0')
-        bytes.chop(1);
-    return bytes;
-}
-
-} // namespace
-
-QString umidHexText(const BextRecord &bext)
-{
-    return hexBytes(withoutTrailingZeros(bextFieldRawBytes(bext, BextField::UMID)), 4);
-}
-
-std::optional<QByteArray> parseUmidHexText(const QString &text)
-{
-    // A character outside Latin-1 becomes '?', which is no digit.
-    QByteArray digits = text.toLatin1();
-    digits.removeIf([](char c) { return c == ' ' || c == '\t'; });
-    const bool hex = std::all_of(digits.begin(), digits.end(), [](char c) { return std::isxdigit(uchar(c)); });
-    if (!hex || digits.size() % 2 != 0 || digits.size() > 2 * fieldFacts(MetadataField::UMID).maxBytes)
-        return std::nullopt;
-    return withoutTrailingZeros(QByteArray::fromHex(digits));
 }
 
 ReportSection peakSection(const std::vector<double> &peaks, int format, const ChannelNames &naming)

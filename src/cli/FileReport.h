@@ -83,14 +83,6 @@ ReportSection metadataSection(FieldStore store, const FileMetadata &metadata, in
 // positions libsndfile reads. Uses the handle: its thread.
 ChannelNames fileChannelNames(SNDFILE *sndfile, int channels, const FileMetadata &metadata);
 
-// The UMID as the command line reads and writes it: its bytes in hexadecimal
-// up to the last non-zero one, in groups of four bytes as the window's
-// tooltip shows them; empty for an all-zero UMID. A binary identifier would
-// not survive a trip through a terminal or a spreadsheet as text.
-QString umidHexText(const BextRecord &bext);
-// The bytes of such a text (spaces anywhere, either case), trailing zero
-// bytes left off; nullopt unless it is at most 64 bytes of hexadecimal.
-std::optional<QByteArray> parseUmidHexText(const QString &text);
 // The Peak tab's table after a scan: one field per listed channel, from the
 // peaks scanPeaks() measured in a file of the given format, each labelled
 // as the routing pop-ups name the channel.

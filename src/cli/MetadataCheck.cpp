@@ -1,6 +1,7 @@
 #include "cli/MetadataCheck.h"
 
 #include "analysis/AudioChecksum.h"
+#include "container/TagReader.h"
 #include "filelogic/ContainerTable.h"
 #include "container/SoundFileOpen.h"
 #include "filelogic/FilePath.h"
@@ -144,13 +145,12 @@ bool checkFile(const QString &path, QList<MetadataFinding> *findings, QString *e
     const QString absolute = absolutePathAsGiven(path);
     SF_INFO info{};
     DocumentError why;
-    SNDFILE *handle = openSoundFile(absolute, &info, nullptr, &why);
+    const SoundHandle handle = openSoundFile(absolute, &info, nullptr, &why);
     if (!handle) {
         *error = why.oneLine();
         return false;
     }
-    const FileMetadata read = readSavedMetadata(handle, info.format, absolute);
-    sf_close(handle);
+    const FileMetadata read = readSavedMetadata(handle.get(), info.format, absolute);
     QString ignored;
     const std::optional<ChunkList> chunks = chunkSaveSupported(info.format) ? readChunksOf(absolute, &ignored) : std::nullopt;
     *findings = checkMetadata(read, info.format, chunks) + checkIxml(read, info);

@@ -91,7 +91,7 @@ void takeStreamLength(const QByteArray &name, SF_INFO *info)
 
 } // namespace
 
-SNDFILE *openSoundFile(const QString &path, SF_INFO *info, qint64 *fileSize, DocumentError *error)
+SoundHandle openSoundFile(const QString &path, SF_INFO *info, qint64 *fileSize, DocumentError *error)
 {
     const QByteArray name = QFile::encodeName(path);
     *info = SF_INFO{};
@@ -99,7 +99,7 @@ SNDFILE *openSoundFile(const QString &path, SF_INFO *info, qint64 *fileSize, Doc
     if (::stat(name.constData(), &st) == 0 && !S_ISREG(st.st_mode)) {
         if (error)
             *error = DocumentError{QStringLiteral("libsndfileError"), -1, tr("This is not a regular file."), {}};
-        return nullptr;
+        return {};
     }
     // A save cut short is finished or undone before anything is read.
     postRecoveryNotice(recoverInterruptedSave(path).message);
@@ -107,13 +107,13 @@ SNDFILE *openSoundFile(const QString &path, SF_INFO *info, qint64 *fileSize, Doc
         if (error)
             *error = DocumentError{QStringLiteral("libsndfileError"), -1,
                                    tr("The file's LIST chunk is damaged: an entry in it claims 2 GiB or more."), {}};
-        return nullptr;
+        return {};
     }
-    SNDFILE *handle = sf_open(name.constData(), SFM_READ, info);
+    SoundHandle handle(sf_open(name.constData(), SFM_READ, info));
     if (!handle) {
         if (error)
             *error = refusal(name);
-        return nullptr;
+        return {};
     }
     takeStreamLength(name, info);
     if (fileSize)
@@ -121,12 +121,12 @@ SNDFILE *openSoundFile(const QString &path, SF_INFO *info, qint64 *fileSize, Doc
     return handle;
 }
 
-SNDFILE *reopenSoundFile(const QString &path, const SF_INFO &expected, bool checkFrames, QString *why)
+SoundHandle reopenSoundFile(const QString &path, const SF_INFO &expected, bool checkFrames, QString *why)
 {
     if (path.isEmpty()) {
         if (why)
             *why = tr("The open file cannot be read again: its name is not known.");
-        return nullptr;
+        return {};
     }
     SF_INFO info{};
     if ((expected.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW) {
@@ -138,23 +138,22 @@ SNDFILE *reopenSoundFile(const QString &path, const SF_INFO &expected, bool chec
     if (listEntryJumpsBack(QFile::encodeName(path))) {
         if (why)
             *why = tr("The file %1 is no longer the one that was opened.").arg(path);
-        return nullptr;
+        return {};
     }
-    SNDFILE *handle = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    SoundHandle handle(sf_open(QFile::encodeName(path).constData(), SFM_READ, &info));
     if (!handle) {
         if (why)
             *why = tr("The open file cannot be read again: %1").arg(QString::fromLocal8Bit(sf_strerror(nullptr)));
-        return nullptr;
+        return {};
     }
     takeStreamLength(QFile::encodeName(path), &info);
     if (info.format != expected.format || info.channels != expected.channels
         || (checkFrames && info.frames != expected.frames)) {
         // Another program replaced the file: read nothing rather than
         // something else.
-        sf_close(handle);
         if (why)
             *why = tr("The file %1 is no longer the one that was opened.").arg(path);
-        return nullptr;
+        return {};
     }
     return handle;
 }

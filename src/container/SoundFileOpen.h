@@ -7,6 +7,7 @@
 #pragma once
 
 #include "filelogic/DocumentError.h"
+#include "filelogic/SoundHandle.h"
 
 #include <sndfile.h>
 
@@ -22,11 +23,11 @@
 // libsndfile sees them (it would block or fail oddly). On success fills
 // *info and, when given, *fileSize; an MPEG file's frames are the count its
 // own frames give (see MpegStream), which the reader of the handle stops at.
-// On failure returns null and fills *error when given: domain
+// On failure returns no handle and fills *error when given: domain
 // "libsndfileError", code -1, and either libsndfile's text, or what the
 // file's structure shows (see soundFileProblem) with libsndfile's text as
 // the failure reason.
-SNDFILE *openSoundFile(const QString &path, SF_INFO *info, qint64 *fileSize, DocumentError *error);
+SoundHandle openSoundFile(const QString &path, SF_INFO *info, qint64 *fileSize, DocumentError *error);
 
 // The frames a reader of a handle openSoundFile gave reads: its frame count,
 // which a decoder may deliver more than (an MPEG stream beyond its Xing
@@ -40,5 +41,5 @@ inline sf_count_t framesToRead(const SF_INFO &info)
 // Opens path again and returns the handle only when it still holds the
 // stream described by `expected`: same format and channels, and the same
 // frame count (as openSoundFile counts it) when checkFrames. A headerless (RAW) file is read with the
-// layout it was opened with. On failure returns null and says why in *why.
-SNDFILE *reopenSoundFile(const QString &path, const SF_INFO &expected, bool checkFrames, QString *why = nullptr);
+// layout it was opened with. On failure returns no handle and says why in *why.
+SoundHandle reopenSoundFile(const QString &path, const SF_INFO &expected, bool checkFrames, QString *why = nullptr);

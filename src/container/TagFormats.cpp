@@ -1,6 +1,7 @@
 #include "container/TagFormats.h"
 
 #include "container/MpegStream.h"
+#include "filelogic/SoundHandle.h"
 
 #include <sndfile.h>
 
@@ -42,13 +43,12 @@ Kind kindOfFormat(int sfFormat)
 Kind probeKind(const QString &path, QString *error)
 {
     SF_INFO info = {};
-    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    const SoundHandle file(sf_open(QFile::encodeName(path).constData(), SFM_READ, &info));
     if (!file) {
         *error = QStringLiteral("%1: not a sound file libsndfile can open (%2)")
                      .arg(path, QString::fromUtf8(sf_strerror(nullptr)));
         return Kind::None;
     }
-    sf_close(file);
     const Kind kind = kindOfFormat(info.format);
     if (kind == Kind::None)
         *error = QStringLiteral("%1: tags of this format are not edited in place").arg(path);

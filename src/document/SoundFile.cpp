@@ -1,36 +1,24 @@
 #include "document/SoundFile.h"
 
-#include "filelogic/ContainerTable.h"
-#include "filelogic/FilePath.h"
-#include "filelogic/FileText.h"
 #include "container/SoundFileOpen.h"
-#include "filelogic/Timecode.h"
-#include "playback/AudioRenderer.h"
-#include "playback/SdlVersion.h"
+#include "container/TagReader.h"
+#include "document/LoudnessJob.h"
+#include "document/PeakJob.h"
+#include "document/Transport.h"
+#include "document/WaveformJob.h"
+#include "filelogic/ContainerTable.h"
 #include "rewrite/ChunkSave.h"
-#include "rewrite/FileRewriter.h"
 #include "rewrite/MetadataSave.h"
 #include "rewrite/ReplacementFile.h"
 #include "rewrite/TagWriter.h"
 
-#include <QFile>
 #include <QFileInfo>
+#include <QVariant>
 
-namespace {
-
-// Every open document, for "is this file open elsewhere?".
-QList<SoundFile *> &openDocuments()
+SoundFile::SoundFile(QObject *parent) : QObject(parent), m_transport(new Transport(this))
 {
-    static QList<SoundFile *> documents;
-    return documents;
-}
-
-} // namespace
-
-SoundFile::SoundFile(QObject *parent) : QObject(parent)
-{
-    m_timer.setInterval(100);
-    connect(&m_timer, &QTimer::timeout, this, &SoundFile::timerCallback);
+    connect(&m_saveJob, &Job::progress, this, &SoundFile::rewriteProgress);
+    connectMeasurements();
 }
 
 SoundFile::~SoundFile()
@@ -43,36 +31,18 @@ bool SoundFile::readFromURL(const QUrl &url, const QString &typeName, DocumentEr
     Q_UNUSED(typeName);
     if (error)
         *error = DocumentError{};
-    if (!url.isLocalFile() || m_sndfile)
+    if (!url.isLocalFile() || !m_fileURL.isEmpty())
         return false;
     const QString path = url.toLocalFile();
     // What a save killed before it replaced this file left beside it.
     ReplacementFile::removeStaleTemporaries(path);
-    m_sndfile = openSoundFile(path, &m_sfinfo, &m_fileSize, error);
-    if (!m_sndfile)
+    SoundHandle handle = openSoundFile(path, &m_sfinfo, &m_fileSize, error);
+    if (!handle)
         return false;
-    m_identity = fileIdentityOf(path);
     m_fileURL = url;
     m_fileType = QFileInfo(path).suffix().toLower();
-    openDocuments().append(this);
-    fillFromFile();
+    fillFromFile(std::move(handle));
     return true;
-}
-
-SoundFile *SoundFile::documentShowing(const QString &path)
-{
-    const QString wanted = absolutePathAsGiven(path);
-    for (SoundFile *doc : openDocuments()) {
-        const QString own = absolutePathAsGiven(doc->m_fileURL.toLocalFile());
-        if (own == wanted || isSameFile(own, wanted))
-            return doc;
-    }
-    return nullptr;
-}
-
-QString SoundFile::libraryVersions()
-{
-    return sdlVersionText();
 }
 
 void SoundFile::setWindowForSheet(QWidget *window, QObject *windowObject)
@@ -81,36 +51,25 @@ void SoundFile::setWindowForSheet(QWidget *window, QObject *windowObject)
     m_windowObject = windowObject;
 }
 
-void SoundFile::fillFromFile()
+void SoundFile::fillFromFile(SoundHandle handle)
 {
-    m_metadata = readSavedMetadata(m_sndfile, m_sfinfo.format, m_fileURL.toLocalFile());
-    fillTexts();
-    m_channelPositions = channelPositions(m_sndfile, m_sfinfo.channels);
-    m_chunkError.clear();
-    m_chunks = chunkSaveSupported(m_sfinfo.format) ? readChunksOf(m_fileURL.toLocalFile(), &m_chunkError) : std::nullopt;
-    m_chunkNames = chunksNotCarried(m_fileURL.toLocalFile(), m_sfinfo.format);
-    readMarkers();
-    m_convertMajor = majorFormatIndex(m_sfinfo.format);
-    m_convertSubformats = writableSubformats(m_convertMajor);
-    m_convertFormat = m_convertSubformats.isEmpty() ? 0 : m_convertSubformats.first().format;
-    m_channelKept.assign(size_t(kListedChannels), true);
-    m_keepBext = m_metadata.hasBext;
-    m_peaks.clear();
-    m_peaksMeasured = false;
-    forgetLoudness();
-    setUpTransport();
-}
-
-void SoundFile::fillTexts()
-{
+    const QString path = m_fileURL.toLocalFile();
+    m_identity = fileIdentityOf(path);
+    m_metadata = readSavedMetadata(handle.get(), m_sfinfo.format, path);
     // Every field shows what the file holds now, empty where it holds
     // nothing: text of an earlier fill must never reach a later save.
     m_texts = rewrite::metadataTexts(m_metadata, m_sfinfo.samplerate);
-}
-
-void SoundFile::bextUpdateTimecodeFromFile()
-{
-    m_texts[size_t(MetadataField::Timecode)] = timecodeText(timeReference(m_metadata.bext), m_sfinfo.samplerate);
+    m_channelPositions = channelPositions(handle.get(), m_sfinfo.channels);
+    m_chunkError.clear();
+    m_chunks = chunkSaveSupported(m_sfinfo.format) ? readChunksOf(path, &m_chunkError) : std::nullopt;
+    m_chunkNames = chunksNotCarried(path, m_sfinfo.format);
+    readMarkers();
+    m_conversion.reset(m_sfinfo.format, m_sfinfo.channels, m_metadata.hasBext);
+    // A scan or measurement of the file as it was describes other sound.
+    m_peakScan->forget();
+    m_loudness->forget();
+    // Nothing has read samples from the handle: it stands at the start.
+    m_transport->setFile(std::move(handle), path, m_sfinfo);
 }
 
 void SoundFile::setText(MetadataField field, const QString &text)
@@ -144,53 +103,47 @@ void SoundFile::setModified(bool value)
     emit modificationChanged(value);
 }
 
-bool SoundFile::channelKept(int channel) const
-{
-    // Channels beyond the list cannot be deselected.
-    if (channel >= kListedChannels)
-        return true;
-    return channel >= 0 && size_t(channel) < m_channelKept.size() && m_channelKept[size_t(channel)];
-}
-
-void SoundFile::setChannelKept(int channel, bool kept)
-{
-    if (channel >= 0 && size_t(channel) < m_channelKept.size())
-        m_channelKept[size_t(channel)] = kept;
-}
-
-std::vector<int> SoundFile::selectedChannels() const
-{
-    std::vector<int> channels;
-    for (int c = 0; c < m_sfinfo.channels; ++c)
-        if (channelKept(c))
-            channels.push_back(c);
-    return channels;
-}
-
 QStringList SoundFile::conversionLoses() const
 {
-    const bool keepsBytes = m_convertFormat == m_sfinfo.format && int(selectedChannels().size()) == m_sfinfo.channels;
-    if (keepsBytes)
+    const rewrite::ConversionSettings settings = m_conversion.settings();
+    if (settings.format == m_sfinfo.format && int(settings.channels.size()) == m_sfinfo.channels)
         return {};
-    return m_chunkNames + rewrite::tagsNotCarried(m_fileURL.toLocalFile(), m_convertFormat);
+    return m_chunkNames + rewrite::tagsNotCarried(m_fileURL.toLocalFile(), settings.format);
 }
 
-SNDFILE *SoundFile::readingHandle()
+void SoundFile::convertFormatSelected(QObject *sender)
 {
-    if (m_sfinfo.seekable || !m_sndfile)
-        return m_sndfile;
-    return reopenSoundFile(m_fileURL.toLocalFile(), m_sfinfo, false);
+    const QVariant index = sender ? sender->property("currentIndex") : QVariant();
+    m_conversion.selectMajor(index.isValid() ? index.toInt() : m_conversion.majorIndex());
+    emit subformatsListed();
 }
 
-void SoundFile::releaseReadingHandle(SNDFILE *handle)
+void SoundFile::play(QObject *)
 {
-    if (handle && handle != m_sndfile)
-        sf_close(handle);
+    m_transport->togglePlay();
 }
 
-void SoundFile::setBusy(bool busy)
+void SoundFile::playSliderMoved(QObject *sender)
 {
-    m_busy = busy;
+    const QVariant value = sender ? sender->property("value") : QVariant();
+    m_transport->seekToFrame(value.isValid() ? m_transport->sliderScale().frameForValue(value.toInt())
+                                             : m_transport->position());
+}
+
+void SoundFile::setOutputMapping(QObject *sender)
+{
+    if (!sender)
+        return;
+    const QVariant index = sender->property("currentIndex");
+    if (index.isValid())
+        m_transport->setOutputChannel(sender->property(kFeedsLeftOutput).toBool(), index.toInt());
+}
+
+void SoundFile::waitForJobs()
+{
+    m_peakScan->waitForFinished();
+    m_saveJob.waitForFinished();
+    m_loudness->waitForFinished();
 }
 
 void SoundFile::close()
@@ -198,18 +151,14 @@ void SoundFile::close()
     if (m_closed)
         return;
     m_closed = true;
-    openDocuments().removeAll(this);
-    stopLoudness();
-    stopWaveform();
-    // The renderer goes first: releasing it stops the audio output, so no
-    // callback can run while the file underneath it is closed.
-    m_timer.stop();
-    delete m_renderer;
-    m_renderer = nullptr;
-    m_playing = false;
-    if (m_sndfile) {
-        sf_close(m_sndfile);
-        m_sndfile = nullptr;
-    }
+    // Every worker stops after its current block and is joined; what it
+    // would have handed back is dropped. A save that was replacing its file
+    // finishes that first: the file is the old one or the new one.
+    m_saveJob.abandon();
+    m_peakScan->forget();
+    m_loudness->abandon();
+    if (m_waveform)
+        m_waveform->cancel();
+    m_transport->close();
     emit closed();
 }

@@ -1,55 +1,48 @@
-// One open sound file and what is done to it: the read handle, the metadata
-// as read and as edited, playback, the peak scan, saving and converting.
+// One open sound file and what is done to it: the metadata as read and as
+// edited, playback (Transport), the conversion choices, and the long work,
+// each run on a Job's worker: saving and converting here, the peak scan, the
+// loudness measurement and the waveform overview in objects of their own.
 // No widgets: the window fills itself from the document, hands edits back
 // through the setters and slots, and follows the signals.
 //
-// Every method runs on the main thread. The other threads (the audio thread
-// inside AudioRenderer, the loudness and waveform overview workers) never
-// call into the document: what they report arrives on the main thread.
+// Threads: GUI thread only, methods and signals. Workers and the audio
+// thread never call in: jobs read through handles of their own and hand
+// back results that are applied here.
 #pragma once
 
-#include "analysis/LoudnessScan.h"
 #include "filelogic/BextRecord.h"
 #include "filelogic/ChannelNames.h"
+#include "container/ChunkList.h"
+#include "document/ConversionChoices.h"
+#include "document/Job.h"
 #include "filelogic/DocumentError.h"
 #include "filelogic/FileMetadata.h"
-#include "filelogic/FormatList.h"
 #include "filelogic/MetadataField.h"
 #include "filelogic/PlayPosition.h"
-#include "container/ChunkList.h"
+#include "filelogic/SoundHandle.h"
 #include "container/MarkerReader.h"
-#include "rewrite/SaveTarget.h"
 #include "rewrite/MetadataSave.h"
+#include "rewrite/SaveTarget.h"
 
 #include <sndfile.h>
 
-#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include <QUrl>
 
 #include <array>
+#include <functional>
 #include <optional>
-#include <vector>
 
-class AudioRenderer;
+class LoudnessJob;
+class PeakJob;
 class QWidget;
-struct RewriteJob;
-struct SaveEngine;
-class WaveformOverview;
-
-// The name a conversion proposes: the document's file name with its last
-// extension replaced by the target format's.
-QString proposedConvertName(const QString &documentPath, const QString &extension);
+class Transport;
+class WaveformJob;
 
 enum class SaveOperationType { Save = 0, SaveAs = 1, SaveTo = 2, Autosave = 3 };
-
-// Channels the conversion and peak lists name one by one; those beyond are
-// always kept and never measured.
-constexpr int kListedChannels = 256;
 
 class SoundFile : public QObject
 {
@@ -63,30 +56,37 @@ public:
     // Opens the file read-only. On failure fills *error (domain
     // "libsndfileError", code -1, libsndfile's text) when one is given.
     bool readFromURL(const QUrl &url, const QString &typeName, DocumentError *error);
-    // Releases the renderer, the timer and the file, in that order. Never
-    // prompts; the window asks about unsaved edits first.
+    // Cancels every job and waits for its worker, then releases playback and
+    // the file. Never prompts; the window asks about unsaved edits first.
     void close();
     bool isClosed() const { return m_closed; }
     // Reads the file again, dropping every edit.
     bool revertToSaved(DocumentError *error);
-    // The engines' libraries and versions, one per line (About box).
-    static QString libraryVersions();
 
     QUrl fileURL() const { return m_fileURL; }
     QString fileType() const { return m_fileType; }
-    // The open document showing this file (by identity: a link to it counts),
-    // if any.
-    static SoundFile *documentShowing(const QString &path);
+    // The file as it was opened (device and inode): what "the same file"
+    // means for the open documents.
+    const FileIdentity &fileIdentity() const { return m_identity; }
+    // Finds the open document that shows a file; the document controller
+    // sets it on the documents it opens. A save onto a file another
+    // document shows is refused: that one would go on showing, and later
+    // save, what the file held before.
+    using DocumentFinder = std::function<SoundFile *(const QString &path)>;
+    void setDocumentFinder(DocumentFinder finder) { m_findDocument = std::move(finder); }
 
     // The window sheets and alerts belong to; the window sets it.
     QWidget *windowForSheet() const { return m_windowObject ? m_window : nullptr; }
     void setWindowForSheet(QWidget *window, QObject *windowObject);
 
-    // True while a peak scan or a rewrite runs its own event passes.
-    bool isBusy() const { return m_busy; }
+    // True while a save or conversion runs.
+    bool isBusy() const { return m_saveJob.isRunning(); }
+    // Waits, without an event pass, for the peak scan, a save and the
+    // loudness measurement, and applies their results (tools and tests; the
+    // window never waits).
+    void waitForJobs();
 
     // --- the file as read ------------------------------------------------------
-    SNDFILE *handle() const { return m_sndfile; }
     const SF_INFO &info() const { return m_sfinfo; }
     qint64 fileSize() const { return m_fileSize; }
     const FileMetadata &metadataAsRead() const { return m_metadata; }
@@ -107,8 +107,6 @@ public:
     // How the channels are named, with the track names as edited.
     ChannelNames channelNames() const { return {m_texts.trackNames, m_channelPositions}; }
     bool isDocumentEdited() const { return m_modified; }
-    // The timecode text as the file's time reference gives it.
-    void bextUpdateTimecodeFromFile();
 
     // --- markers (SoundFileMarkers.cpp) ------------------------------------------
     // The file's cue points, regions, AIFF markers and loops, ordered by
@@ -120,24 +118,17 @@ public:
     void setMarkerLabel(int index, const QString &label);
 
     // --- conversion choices -------------------------------------------------------
-    int convertMajorIndex() const { return m_convertMajor; }
-    const QList<FormatEntry> &convertSubformats() const { return m_convertSubformats; }
-    // The complete format word of the encoding chosen from convertSubformats().
-    void setConvertFormat(int format) { m_convertFormat = format; }
-    int convertFormat() const { return m_convertFormat; }
-    bool channelKept(int channel) const;
-    void setChannelKept(int channel, bool kept);
-    bool keepBext() const { return m_keepBext; }
-    void setKeepBext(bool keep) { m_keepBext = keep; }
-    // The source channels a conversion keeps: the ticked ones among those
-    // listed, and every channel beyond the list.
-    std::vector<int> selectedChannels() const;
+    ConversionChoices &conversion() { return m_conversion; }
+    const ConversionChoices &conversion() const { return m_conversion; }
     // What the chosen conversion would not carry over of the file's chunks
     // and tags ("iXML", "cue", "picture"); empty when the save keeps the
     // file's bytes.
     QStringList conversionLoses() const;
 
     // --- saving and converting ------------------------------------------------
+    // Each of these runs the save as a job and waits for it (without an
+    // event pass) before it returns; the window uses the start... variants.
+    //
     // Writes a new file from the open one in the chosen conversion format
     // (calledFromConvert) or its own: over the document's own file (in
     // place: the document reopens it) or to another file (direct; from
@@ -153,6 +144,12 @@ public:
     // the format holds one) without opening it: a Save As whose name asks
     // for another format, once the user agreed.
     bool saveAsFormat(const QUrl &url, int format, DocumentError *error);
+    // The same three started on a worker: they return at once, true when the
+    // save started. rewriteFinished() ends every save that started; a
+    // failure is shown through presentError().
+    bool startSave(const QUrl &url, SaveOperationType operation);
+    bool startConversion(const QUrl &url);
+    bool startSaveAsFormat(const QUrl &url, int format);
     // The major format a target name's extension asks for when it is not
     // the document's own, else 0.
     int formatImpliedBy(const QUrl &url) const;
@@ -167,73 +164,42 @@ public:
     // dropped.
     void presentError(const DocumentError &error);
 
-    // --- peaks ------------------------------------------------------------------
-    bool peaksMeasured() const { return m_peaksMeasured; }
-    // Per listed channel, at the file's integer scale (see peakDecibels).
-    const std::vector<double> &peaks() const { return m_peaks; }
-
-    // The file's waveform overview, read on a worker thread through a handle
-    // of its own. The first call starts it; a refill restarts it, close()
-    // cancels it.
-    WaveformOverview *waveform();
-
-    // --- loudness ---------------------------------------------------------------
-    // The last complete loudness measurement (not ok before one, nor after a
-    // refill: the file may hold other sound then).
-    const LoudnessResult &loudness() const { return m_loudness; }
-    bool isMeasuringLoudness() const;
-
-    // --- transport --------------------------------------------------------------
-    bool isPlaying() const { return m_playing; }
-    AudioRenderer *renderer() const { return m_renderer; }
-    const SliderScale &sliderScale() const { return m_sliderScale; }
-    // The frame the position slider stands for.
-    qint64 position() const { return m_position; }
-    // Moves playback to a frame, as a slider move does.
-    void seekToFrame(qint64 frame);
-    // Which channel feeds the left (or right) output.
-    void setOutputChannel(bool left, int channel);
+    // --- measurements and playback -------------------------------------------
+    // Each forgets what it measured at a refill; close() cancels them.
+    PeakJob *peakScan() const { return m_peakScan; }
+    LoudnessJob *loudness() const { return m_loudness; }
+    // The first call starts the overview; a refill restarts it.
+    WaveformJob *waveform();
+    Transport *transport() const { return m_transport; }
     // The property a channel pop-up carries for setOutputMapping().
     static constexpr const char *kFeedsLeftOutput = "feedsLeftOutput";
-    int outputChannel(bool left) const { return left ? m_leftChannel : m_rightChannel; }
 
 public slots:
     // Toggles playback. The sender is not looked at (null is fine).
     void play(QObject *sender);
-    // Every 0.1 s while playing: tops up the renderer's buffer.
-    void timerCallback();
-    // Moves playback to the sender's "value" (a slider on sliderScale());
-    // without one, to position().
+    // Moves playback to the sender's "value" (a slider on the transport's
+    // sliderScale()); without one, to the transport's position().
     void playSliderMoved(QObject *sender);
     // A channel pop-up changed: sets the output its kFeedsLeftOutput
     // property names (true: the left one, else the right) to the sender's
     // "currentIndex".
     void setOutputMapping(QObject *sender);
-    // The renderer's notifications, delivered on the main thread.
-    void filePositionChanged();
-    void eof();
 
     // Lists the writable subtypes of the major format at the sender's
     // "currentIndex" (the current choice when null).
     void convertFormatSelected(QObject *sender);
-    // Scans every sample once and keeps each channel's peak level.
+    // Starts the peak scan (peakScan() reports). The sender is not looked at.
     void calculatePeak(QObject *sender);
-    // Measures the file's loudness on worker threads that read it through
-    // handles of their own and never call into the document; their results
-    // arrive here on the main thread. Returns at once; nothing while a
-    // measurement runs.
+    // Starts the loudness measurement (loudness() reports).
     void measureLoudness();
-    // Stops a running measurement; loudnessMeasured() follows, loudness()
-    // unchanged.
-    void cancelLoudness();
     // Puts the last measurement into the record's five loudness fields (two
     // decimals; empty where the value is -inf or beyond what a field holds)
     // and emits textsReplaced(). Nothing without a complete measurement.
     void copyLoudnessToBext(QObject *sender);
     // Proposes a name for the converted file and asks the window for one.
     void convert(QObject *sender);
-    // Cancels a running rewrite after its current block, or takes the
-    // progress sheet down when none runs.
+    // Cancels a running save or conversion after its current block, or
+    // takes the progress sheet down when none runs.
     void convertCancel(QObject *sender);
 
 signals:
@@ -252,75 +218,50 @@ signals:
     // what was entered.
     void warningRaised(const QString &message, const QString &detail);
 
-    void playingChanged(bool playing);
-    void positionChanged(qint64 frame);
-
     void subformatsListed();
     // convert() asks for the name of the new file.
     void convertTargetWanted(const QString &folder, const QString &proposedName);
     // A conversion to another file succeeded; the controller opens it.
     void convertedFileWritten(const QUrl &url);
 
-    void peakScanStarted();
-    void peakProgress(int percent);
-    void peaksCalculated();
-
-    void loudnessStarted();
-    void loudnessProgress(int percent);
-    // A measurement ended: complete (loudness() holds it), cancelled, or
-    // failed (errorPresented() said why first).
-    void loudnessMeasured();
-
     void rewriteStarted();
     void rewriteProgress(int percent);
-    void rewriteFinished();
+    // A save or conversion ended, after everything it changed in the
+    // document (a refill, the edited mark); ok when it succeeded.
+    void rewriteFinished(bool ok);
 
 private:
-    void fillFromFile();
-    void fillTexts();
+    // What a save is and what follows it.
+    struct SaveTask {
+        std::optional<rewrite::ConversionSettings> conversion;
+        bool clearsEdited = false;  // a plain Save
+        bool openWritten = false;   // a conversion's new file is offered to open
+        bool ownFormatName = false; // another format's name is refused
+        bool waited = false;        // a caller waits: its failure is returned, not shown
+    };
+    // Starts a save and, with `wait`, waits for it and fills *error (may be
+    // null); without, shows a failure to start. The outcome, or whether it
+    // started.
+    bool save(const QUrl &url, SaveTask task, bool wait, DocumentError *error);
+    SaveTask formatTask(int format) const;
+    void connectMeasurements();
+    void fillFromFile(SoundHandle handle);
     void setModified(bool value);
-    void createRenderer();
-    void setUpTransport();
-    void setPosition(qint64 frame);
-    void rewindUnseekable();
-    void stopTransport();
-    bool buildRewriteJob(const QUrl &url, bool calledFromConvert, RewriteJob *job, bool *inPlace,
-                         DocumentError *error);
-    void fillJobMetadata(bool calledFromConvert, RewriteJob *job);
-    // Whether the save writes a broadcast record: a conversion as the tab's
-    // checkbox says, a save when any of its fields holds text.
-    bool writesBext(bool calledFromConvert) const;
-    // How a job is written: the file's chunks edited, its bytes copied (tags
-    // edited in the copy), or else libsndfile's rewrite (noting in *notKept
-    // what that loses when the chunks could not be read).
-    SaveEngine saveEngineFor(const RewriteJob &job, bool calledFromConvert, QStringList *notKept) const;
+    bool checkSaveTarget(const QUrl &url, const SaveTask &task, DocumentError *error) const;
+    bool startRewrite(const QUrl &url, const SaveTask &task, DocumentError *error);
+    void finishRewrite(const rewrite::SavePlan &plan, const SaveTask &task, const RewriteResult &result,
+                       const QString &note);
     void readMarkers();
     // Has a save that edits chunks store the edited marker labels too, or
     // says in *notKept why it cannot.
     void addMarkerLabels(SaveEngine *engine, QStringList *notKept) const;
-    bool runRewrite(const RewriteJob &job, const SaveEngine &engine, bool inPlace, DocumentError *error);
-    // A handle to read the whole file from its start: the document's own one,
-    // or for formats libsndfile cannot seek in a second handle of its own,
-    // which releaseReadingHandle closes.
-    SNDFILE *readingHandle();
-    void releaseReadingHandle(SNDFILE *handle);
     bool reopenAfterReplace(const QString &path, DocumentError *error);
-    // After the shared handle was used for something else, the renderer
-    // re-reads from the position it plays; running playback goes on.
-    void resumePlaybackAfterFileUse(bool resume);
-    void setBusy(bool busy);
-    void stopWaveform();
-    void loudnessFinished(const LoudnessResult &result);
-    // A refill cancels a running measurement and drops the last result.
-    void forgetLoudness();
-    // close(): cancels and joins the workers.
-    void stopLoudness();
 
-    SNDFILE *m_sndfile = nullptr;
-    SF_INFO m_sfinfo{};
-    qint64 m_fileSize = 0;
     QUrl m_fileURL;
     QString m_fileType;
+    DocumentFinder m_findDocument;
+    SF_INFO m_sfinfo{};
+    qint64 m_fileSize = 0;
     FileMetadata m_metadata;
     std::optional<ChunkList> m_chunks;
     QString m_chunkError;
@@ -339,27 +280,15 @@ private:
     QWidget *m_window = nullptr;
     QPointer<QObject> m_windowObject;
 
-    int m_convertMajor = 0;
-    QList<FormatEntry> m_convertSubformats;
-    int m_convertFormat = 0;
-    std::vector<bool> m_channelKept;
-    bool m_keepBext = false;
-    bool m_openConverted = true;
+    ConversionChoices m_conversion;
+    Transport *m_transport = nullptr;
 
-    bool m_busy = false;
-    bool m_cancelRequested = false;
+    Job m_saveJob;
+    // The last save's outcome, for a caller that waits.
+    bool m_saveOk = false;
+    DocumentError m_saveError;
 
-    std::vector<double> m_peaks;
-    bool m_peaksMeasured = false;
-    WaveformOverview *m_waveform = nullptr;
-    LoudnessScan *m_loudnessScan = nullptr;
-    LoudnessResult m_loudness;
-
-    AudioRenderer *m_renderer = nullptr;
-    QTimer m_timer;
-    bool m_playing = false;
-    SliderScale m_sliderScale;
-    qint64 m_position = 0;
-    int m_leftChannel = 0;
-    int m_rightChannel = 0;
+    PeakJob *m_peakScan = nullptr;
+    LoudnessJob *m_loudness = nullptr;
+    WaveformJob *m_waveform = nullptr;
 };

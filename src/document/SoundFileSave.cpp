@@ -1,19 +1,17 @@
-// The document's saving and converting: gathers the edited metadata and the
-// conversion choices into a rewrite job, runs it with progress and takes the
-// result back into the document.
+// The document's saving and converting: a save plan from the texts as edited
+// and the conversion choices, run as a job, and its result taken back into
+// the document.
 #include "document/SoundFile.h"
 
-#include "filelogic/ContainerTable.h"
-#include "filelogic/FilePath.h"
-#include "filelogic/HandleCloser.h"
+#include "document/Transport.h"
 #include "container/SoundFileOpen.h"
-#include "playback/AudioRenderer.h"
+#include "filelogic/FilePath.h"
+#include "filelogic/FormatList.h"
 #include "rewrite/IxmlSave.h"
-#include "rewrite/MetadataSave.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
-#include <QVariant>
+
+#include <memory>
 
 namespace {
 
@@ -24,26 +22,20 @@ DocumentError writeError(const QString &reason)
 
 // A refusal because another program changed the file is one the window
 // offers a way out of.
-DocumentError writeError(const QString &reason, const ReplacementFile &temp)
+DocumentError writeError(const QString &reason, const ReplacementFile *temp)
 {
     DocumentError error = writeError(reason);
-    if (temp.targetChanged())
+    if (temp && temp->targetChanged())
         error.code = DocumentError::kChangedOnDisk;
     return error;
 }
 
-} // namespace
-
-QString proposedConvertName(const QString &documentPath, const QString &extension)
+QString absolutePath(const QUrl &url)
 {
-    // The file name without its last extension; dots in folder names play no
-    // part, and a name that is only an extension (".wav") keeps nothing.
-    QString base = documentPath.mid(documentPath.lastIndexOf(QLatin1Char('/')) + 1);
-    const int dot = base.lastIndexOf(QLatin1Char('.'));
-    if (dot >= 0)
-        base.truncate(dot);
-    return extension.isEmpty() ? base : base + QLatin1Char('.') + extension;
+    return absolutePathAsGiven(url.toLocalFile());
 }
+
+} // namespace
 
 void SoundFile::presentError(const DocumentError &error)
 {
@@ -51,27 +43,17 @@ void SoundFile::presentError(const DocumentError &error)
         emit errorPresented(error);
 }
 
-void SoundFile::convertFormatSelected(QObject *sender)
-{
-    const QVariant index = sender ? sender->property("currentIndex") : QVariant();
-    if (index.isValid())
-        m_convertMajor = index.toInt();
-    m_convertSubformats = writableSubformats(m_convertMajor);
-    m_convertFormat = m_convertSubformats.isEmpty() ? 0 : m_convertSubformats.first().format;
-    emit subformatsListed();
-}
-
 void SoundFile::convert(QObject *)
 {
-    if (m_busy || !m_sndfile)
+    if (isBusy() || m_closed)
         return;
-    if (m_convertFormat == 0) {
+    if (m_conversion.format() == 0) {
         presentError(writeError(tr("The chosen format offers no encoding to write.")));
         return;
     }
     const QList<FormatEntry> majors = majorFormats();
-    const QString extension = m_convertMajor >= 0 && m_convertMajor < majors.size() ? majors[m_convertMajor].extension
-                                                                                     : QString();
+    const int major = m_conversion.majorIndex();
+    const QString extension = major >= 0 && major < majors.size() ? majors[major].extension : QString();
     const QString path = m_fileURL.toLocalFile();
     // The folder the file is in, links resolved: a path's ".." cleaned as
     // text could name another folder.
@@ -80,140 +62,16 @@ void SoundFile::convert(QObject *)
 
 void SoundFile::convertCancel(QObject *)
 {
-    if (m_busy)
-        m_cancelRequested = true;
+    if (isBusy())
+        m_saveJob.cancel();
     else
-        emit rewriteFinished();
+        emit rewriteFinished(false);
 }
 
-bool SoundFile::writesBext(bool calledFromConvert) const
+bool SoundFile::startRewrite(const QUrl &url, const SaveTask &task, DocumentError *error)
 {
-    return calledFromConvert ? m_keepBext : rewrite::textsHoldBext(m_texts);
-}
-
-void SoundFile::fillJobMetadata(bool calledFromConvert, RewriteJob *job)
-{
-    rewrite::fillJobMetadata(m_texts, m_metadata, m_sfinfo.samplerate, writesBext(calledFromConvert), job);
-}
-
-bool SoundFile::buildRewriteJob(const QUrl &url, bool calledFromConvert, RewriteJob *job, bool *inPlace,
-                                DocumentError *error)
-{
-    const QString target = absolutePathAsGiven(url.toLocalFile());
-    const QString own = absolutePathAsGiven(m_fileURL.toLocalFile());
-    // By identity, not spelling: a link to the open file is the open file.
-    *inPlace = isSameFile(target, own) || target == own;
-
-    // Another window showing the target would go on showing, and later save,
-    // what the file held before.
-    SoundFile *other = documentShowing(target);
-    if (!*inPlace && other && other != this) {
-        *error = writeError(tr("“%1” is open in another window. Close it there first.").arg(QFileInfo(target).fileName()));
-        return false;
-    }
-    const QFileInfo targetInfo(*inPlace ? own : target);
-    if (rewrite::isReadOnlyFile(targetInfo.filePath())) {
-        *error = writeError(tr("“%1” is read-only.").arg(targetInfo.fileName()));
-        return false;
-    }
-    job->source = readingHandle();
-    if (!job->source) {
-        *error = writeError(tr("The file can no longer be read from its start."));
-        return false;
-    }
-    job->sourceInfo = m_sfinfo;
-    job->sourcePath = own;
-    // Replacing the file must never shorten it: what cannot be decoded now
-    // may still be recoverable from the original.
-    job->requireAllFrames = *inPlace;
-    // In place, the document's own path is replaced, whatever spelling or
-    // link the caller used for it.
-    job->targetPath = *inPlace ? own : target;
-    job->replace.expected = *inPlace ? m_identity : FileIdentity{};
-    job->replace.splitLinks = m_replaceAgreed.isValid() && m_replaceAgreed.sameFile(fileIdentityOf(job->targetPath));
-    job->targetInfo = m_sfinfo;
-    if (calledFromConvert) {
-        job->targetInfo.format = m_convertFormat;
-        job->channels = selectedChannels();
-        job->targetInfo.channels = int(job->channels.size());
-        if (job->targetInfo.channels == m_sfinfo.channels)
-            job->channels.clear();
-    }
-    fillJobMetadata(calledFromConvert, job);
-    return true;
-}
-
-bool SoundFile::runRewrite(const RewriteJob &job, const SaveEngine &engine, bool inPlace, DocumentError *error)
-{
-    // Another file's replacement is made first, so a target that cannot be
-    // written fails before any progress shows or playback stops; the
-    // document's own file is replaced only once its edit is known not to
-    // fit in place.
-    ReplacementFile temp;
-    QString why;
-    if (engine.writesReplacement() && !engine.inPlace && !temp.create(job.targetPath, &why, job.replace)) {
-        releaseReadingHandle(job.source);
-        *error = writeError(why, temp);
-        return false;
-    }
-    const bool wasRunning = m_playing;
-    if (m_renderer)
-        m_renderer->pause();
-    setBusy(true);
-    m_cancelRequested = false;
-    emit rewriteStarted();
-    emit rewriteProgress(0);
-
-    const auto progress = [this](double percent) {
-        emit rewriteProgress(int(percent + 0.5));
-        // One event pass per block: the sheet redraws and its Cancel works.
-        QCoreApplication::processEvents();
-        return !m_cancelRequested;
-    };
-    const RewriteResult result = rewrite::runSave(job, engine, temp, progress);
-
-    setBusy(false);
-    emit rewriteFinished();
-    releaseReadingHandle(job.source);
-
-    if (!result.ok)
-        *error = result.cancelled ? DocumentError{QStringLiteral("rewriteError"), DocumentError::kUserCancelled, {}, {}}
-                                  : writeError(result.detail, temp);
-    if (inPlace && result.replaced) {
-        DocumentError reopenError;
-        if (!reopenAfterReplace(job.targetPath, &reopenError)) {
-            resumePlaybackAfterFileUse(wasRunning);
-            *error = reopenError;
-            return false;
-        }
-        return result.ok;
-    }
-    resumePlaybackAfterFileUse(wasRunning);
-    return result.ok;
-}
-
-SaveEngine SoundFile::saveEngineFor(const RewriteJob &job, bool calledFromConvert, QStringList *notKept) const
-{
-    const bool bextChanges = calledFromConvert && m_keepBext != m_metadata.hasBext;
-    SaveEngine engine = rewrite::saveEngineFor(job, m_metadata, m_modified, bextChanges, notKept);
-    addMarkerLabels(&engine, notKept);
-    return engine;
-}
-
-bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert, DocumentError *error)
-{
-    DocumentError ignored;
-    if (!error)
-        error = &ignored;
-    *error = DocumentError{};
-    if (m_busy || !m_sndfile || !url.isLocalFile()) {
+    if (isBusy() || m_closed || !url.isLocalFile()) {
         *error = writeError(tr("The document cannot be written now."));
-        return false;
-    }
-    // A loudness field's text that is not a number is never written as one.
-    if (const QString problem = writesBext(calledFromConvert) ? rewrite::loudnessTextProblem(m_texts) : QString();
-        !problem.isEmpty()) {
-        *error = writeError(problem);
         return false;
     }
     // An edit the iXML chunk cannot take is never half written.
@@ -221,25 +79,102 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert, DocumentEr
         *error = writeError(problem.at(0).toUpper() + problem.mid(1) + u'.');
         return false;
     }
-    RewriteJob job;
-    bool inPlace = false;
-    if (!buildRewriteJob(url, calledFromConvert, &job, &inPlace, error))
+    const QString own = absolutePath(m_fileURL);
+    const QString target = absolutePath(url);
+    // The user agreed to replace that file as it is: its other names keep
+    // the old contents. Agreed for this save only.
+    const bool agreed = m_replaceAgreed.isValid() && m_replaceAgreed.sameFile(fileIdentityOf(target));
+    m_replaceAgreed = FileIdentity{};
+    auto plan = std::make_shared<rewrite::SavePlan>(rewrite::planSave({own, m_sfinfo, m_metadata, m_texts,
+                                                                       rewrite::UmidText::Shown, m_modified, target,
+                                                                       task.conversion, {m_identity, agreed}}));
+    addMarkerLabels(&plan->engine, &plan->fileLoses);
+    const SoundFile *other = plan->inPlace || !m_findDocument ? nullptr : m_findDocument(plan->job.targetPath);
+    const QString name = QFileInfo(plan->job.targetPath).fileName();
+    QString why = plan->error;
+    if (why.isEmpty() && other && other != this)
+        why = tr("“%1” is open in another window. Close it there first.").arg(name);
+    else if (why.isEmpty() && rewrite::isReadOnlyFile(plan->job.targetPath))
+        why = tr("“%1” is read-only.").arg(name);
+    // Another file's replacement is made first, so a target that cannot be
+    // written fails before any progress shows; the document's own file is
+    // replaced only once its edit is known not to fit in place.
+    if (!why.isEmpty() || !plan->prepare(&why)) {
+        *error = writeError(why, plan->replacement());
         return false;
-    QStringList notKept;
-    const SaveEngine engine = saveEngineFor(job, calledFromConvert, &notKept);
-    notKept = rewrite::textsNotKept(engine, job) + notKept;
-    m_replaceAgreed = FileIdentity{}; // agreed for this save only
-    const QString note = rewrite::saveNote(engine);
-    if (!runRewrite(job, engine, inPlace, error))
+    }
+    // Asked before the save: it reads the file.
+    const QString note = rewrite::saveNote(plan->engine);
+    const bool started = m_saveJob.start(
+        [plan](JobControl &control) { return plan->run([&control](double percent) { return control.progress(percent); }); },
+        [this, plan, task, note](const RewriteResult &result) { finishRewrite(*plan, task, result, note); });
+    if (!started) {
+        *error = writeError(tr("No thread could be started for the save."));
         return false;
-    if (!note.isEmpty())
+    }
+    emit rewriteStarted();
+    emit rewriteProgress(0);
+    return true;
+}
+
+void SoundFile::finishRewrite(const rewrite::SavePlan &plan, const SaveTask &task, const RewriteResult &result,
+                              const QString &note)
+{
+    // Replaced even when it then failed (its folder could not be flushed):
+    // the document must show the file that is there now.
+    DocumentError reopenError;
+    const bool reopened = !(plan.inPlace && result.replaced) || reopenAfterReplace(plan.job.targetPath, &reopenError);
+    const bool ok = result.ok && reopened;
+    if (!reopened)
+        m_saveError = reopenError;
+    else if (result.cancelled)
+        m_saveError = DocumentError{QStringLiteral("rewriteError"), DocumentError::kUserCancelled, {}, {}};
+    else
+        m_saveError = ok ? DocumentError{} : writeError(result.detail, plan.replacement());
+    if (ok && task.clearsEdited)
+        setModified(false);
+    if (ok && !note.isEmpty())
         emit warningRaised(note.left(1).toUpper() + note.mid(1) + QLatin1Char('.'), QString());
-    if (!inPlace && calledFromConvert && m_openConverted)
-        emit convertedFileWritten(QUrl::fromLocalFile(job.targetPath));
-    if (!notKept.isEmpty())
+    if (ok && !plan.inPlace && task.openWritten)
+        emit convertedFileWritten(QUrl::fromLocalFile(plan.job.targetPath));
+    if (const QStringList notKept = plan.textsLost + plan.fileLoses; ok && !notKept.isEmpty())
         emit warningRaised(tr("The file's format cannot store everything that was entered."),
                            tr("Not stored: %1.").arg(notKept.join(QStringLiteral("; "))));
-    return true;
+    m_saveOk = ok;
+    emit rewriteFinished(ok);
+    if (!ok && !task.waited)
+        presentError(m_saveError);
+}
+
+bool SoundFile::save(const QUrl &url, SaveTask task, bool wait, DocumentError *error)
+{
+    DocumentError failure;
+    task.waited = wait;
+    const bool started = checkSaveTarget(url, task, &failure) && startRewrite(url, task, &failure);
+    if (started && wait) {
+        m_saveJob.waitForFinished();
+        failure = m_saveError;
+    }
+    if (error)
+        *error = failure;
+    else if (!wait && !started)
+        presentError(failure);
+    return started && (!wait || m_saveOk);
+}
+
+SoundFile::SaveTask SoundFile::formatTask(int format) const
+{
+    // Every channel, and the record where the file has one or its
+    // description holds text.
+    rewrite::ConversionSettings settings{format, {}, m_metadata.hasBext || !text(MetadataField::Description).isEmpty()};
+    for (int c = 0; c < m_sfinfo.channels; ++c)
+        settings.channels.push_back(c);
+    return SaveTask{settings};
+}
+
+bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert, DocumentError *error)
+{
+    return save(url, calledFromConvert ? SaveTask{m_conversion.settings(), false, true} : SaveTask{}, true, error);
 }
 
 bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert)
@@ -251,6 +186,89 @@ bool SoundFile::convertToURL(const QUrl &url, bool calledFromConvert)
     return ok;
 }
 
+bool SoundFile::saveToURL(const QUrl &url, const QString &typeName, SaveOperationType operation, DocumentError *error)
+{
+    Q_UNUSED(typeName);
+    return save(url, SaveTask{std::nullopt, operation == SaveOperationType::Save, false, true}, true, error);
+}
+
+bool SoundFile::saveAsFormat(const QUrl &url, int format, DocumentError *error)
+{
+    return save(url, formatTask(format), true, error);
+}
+
+bool SoundFile::startSave(const QUrl &url, SaveOperationType operation)
+{
+    return save(url, SaveTask{std::nullopt, operation == SaveOperationType::Save, false, true}, false, nullptr);
+}
+
+bool SoundFile::startConversion(const QUrl &url)
+{
+    return save(url, SaveTask{m_conversion.settings(), false, true}, false, nullptr);
+}
+
+bool SoundFile::startSaveAsFormat(const QUrl &url, int format)
+{
+    return save(url, formatTask(format), false, nullptr);
+}
+
+int SoundFile::formatImpliedBy(const QUrl &url) const
+{
+    const QList<int> majors = majorFormatsForExtension(QFileInfo(url.toLocalFile()).suffix());
+    return majors.isEmpty() || majors.contains(m_sfinfo.format & SF_FORMAT_TYPEMASK) ? 0 : majors.first();
+}
+
+bool SoundFile::checkSaveTarget(const QUrl &url, const SaveTask &task, DocumentError *error) const
+{
+    // One format is never written under another's name without the user's
+    // say; the window asks and then saves in the other format. The
+    // document's own file keeps its name, whatever it says.
+    const bool ownFile = absolutePath(url) == absolutePath(m_fileURL) || isSameFile(url.toLocalFile(), m_fileURL.toLocalFile());
+    const int implied = !task.ownFormatName || ownFile ? 0 : formatImpliedBy(url);
+    if (implied)
+        *error = writeError(tr("The name “%1” is for another format (%2); this document is %3.")
+                                .arg(QFileInfo(url.toLocalFile()).fileName(),
+                                     majorFormats().value(majorFormatIndex(implied)).name,
+                                     majorFormats().value(majorFormatIndex(m_sfinfo.format)).name));
+    return !implied;
+}
+
+bool SoundFile::reopenAfterReplace(const QString &path, DocumentError *error)
+{
+    SF_INFO info{};
+    qint64 size = 0;
+    DocumentError openError;
+    SoundHandle reopened = openSoundFile(path, &info, &size, &openError);
+    if (!reopened) {
+        // Playback still reads the previous contents; the document stays
+        // usable on them, and the user learns what happened.
+        *error = DocumentError{QStringLiteral("libsndfileError"), -1, tr("The saved file could not be opened again"),
+                               openError.oneLine()};
+        return false;
+    }
+    m_sfinfo = info;
+    m_fileSize = size;
+    const bool edited = m_modified;
+    const QUrl url = QUrl::fromLocalFile(path);
+    const bool renamed = url != m_fileURL;
+    m_fileURL = url;
+    fillFromFile(std::move(reopened));
+    m_modified = edited;
+    if (renamed)
+        emit fileURLChanged(url);
+    emit refilled();
+    return true;
+}
+
+bool SoundFile::revertToSaved(DocumentError *error)
+{
+    if (isBusy() || m_closed)
+        return false;
+    if (!reopenAfterReplace(m_fileURL.toLocalFile(), error))
+        return false;
+    setModified(false);
+    return true;
+}
 QString SoundFile::replaceQuestion(const QUrl &url) const
 {
     SaveTarget target;
@@ -267,113 +285,7 @@ QString SoundFile::replaceQuestion(const QUrl &url) const
         questions << tr("“%1” belongs to %2; the saved file will belong to you.").arg(name, target.ownerText());
     return questions.join(u' ');
 }
-
 void SoundFile::allowReplacing(const QUrl &url)
 {
     m_replaceAgreed = fileIdentityOf(url.toLocalFile());
-}
-
-int SoundFile::formatImpliedBy(const QUrl &url) const
-{
-    const QList<int> majors = majorFormatsForExtension(QFileInfo(url.toLocalFile()).suffix());
-    return majors.isEmpty() || majors.contains(m_sfinfo.format & SF_FORMAT_TYPEMASK) ? 0 : majors.first();
-}
-
-bool SoundFile::saveAsFormat(const QUrl &url, int format, DocumentError *error)
-{
-    const auto kept = m_channelKept;
-    const int chosen = m_convertFormat;
-    const bool keepBext = m_keepBext;
-    m_channelKept.assign(m_channelKept.size(), true);
-    m_convertFormat = format;
-    m_keepBext = m_metadata.hasBext || !text(MetadataField::Description).isEmpty();
-    m_openConverted = false;
-    const bool ok = convertToURL(url, true, error);
-    m_openConverted = true;
-    m_channelKept = kept;
-    m_convertFormat = chosen;
-    m_keepBext = keepBext;
-    return ok;
-}
-
-bool SoundFile::saveToURL(const QUrl &url, const QString &typeName, SaveOperationType operation, DocumentError *error)
-{
-    Q_UNUSED(typeName);
-    // One format is never written under another's name without the user's
-    // say; the window asks and then calls saveAsFormat.
-    // The document's own file keeps its name, whatever it says.
-    const bool ownFile = isSameFile(url.toLocalFile(), m_fileURL.toLocalFile())
-        || absolutePathAsGiven(url.toLocalFile()) == absolutePathAsGiven(m_fileURL.toLocalFile());
-    if (const int implied = ownFile ? 0 : formatImpliedBy(url)) {
-        if (error)
-            *error = writeError(tr("The name “%1” is for another format (%2); this document is %3.")
-                                    .arg(QFileInfo(url.toLocalFile()).fileName(),
-                                         majorFormats().value(majorFormatIndex(implied)).name,
-                                         majorFormats().value(majorFormatIndex(m_sfinfo.format)).name));
-        return false;
-    }
-    const bool ok = convertToURL(url, false, error);
-    if (ok && operation == SaveOperationType::Save)
-        setModified(false);
-    return ok;
-}
-
-void SoundFile::resumePlaybackAfterFileUse(bool resume)
-{
-    if (!m_renderer)
-        return;
-    // A file that cannot seek was read through a handle of its own; the
-    // renderer's handle has not moved.
-    if (m_sfinfo.seekable)
-        m_renderer->seek(m_renderer->currentPosition());
-    if (resume)
-        m_renderer->play();
-}
-
-bool SoundFile::reopenAfterReplace(const QString &path, DocumentError *error)
-{
-    SF_INFO info{};
-    qint64 size = 0;
-    DocumentError openError;
-    SNDFILE *reopened = openSoundFile(path, &info, &size, &openError);
-    const FileIdentity identity = fileIdentityOf(path);
-    if (!reopened) {
-        // The old handle still reads the previous contents; the document
-        // stays usable on it, and the user learns what happened.
-        *error = DocumentError{QStringLiteral("libsndfileError"), -1, tr("The saved file could not be opened again"),
-                               openError.oneLine()};
-        return false;
-    }
-    // The renderer reads through the old handle: it stops before the handle
-    // goes, and reads the new one from the refill on.
-    stopTransport();
-    if (m_renderer)
-        m_renderer->pause();
-    // The old handle may be the replaced file's last: closing it frees that
-    // file, which the save need not wait for.
-    HandleCloser::closeLater(m_sndfile);
-    m_sndfile = reopened;
-    m_identity = identity;
-    m_sfinfo = info;
-    m_fileSize = size;
-    const bool edited = m_modified;
-    fillFromFile();
-    m_modified = edited;
-    const QUrl url = QUrl::fromLocalFile(path);
-    if (url != m_fileURL) {
-        m_fileURL = url;
-        emit fileURLChanged(url);
-    }
-    emit refilled();
-    return true;
-}
-
-bool SoundFile::revertToSaved(DocumentError *error)
-{
-    if (m_busy || !m_sndfile)
-        return false;
-    if (!reopenAfterReplace(m_fileURL.toLocalFile(), error))
-        return false;
-    setModified(false);
-    return true;
 }

@@ -1,6 +1,8 @@
 // Writes the example file that `scripts/run` opens when no file is given:
 // a few seconds of stereo 48 kHz 24-bit Broadcast Wave with all six strings
 // and a broadcast record, so every part of the window has something to show.
+#include "filelogic/SoundHandle.h"
+
 #include <sndfile.h>
 
 #include <cmath>
@@ -19,7 +21,8 @@ int main(int argc, char **argv)
     info.samplerate = 48000;
     info.channels = 2;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
-    SNDFILE *f = sf_open(argv[1], SFM_WRITE, &info);
+    SoundHandle file(sf_open(argv[1], SFM_WRITE, &info));
+    SNDFILE *f = file.get();
     if (!f) {
         std::fprintf(stderr, "%s: %s\n", argv[1], sf_strerror(nullptr));
         return 1;
@@ -57,5 +60,5 @@ int main(int argc, char **argv)
         buf[size_t(i) * 2 + 1] = chord * (1.0 - fade);
     }
     sf_writef_double(f, buf.data(), frames);
-    return sf_close(f) == 0 ? 0 : 1;
+    return file.close() == 0 ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 #include "filelogic/FileText.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <utility>
 
@@ -73,4 +74,31 @@ QByteArray bextFieldRawBytes(const BextRecord &bext, BextField field)
 QString bextFieldText(const BextRecord &bext, BextField field)
 {
     return decodeFileText(bextFieldBytes(bext, field));
+}
+
+namespace {
+
+QByteArray withoutTrailingZeros(QByteArray bytes)
+{
+    while (!bytes.isEmpty() && bytes.back() == '\0')
+        bytes.chop(1);
+    return bytes;
+}
+
+} // namespace
+
+QString umidHexText(const BextRecord &bext)
+{
+    return hexBytes(withoutTrailingZeros(bextFieldRawBytes(bext, BextField::UMID)), 4);
+}
+
+std::optional<QByteArray> parseUmidHexText(const QString &text)
+{
+    // A character outside Latin-1 becomes '?', which is no digit.
+    QByteArray digits = text.toLatin1();
+    digits.removeIf([](char c) { return c == ' ' || c == '\t'; });
+    const bool hex = std::all_of(digits.begin(), digits.end(), [](char c) { return std::isxdigit(uchar(c)); });
+    if (!hex || digits.size() % 2 != 0 || digits.size() > 2 * qsizetype(sizeof(BextRecord::umid)))
+        return std::nullopt;
+    return withoutTrailingZeros(QByteArray::fromHex(digits));
 }

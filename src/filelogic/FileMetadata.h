@@ -2,8 +2,8 @@
 // open sound file.
 //
 // No widgets here: the document fills its window from a FileMetadata.
-// readFileMetadata uses the document's SNDFILE handle, so it runs on the
-// thread that uses that handle (the main thread); everything else is pure.
+// readFileMetadata runs on the thread that uses the handle it is given;
+// everything else is pure.
 #pragma once
 
 #include "filelogic/BextRecord.h"
@@ -54,3 +54,12 @@ QByteArray bextFieldRawBytes(const BextRecord &bext, BextField field);
 
 // bextFieldBytes decoded for display (see decodeFileText).
 QString bextFieldText(const BextRecord &bext, BextField field);
+
+// The UMID as the command line reads and writes it: its bytes in hexadecimal
+// up to the last non-zero one, in groups of four bytes as the window's
+// tooltip shows them; empty for an all-zero UMID. A binary identifier would
+// not survive a trip through a terminal or a spreadsheet as text.
+QString umidHexText(const BextRecord &bext);
+// The bytes of such a text (spaces anywhere, either case), trailing zero
+// bytes left off; nullopt unless it is at most 64 bytes of hexadecimal.
+std::optional<QByteArray> parseUmidHexText(const QString &text);

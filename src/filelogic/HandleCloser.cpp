@@ -21,11 +21,11 @@ public:
             m_thread.join();
     }
 
-    void add(SNDFILE *file)
+    void add(SoundHandle file)
     {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_queue.push_back(file);
+            m_queue.push_back(std::move(file));
             if (!m_thread.joinable())
                 m_thread = std::thread(&Closer::run, this);
         }
@@ -40,17 +40,17 @@ private:
             m_wake.wait(lock, [&] { return m_stopping || !m_queue.empty(); });
             if (m_queue.empty())
                 return;
-            SNDFILE *file = m_queue.front();
+            SoundHandle file = std::move(m_queue.front());
             m_queue.pop_front();
             lock.unlock();
-            sf_close(file);
+            file.close();
             lock.lock();
         }
     }
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<SNDFILE *> m_queue;
+    std::deque<SoundHandle> m_queue;
     bool m_stopping = false;
     std::thread m_thread;
 };
@@ -65,10 +65,10 @@ Closer &closer()
 
 namespace HandleCloser {
 
-void closeLater(SNDFILE *file)
+void closeLater(SoundHandle file)
 {
     if (file)
-        closer().add(file);
+        closer().add(std::move(file));
 }
 
 } // namespace HandleCloser

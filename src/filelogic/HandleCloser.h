@@ -6,12 +6,12 @@
 // that work, so the save hands the handle over and goes on.
 #pragma once
 
-#include <sndfile.h>
+#include "filelogic/SoundHandle.h"
 
 namespace HandleCloser {
 
-// Any thread. Takes the handle; null is ignored. Closed in the order given;
-// the program's exit waits for those not closed yet.
-void closeLater(SNDFILE *file);
+// Any thread. Takes the handle; an empty one is ignored. Closed in the
+// order given; the program's exit waits for those not closed yet.
+void closeLater(SoundHandle file);
 
 } // namespace HandleCloser

@@ -1,10 +1,10 @@
 // The playback engine of one document: a read-ahead buffer of decoded float
-// samples, filled from the document's open sound file on the main thread and
+// samples, filled on the main thread from a handle that only playback reads,
 // drained by the render procedure on the audio thread, which maps two of the
 // file's channels onto a stereo output.
 //
 // Threads: the buffer is an SpscRing. The main thread is the producer
-// (set_sndfile, update_buffer, seek) and the only reader of the file; the
+// (set_sndfile, update_buffer, seek) and the only reader of the handle; the
 // audio thread is the consumer (sf_coreaudio_render_proc, read_buffered) and
 // only copies memory and updates atomics: it never allocates, locks, waits or
 // reads the file.

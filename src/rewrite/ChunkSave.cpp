@@ -1,6 +1,7 @@
 #include "rewrite/ChunkSave.h"
 
 #include "filelogic/FileMetadata.h"
+#include "filelogic/SoundHandle.h"
 #include "rewrite/ChunkWriter.h"
 
 #include <QCoreApplication>
@@ -123,7 +124,7 @@ QString chunksReadBackProblem(const QString &path, const QList<ChunkPayload> &ch
 QString chunkSaveReadBackProblem(const QString &path, const ChunkSaveJob &job)
 {
     SF_INFO info{};
-    SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    const SoundHandle f(sf_open(QFile::encodeName(path).constData(), SFM_READ, &info));
     if (!f)
         return tr("The new file cannot be read: %1").arg(QString::fromLocal8Bit(sf_strerror(nullptr)));
     const SF_INFO &want = job.sourceInfo;
@@ -131,8 +132,7 @@ QString chunkSaveReadBackProblem(const QString &path, const ChunkSaveJob &job)
     if (info.format != want.format || info.channels != want.channels || info.samplerate != want.samplerate
         || info.frames != want.frames)
         problem = tr("The new file does not have the original's format, channels, rate and length.");
-    const FileMetadata meta = readFileMetadata(f);
-    sf_close(f);
+    const FileMetadata meta = readFileMetadata(f.get());
     const StringStore store = containerFacts(want.format).strings;
     for (int i = 0; i < 6 && problem.isEmpty(); ++i) {
         const auto &edit = job.strings[size_t(i)];

@@ -4,8 +4,8 @@
 // Built beside the target, flushed, verified and renamed over it like every
 // save.
 //
-// Main thread (progress runs event passes there); touches only files it
-// opens itself.
+// Any one thread at a time (a document's save job, one of a batch's
+// threads); touches only files it opens itself.
 #pragma once
 
 #include "filelogic/BextRecord.h"

@@ -44,10 +44,8 @@ QString sameStream(const QString &path, const SF_INFO &want)
 {
     SF_INFO info{};
     DocumentError why;
-    SNDFILE *f = openSoundFile(path, &info, nullptr, &why);
-    if (!f)
+    if (!openSoundFile(path, &info, nullptr, &why))
         return tr("The new file cannot be read: %1").arg(why.oneLine());
-    sf_close(f);
     if (info.format != want.format || info.channels != want.channels || info.samplerate != want.samplerate
         || info.frames != want.frames)
         return tr("The new file does not have the original's format, channels, rate and length.");

@@ -26,18 +26,7 @@ QString tr(const char *text)
     return QCoreApplication::translate("FileRewriter", text);
 }
 
-// The libsndfile handle on the new file, closed on every way out; the file
-// itself belongs to a ReplacementFile.
-struct TemporaryFile {
-    SNDFILE *sf = nullptr;
-    ~TemporaryFile()
-    {
-        if (sf)
-            sf_close(sf);
-    }
-};
-
-// Gives the document its handle back as it lent it: normalisation of doubles
+// Gives the caller its handle back as it lent it: normalisation of doubles
 // as before, and positioned at the start when it can seek (a handle that
 // cannot was lent for this one run and is not read again).
 struct SourceGuard {
@@ -54,17 +43,6 @@ struct SourceGuard {
         sf_command(source, SFC_SET_NORM_DOUBLE, nullptr, normalise);
         if (seekable)
             sf_seek(source, 0, SEEK_SET);
-    }
-};
-
-// A second read handle on a source that cannot seek, for the read-back
-// check; closed on every way out.
-struct SecondSource {
-    SNDFILE *sf = nullptr;
-    ~SecondSource()
-    {
-        if (sf)
-            sf_close(sf);
     }
 };
 
@@ -135,8 +113,12 @@ private:
     ReplacementFile &m_file;
     std::vector<int> m_keep;
     int m_outputChannels = 0;
-    SecondSource m_secondSource;
-    TemporaryFile m_temp;
+    // A second read handle on a source that cannot seek, for the read-back
+    // check.
+    SoundHandle m_secondSource;
+    // libsndfile's handle on the new file; the file itself belongs to a
+    // ReplacementFile.
+    SoundHandle m_temp;
     SF_INFO m_layout{};
     std::optional<SourceGuard> m_sourceGuard;
     rewrite::CopyPlan m_plan;
@@ -183,8 +165,8 @@ bool Run::openSecondSource()
     if (m_job.sourceInfo.seekable != 0)
         return true;
     QString problem;
-    m_secondSource.sf = reopenSoundFile(m_job.sourcePath, m_job.sourceInfo, true, &problem);
-    return m_secondSource.sf ? true : fail(problem);
+    m_secondSource = reopenSoundFile(m_job.sourcePath, m_job.sourceInfo, true, &problem);
+    return m_secondSource ? true : fail(problem);
 }
 
 // The temporary file, next to the target so the rename stays on one file
@@ -199,13 +181,13 @@ bool Run::createOutput()
     outputInfo.format = m_job.targetInfo.format;
     outputInfo.channels = m_job.targetInfo.channels;
     outputInfo.samplerate = m_job.targetInfo.samplerate;
-    m_temp.sf = sf_open_fd(m_file.fd(), SFM_WRITE, &outputInfo, SF_FALSE);
-    if (!m_temp.sf)
+    m_temp = SoundHandle(sf_open_fd(m_file.fd(), SFM_WRITE, &outputInfo, SF_FALSE));
+    if (!m_temp)
         return fail(QString::fromLocal8Bit(sf_strerror(nullptr)));
     m_layout = outputInfo;
     if (m_job.bext)
-        rewrite::writeBroadcastRecord(m_temp.sf, *m_job.bext);
-    rewrite::writeStrings(m_temp.sf, m_job.strings);
+        rewrite::writeBroadcastRecord(m_temp.get(), *m_job.bext);
+    rewrite::writeStrings(m_temp.get(), m_job.strings);
     return true;
 }
 
@@ -215,17 +197,17 @@ bool Run::copy()
     const bool seekable = m_job.sourceInfo.seekable != 0;
     m_sourceGuard.emplace(m_job.source, seekable);
     m_plan = rewrite::planCopy(m_job.sourceInfo.format, m_layout.format);
-    rewrite::prepareHandles(m_job.source, m_temp.sf, m_plan);
+    rewrite::prepareHandles(m_job.source, m_temp.get(), m_plan);
     if (seekable && sf_seek(m_job.source, 0, SEEK_SET) < 0)
         return fail(tr("The open file cannot be read from its start: %1")
                         .arg(QString::fromLocal8Bit(sf_strerror(m_job.source))));
     m_streams.source = m_job.source;
     m_streams.sourceChannels = m_job.sourceInfo.channels;
     m_streams.sourceFrames = m_job.sourceInfo.frames;
-    m_streams.output = m_temp.sf;
+    m_streams.output = m_temp.get();
     m_streams.outputChannels = m_outputChannels;
     m_streams.keep = m_keep;
-    m_streams.rereadSource = m_secondSource.sf;
+    m_streams.rereadSource = m_secondSource.get();
 
     m_lap.next();
     const rewrite::CopyOutcome copy = rewrite::copySamples(m_streams, m_plan, m_progress);
@@ -243,8 +225,7 @@ bool Run::copy()
 // Closes the new file and reads it back before it may replace anything.
 bool Run::closeAndCheck()
 {
-    const int closeError = sf_close(m_temp.sf);
-    m_temp.sf = nullptr;
+    const int closeError = m_temp.close();
     m_streams.output = nullptr;
     if (closeError != SF_ERR_NO_ERROR)
         return fail(QString::fromLocal8Bit(sf_error_number(closeError)));

@@ -4,8 +4,8 @@
 // and checked, and only then renamed over the target, so a failure or a
 // cancel never leaves a damaged or half-written file behind.
 //
-// Widget-free: the document drives it on the main thread and shows progress
-// through the callback.
+// Widget-free; runs on the one thread that calls it (a document's save job,
+// one of a batch's threads) and reports progress through the callback.
 #pragma once
 
 #include "filelogic/BextRecord.h"
@@ -23,13 +23,13 @@
 #include <vector>
 
 struct RewriteJob {
-    // The document's open read handle (borrowed). The engine seeks and reads
-    // it and leaves it open and readable; its read position afterwards is
-    // unspecified, so the caller seeks where it needs.
+    // A read handle on the source (borrowed), used by this run alone. The
+    // engine seeks and reads it and leaves it open and readable; its read
+    // position afterwards is unspecified.
     // When sourceInfo.seekable is 0 (GSM 6.10, G.72x, NMS ADPCM, XI DPCM, ...)
-    // libsndfile cannot seek it at all: the caller hands over a freshly
-    // opened handle standing at frame 0, which is read once, from where it
-    // stands, and the read-back check opens sourcePath again instead.
+    // libsndfile cannot seek it at all: it must be freshly opened, standing
+    // at frame 0; it is read once, from where it stands, and the read-back
+    // check opens sourcePath again instead.
     SNDFILE *source = nullptr;
     SF_INFO sourceInfo{};
     // The file the source handle reads. Needed when the source cannot seek;
@@ -99,7 +99,7 @@ struct RewriteFaults {
 
 class FileRewriter {
 public:
-    // Main thread. progress(percent) is called once per copied block with
+    // The calling thread. progress(percent) is called once per copied block with
     // frames done x 100 / frames of the source; while the new file is being
     // read back and checked it is called once per block with 100. Returning
     // false cancels: the run stops after the current block, removes the

@@ -1,11 +1,10 @@
 // What a save of edited metadata writes, worked out from the texts as edited
-// and the metadata as read, and the engine that writes it. The window's saves
-// and the command line's batch edits both go through here, so untouched
-// bytes are kept the same way by both.
+// and the metadata as read: the texts a file's fields show, the rules of the
+// loudness fields, and the bytes a job stores for each text. SavePlan puts
+// them together for every save, so untouched bytes are kept the same way by
+// the window and the command line.
 //
-// Pure functions, except isReadOnlyFile and runSave,
-// which touch files: the thread that owns the handle (the main thread), and
-// runSave on the main thread like the engines it runs.
+// Pure functions; any thread.
 #pragma once
 
 #include "container/TagReader.h"

@@ -1,6 +1,7 @@
 #include "rewrite/SampleCopy.h"
 
 #include "filelogic/CodecTable.h"
+#include "filelogic/SoundHandle.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -420,7 +421,8 @@ CheckOutcome checkWrittenFile(const CopyStreams &copied, const CopyPlan &plan,
         info.channels = targetInfo.channels;
         info.samplerate = targetInfo.samplerate;
     }
-    SNDFILE *written = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    const SoundHandle handle(sf_open(QFile::encodeName(path).constData(), SFM_READ, &info));
+    SNDFILE *written = handle.get();
     if (!written)
         return mismatch(tr("it cannot be opened (%1)").arg(QString::fromLocal8Bit(sf_strerror(nullptr))));
 
@@ -449,7 +451,6 @@ CheckOutcome checkWrittenFile(const CopyStreams &copied, const CopyPlan &plan,
         sf_command(written, SFC_SET_NORM_DOUBLE, nullptr, normalise);
         result = compareLoop(streams, plan, kDoubleIo, written, framesWritten, progress, corrupt, atStart);
     }
-    sf_close(written);
     return result;
 }
 

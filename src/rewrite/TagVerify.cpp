@@ -4,6 +4,7 @@
 
 #include "container/MpegStream.h"
 #include "container/TagFormats.h"
+#include "filelogic/SoundHandle.h"
 
 #include <sndfile.h>
 
@@ -38,10 +39,8 @@ bool fail(QString *error, const QString &message)
 std::optional<SF_INFO> soundInfo(const QString &path)
 {
     SF_INFO info = {};
-    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
-    if (!file)
+    if (!SoundHandle(sf_open(QFile::encodeName(path).constData(), SFM_READ, &info)))
         return std::nullopt;
-    sf_close(file);
     return info;
 }
 
@@ -49,12 +48,10 @@ TagEdits libsndfileStrings(const QString &path)
 {
     TagEdits out;
     SF_INFO info = {};
-    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    const SoundHandle file(sf_open(QFile::encodeName(path).constData(), SFM_READ, &info));
     for (int i = 0; file && i < 6; ++i)
-        if (const char *text = sf_get_string(file, SF_STR_TITLE + i); text && *text)
+        if (const char *text = sf_get_string(file.get(), SF_STR_TITLE + i); text && *text)
             out[size_t(i)] = QByteArray(text);
-    if (file)
-        sf_close(file);
     return out;
 }
 

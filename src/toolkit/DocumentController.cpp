@@ -23,15 +23,12 @@ SoundFile *DocumentController::documentForURL(const QUrl &url) const
 {
     if (!url.isLocalFile())
         return nullptr;
-    const QFileInfo wanted(url.toLocalFile());
-    for (SoundFile *doc : m_documents) {
-        const QFileInfo open(doc->fileURL().toLocalFile());
-        // Compare what the paths lead to, so a second spelling of an open
-        // file's path finds the same document.
-        const QString a = wanted.canonicalFilePath();
-        if (!a.isEmpty() && a == open.canonicalFilePath())
+    // The file a path leads to, by device and inode: another spelling, a
+    // symbolic or a hard link finds the document that has it open.
+    const FileIdentity wanted = fileIdentityOf(url.toLocalFile());
+    for (SoundFile *doc : m_documents)
+        if (wanted.isValid() && doc->fileIdentity().sameFile(wanted))
             return doc;
-    }
     return nullptr;
 }
 
@@ -62,6 +59,7 @@ SoundFile *DocumentController::openDocumentWithContentsOfURL(const QUrl &url, bo
         return nullptr;
     }
     m_documents.append(doc);
+    doc->setDocumentFinder([this](const QString &path) { return documentForURL(QUrl::fromLocalFile(path)); });
     connect(doc, &SoundFile::closed, this, [this, doc] { documentClosed(doc); });
     QWidget *window = m_windowFactory ? m_windowFactory(doc) : nullptr;
     // A conversion to another file opens that file as a document of its own.

@@ -30,6 +30,8 @@ public:
     // that is already open is not opened again: its window comes forward.
     SoundFile *openDocumentWithContentsOfURL(const QUrl &url, bool display, DocumentError *error);
     QList<SoundFile *> documents() const { return m_documents; }
+    // The open document showing the file url leads to (same device and
+    // inode), if any: the one registry of open documents.
     SoundFile *documentForURL(const QUrl &url) const;
     // The window showing a document (null when it has none).
     static QWidget *windowFor(const SoundFile *document);

@@ -1,5 +1,6 @@
 #include "window/LoudnessPanel.h"
 
+#include "document/LoudnessJob.h"
 #include "document/SoundFile.h"
 #include "filelogic/ContainerTable.h"
 #include "cli/LoudnessReport.h"
@@ -19,7 +20,7 @@ void showValues(Ui::SoundFile &ui, const SoundFile *doc)
 {
     // The rows come from the section even before a measurement, which
     // would read -inf: an em dash says there is nothing yet.
-    const LoudnessResult &result = doc->loudness();
+    const LoudnessResult &result = doc->loudness()->result();
     for (const ReportField &field : loudnessSection(result).fields) {
         QLabel *label = reportLabel(ui, field.key);
         if (!label)
@@ -43,28 +44,29 @@ void showRunning(Ui::SoundFile &ui, bool running)
 void connectLoudnessPanel(Ui::SoundFile &ui, SoundFile *doc, QObject *context)
 {
     ui.loudnessProgress->setRange(0, 100);
-    QObject::connect(ui.loudnessMeasure, &QPushButton::clicked, context, [doc] {
-        if (doc->isMeasuringLoudness())
-            doc->cancelLoudness();
+    LoudnessJob *loudness = doc->loudness();
+    QObject::connect(ui.loudnessMeasure, &QPushButton::clicked, context, [doc, loudness] {
+        if (loudness->isRunning())
+            loudness->cancel();
         else
             doc->measureLoudness();
     });
-    QObject::connect(doc, &SoundFile::loudnessStarted, context, [&ui] {
+    QObject::connect(loudness, &LoudnessJob::started, context, [&ui] {
         ui.loudnessProgress->setValue(0);
         showRunning(ui, true);
         ui.loudnessCopyToBext->setEnabled(false);
     });
-    QObject::connect(doc, &SoundFile::loudnessProgress, ui.loudnessProgress, &QProgressBar::setValue);
+    QObject::connect(loudness, &LoudnessJob::progress, ui.loudnessProgress, &QProgressBar::setValue);
     QObject::connect(ui.loudnessCopyToBext, &QPushButton::clicked, doc,
                      [doc, &ui] { doc->copyLoudnessToBext(ui.loudnessCopyToBext); });
-    const auto showAll = [&ui, doc] {
-        showRunning(ui, doc->isMeasuringLoudness());
+    const auto showAll = [&ui, doc, loudness] {
+        showRunning(ui, loudness->isRunning());
         showValues(ui, doc);
         // Only a record can take the values, and only finished ones.
-        ui.loudnessCopyToBext->setEnabled(doc->loudness().ok && !doc->isMeasuringLoudness()
+        ui.loudnessCopyToBext->setEnabled(loudness->result().ok && !loudness->isRunning()
                                           && formatOffersBext(doc->info().format));
     };
-    QObject::connect(doc, &SoundFile::loudnessMeasured, context, showAll);
+    QObject::connect(loudness, &LoudnessJob::finished, context, showAll);
     // A refill has dropped the last result.
     QObject::connect(doc, &SoundFile::refilled, context, showAll);
     showAll();

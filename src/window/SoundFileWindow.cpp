@@ -1,6 +1,8 @@
 #include "window/SoundFileWindow.h"
 
 #include "document/SoundFile.h"
+#include "document/PeakJob.h"
+#include "document/Transport.h"
 #include "toolkit/DocumentController.h"
 #include "window/AccessibleNames.h"
 #include "window/ChannelTableSource.h"
@@ -160,16 +162,16 @@ void SoundFileWindow::connectDocument()
     });
     connect(doc, &SoundFile::errorPresented, this, &SoundFileWindow::showError);
     connect(doc, &SoundFile::warningRaised, this, &SoundFileWindow::showWarning);
-    connect(doc, &SoundFile::playingChanged, this, &SoundFileWindow::showPlaying);
-    connect(doc, &SoundFile::positionChanged, this, &SoundFileWindow::showPosition);
+    connect(doc->transport(), &Transport::playingChanged, this, &SoundFileWindow::showPlaying);
+    connect(doc->transport(), &Transport::positionChanged, this, &SoundFileWindow::showPosition);
     connect(doc, &SoundFile::subformatsListed, this, &SoundFileWindow::fillSubformats);
     connect(doc, &SoundFile::convertTargetWanted, this, &SoundFileWindow::askForConvertTarget);
-    connect(doc, &SoundFile::peakScanStarted, this, &SoundFileWindow::showPeakScanStarted);
-    connect(doc, &SoundFile::peakProgress, ui.peakProgress, &QProgressBar::setValue);
-    connect(doc, &SoundFile::peaksCalculated, this, &SoundFileWindow::showPeaks);
+    connect(doc->peakScan(), &PeakJob::started, this, &SoundFileWindow::showPeakScanStarted);
+    connect(doc->peakScan(), &PeakJob::progress, ui.peakProgress, &QProgressBar::setValue);
+    connect(doc->peakScan(), &PeakJob::finished, this, &SoundFileWindow::showPeaks);
     connect(doc, &SoundFile::rewriteStarted, this, &SoundFileWindow::showRewriteStarted);
     connect(doc, &SoundFile::rewriteProgress, ui.convertProgress, &QProgressBar::setValue);
-    connect(doc, &SoundFile::rewriteFinished, this, &SoundFileWindow::showRewriteFinished);
+    connect(doc, &SoundFile::rewriteFinished, this, &SoundFileWindow::saveEnded);
 }
 
 void SoundFileWindow::connectEditFields()
@@ -204,7 +206,7 @@ void SoundFileWindow::connectControls()
     // released (or moved by click or key), not on every mouse move.
     ui.playSlider->setTracking(false);
     connect(ui.playSlider, &QSlider::sliderMoved, this, [this, doc](int value) {
-        ui.playPos->setText(playPosText(doc->sliderScale().frameForValue(value), doc->info().samplerate));
+        ui.playPos->setText(playPosText(doc->transport()->sliderScale().frameForValue(value), doc->info().samplerate));
     });
     connect(ui.playSlider, &QSlider::valueChanged, doc, [this, doc] { doc->playSliderMoved(ui.playSlider); });
     for (QComboBox *popUp : {ui.leftChannel, ui.rightChannel}) {
@@ -221,13 +223,13 @@ void SoundFileWindow::connectControls()
     });
     connect(ui.convertSubformat, &QComboBox::currentIndexChanged, this, [this, doc] {
         if (!m_filling)
-            doc->setConvertFormat(ui.convertSubformat->currentData().toInt());
+            doc->conversion().setFormat(ui.convertSubformat->currentData().toInt());
     });
     connect(m_convertModel, &QAbstractItemModel::dataChanged, this, [this, doc](const QModelIndex &from, const QModelIndex &to) {
         for (int row = from.row(); row <= to.row(); ++row)
-            doc->setChannelKept(row, m_convertModel->channelIsSelected(row));
+            doc->conversion().setChannelKept(row, m_convertModel->channelIsSelected(row));
     });
-    connect(ui.convertKeepBEXT, &QCheckBox::toggled, doc, &SoundFile::setKeepBext);
+    connect(ui.convertKeepBEXT, &QCheckBox::toggled, doc, [doc](bool keep) { doc->conversion().setKeepBext(keep); });
     // What a conversion would leave behind is said before it runs.
     connect(ui.convertSubformat, &QComboBox::currentIndexChanged, this, &SoundFileWindow::showConversionLoses);
     connect(m_convertModel, &QAbstractItemModel::dataChanged, this, &SoundFileWindow::showConversionLoses);
@@ -245,8 +247,16 @@ void SoundFileWindow::closeEvent(QCloseEvent *event)
         event->accept();
         return;
     }
-    if (m_document->isBusy() || m_closePrompt) {
+    if (m_closePrompt) {
         event->ignore();
+        return;
+    }
+    // A save or conversion in flight is cancelled first; the window closes
+    // once it has reported, and the document then shows what the file holds.
+    if (m_document->isBusy()) {
+        event->ignore();
+        m_closeWhenSaved = true;
+        m_document->convertCancel(this);
         return;
     }
     if (m_document->isDocumentEdited() && !m_closeConfirmed) {
@@ -273,8 +283,7 @@ void SoundFileWindow::askToSave()
     box->setDefaultButton(QMessageBox::Save);
     box->setWindowModality(Qt::WindowModal);
     m_closePrompt = box;
-    // Handled after the prompt has closed: saving runs event passes of its own.
-    connect(box, &QMessageBox::finished, this, &SoundFileWindow::closePromptFinished, Qt::QueuedConnection);
+    connect(box, &QMessageBox::finished, this, &SoundFileWindow::closePromptFinished);
     box->open();
 }
 
@@ -286,16 +295,28 @@ void SoundFileWindow::closePromptFinished(int)
         return;
     box->deleteLater();
     const QMessageBox::StandardButton choice = box->standardButton(box->clickedButton());
-    // A save that fails keeps the window open; its alert says why.
+    // The window closes once the save has succeeded; one that fails keeps
+    // it open, and its alert says why.
     if (choice == QMessageBox::Save) {
-        saveDocument();
-        if (m_document && m_document->isDocumentEdited())
-            return;
-    } else if (choice != QMessageBox::Discard) {
+        m_closeIfSaved = saveDocument();
         return;
     }
+    if (choice != QMessageBox::Discard)
+        return;
     m_closeConfirmed = true;
     close();
+}
+
+void SoundFileWindow::saveEnded(bool ok)
+{
+    showRewriteFinished();
+    const bool saved = m_closeIfSaved && ok && !m_document->isDocumentEdited();
+    const bool closeNow = m_closeWhenSaved || saved;
+    m_closeConfirmed = m_closeConfirmed || saved;
+    m_closeWhenSaved = m_closeIfSaved = false;
+    // Queued: the save is still handing its result back.
+    if (closeNow)
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void SoundFileWindow::dragEnterEvent(QDragEnterEvent *event)

@@ -50,12 +50,14 @@ public:
     ChannelTableSource *peakModel() const { return m_peakModel; }
 
     // File > Save / Save As... / Save a Copy...; the two with a panel open it
-    // window-modally and save when it is accepted.
-    void saveDocument();
+    // window-modally and save when it is accepted. A save runs on the
+    // document's save job under the progress sheet; these return once it
+    // started (true) or failed to (its alert says why).
+    bool saveDocument();
     void runSavePanel(SaveOperationType operation);
-    // Saves through the document and shows what went wrong; asks first
-    // when the save would split the file's names or change its owner, and
-    // then returns false, saving once the user agreed.
+    // Starts a save through the document; asks first when the save would
+    // split the file's names or change its owner, and then returns false,
+    // saving once the user agreed.
     bool saveTo(const QUrl &url, SaveOperationType operation);
     // The convert panel ended; a non-zero code means the user chose a file.
     void convertFileNameChosen(QFileDialog *panel, int returnCode);
@@ -88,6 +90,9 @@ private:
     void connectControls();
     void askToSave();
     void closePromptFinished(int result);
+    // A save or conversion ended: the sheet goes, and a close waiting for
+    // it goes on.
+    void saveEnded(bool ok);
 
     // Filling from the document (SoundFileWindowFill.cpp).
     void fillAll();
@@ -108,6 +113,8 @@ private:
     void fillMarkers();
     void showPosition(qint64 frame);
     void showPlaying(bool playing);
+    // The peak tab's first state: nothing measured yet.
+    void showPeaksUnmeasured();
     void showPeakScanStarted();
     void showPeaks();
     // The pop-ups' and channel tables' names for the channels, as the
@@ -135,6 +142,10 @@ private:
     MarkerTableModel *m_markerModel = nullptr;
     IxmlTab *m_ixmlTab = nullptr;
     bool m_closeConfirmed = false;
+    // A close came while a save ran: the window closes once it reported.
+    bool m_closeWhenSaved = false;
+    // The close prompt's Save: the window closes if the save succeeds.
+    bool m_closeIfSaved = false;
     // Guards against handing texts back while the window fills its fields.
     bool m_filling = false;
     // The "Strings" and "BEXT" pages, so a later fill for another container
@@ -143,6 +154,4 @@ private:
     QWidget *m_bextPage = nullptr;
     QWidget *m_chunksPage = nullptr;
     QWidget *m_markersPage = nullptr;
-    // Windows of other documents held still while this one saves.
-    QList<QPointer<QWidget>> m_heldWindows;
 };

@@ -2,6 +2,8 @@
 #include "window/SoundFileWindow.h"
 
 #include "document/SoundFile.h"
+#include "document/PeakJob.h"
+#include "document/Transport.h"
 #include "filelogic/ContainerTable.h"
 #include "filelogic/FileText.h"
 #include "filelogic/PlayPosition.h"
@@ -46,7 +48,8 @@ void SoundFileWindow::fillProperties()
 {
     // The same texts the command line's report prints, label by label.
     const SoundFile *doc = m_document;
-    const ReportSection section = propertiesSection(doc->handle(), doc->info(), doc->fileSize());
+    // The format's names need no handle: libsndfile looks them up by word.
+    const ReportSection section = propertiesSection(nullptr, doc->info(), doc->fileSize());
     for (const ReportField &field : section.fields)
         if (QLabel *label = reportLabel(ui, field.key)) {
             label->setText(field.text);
@@ -105,7 +108,7 @@ void SoundFileWindow::fillTexts()
     const FileMetadata &read = doc->metadataAsRead();
     ui.bextUMID->setToolTip(read.hasBext ? hexBytes(bextFieldRawBytes(read.bext, BextField::UMID), 4) : QString());
     ui.convertKeepBEXT->setEnabled(read.hasBext);
-    ui.convertKeepBEXT->setChecked(doc->keepBext());
+    ui.convertKeepBEXT->setChecked(doc->conversion().keepBext());
     showMetadataWarnings(ui, checkMetadata(read, doc->info().format, doc->chunks()));
 }
 
@@ -114,7 +117,7 @@ void SoundFileWindow::fillFormatPopUps()
     ui.convertFormat->clear();
     for (const FormatEntry &entry : majorFormats())
         ui.convertFormat->addItem(entry.name, entry.format);
-    ui.convertFormat->setCurrentIndex(m_document->convertMajorIndex());
+    ui.convertFormat->setCurrentIndex(m_document->conversion().majorIndex());
     fillSubformats();
 }
 
@@ -123,9 +126,9 @@ void SoundFileWindow::fillSubformats()
     const bool filling = m_filling;
     m_filling = true;
     ui.convertSubformat->clear();
-    for (const FormatEntry &entry : m_document->convertSubformats())
+    for (const FormatEntry &entry : m_document->conversion().subformats())
         ui.convertSubformat->addItem(entry.name, entry.format);
-    const int chosen = ui.convertSubformat->findData(m_document->convertFormat());
+    const int chosen = ui.convertSubformat->findData(m_document->conversion().format());
     ui.convertSubformat->setCurrentIndex(std::max(chosen, 0));
     m_filling = filling;
     showConversionLoses();
@@ -139,13 +142,7 @@ void SoundFileWindow::fillChannelModels()
     m_peakModel->setFormat(info.format);
     ui.convertTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
 
-    // The peak tab returns to its first state: nothing measured yet.
-    ui.peakTable->setModel(nullptr);
-    ui.peakTable->hide();
-    ui.peakProgress->hide();
-    ui.peakNotYet->show();
-    ui.peakCalculate->show();
-    peakAction->setEnabled(true);
+    showPeaksUnmeasured();
 
     const bool truncated = info.channels > kListedChannels;
     const QString note = tr("This file has %1 channels; only the first %2 are listed. "
@@ -159,9 +156,9 @@ void SoundFileWindow::fillChannelModels()
 
 void SoundFileWindow::fillTransport()
 {
-    const SoundFile *doc = m_document;
-    const SF_INFO &info = doc->info();
-    ui.playSlider->setMaximum(doc->sliderScale().maximum());
+    const Transport *transport = m_document->transport();
+    const SF_INFO &info = m_document->info();
+    ui.playSlider->setMaximum(transport->sliderScale().maximum());
     ui.leftChannel->clear();
     ui.rightChannel->clear();
     const int listed = std::min(std::max(info.channels, 0), kListedChannels);
@@ -169,14 +166,14 @@ void SoundFileWindow::fillTransport()
         ui.leftChannel->addItem(channelName(i));
         ui.rightChannel->addItem(channelName(i));
     }
-    ui.leftChannel->setCurrentIndex(listed > 0 ? doc->outputChannel(true) : -1);
-    ui.rightChannel->setCurrentIndex(listed > 0 ? doc->outputChannel(false) : -1);
+    ui.leftChannel->setCurrentIndex(listed > 0 ? transport->outputChannel(true) : -1);
+    ui.rightChannel->setCurrentIndex(listed > 0 ? transport->outputChannel(false) : -1);
     // libsndfile cannot seek in some codings (XI, GSM in WAV, ...): such a
     // file plays from its start only.
     ui.playSlider->setEnabled(info.seekable);
     ui.playSlider->setToolTip(info.seekable ? QString() : tr("This file's coding can only be played from its start."));
-    showPlaying(doc->isPlaying());
-    showPosition(doc->position());
+    showPlaying(transport->isPlaying());
+    showPosition(transport->position());
 }
 
 void SoundFileWindow::showPosition(qint64 frame)
@@ -185,15 +182,25 @@ void SoundFileWindow::showPosition(qint64 frame)
     if (!ui.playSlider->isSliderDown()) {
         // Moving the slider from here must not read as the user seeking.
         const QSignalBlocker blocker(ui.playSlider);
-        ui.playSlider->setValue(m_document->sliderScale().valueForFrame(frame));
+        ui.playSlider->setValue(m_document->transport()->sliderScale().valueForFrame(frame));
     }
-    const qint64 shown = m_document->sliderScale().frameForValue(ui.playSlider->value());
+    const qint64 shown = m_document->transport()->sliderScale().frameForValue(ui.playSlider->value());
     ui.playPos->setText(playPosText(shown, m_document->info().samplerate));
 }
 
 void SoundFileWindow::showPlaying(bool playing)
 {
     ui.playButton->setText(playing ? QStringLiteral("pause") : QStringLiteral("play"));
+}
+
+void SoundFileWindow::showPeaksUnmeasured()
+{
+    ui.peakTable->setModel(nullptr);
+    ui.peakTable->hide();
+    ui.peakProgress->hide();
+    ui.peakNotYet->show();
+    ui.peakCalculate->show();
+    peakAction->setEnabled(true);
 }
 
 void SoundFileWindow::showPeakScanStarted()
@@ -209,9 +216,15 @@ void SoundFileWindow::showPeakScanStarted()
 
 void SoundFileWindow::showPeaks()
 {
+    // A scan that could not read the file leaves the tab as it was before;
+    // its alert says why.
+    if (!m_document->peakScan()->measured()) {
+        showPeaksUnmeasured();
+        return;
+    }
     ui.peakProgress->hide();
     ui.peakNotYet->hide();
-    m_peakModel->setPeaks(m_document->peaks());
+    m_peakModel->setPeaks(m_document->peakScan()->peaks());
     ui.peakTable->setModel(m_peakModel);
     ui.peakTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     ui.peakTable->show();

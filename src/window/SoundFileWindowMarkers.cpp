@@ -4,6 +4,7 @@
 // table would offer nothing to do.
 #include "window/SoundFileWindow.h"
 
+#include "document/Transport.h"
 #include "window/MarkerTableModel.h"
 
 #include <QHeaderView>
@@ -18,7 +19,7 @@ void SoundFileWindow::connectMarkers()
     connect(m_markerModel, &MarkerTableModel::labelEdited, doc, &SoundFile::setMarkerLabel);
     const auto seek = [this, doc](const QModelIndex &index) {
         if (index.isValid() && doc->info().seekable)
-            doc->seekToFrame(m_markerModel->marker(index.row()).frame);
+            doc->transport()->seekToFrame(m_markerModel->marker(index.row()).frame);
     };
     connect(ui.markerTable, &QAbstractItemView::clicked, this, seek);
     connect(ui.markerTable, &QAbstractItemView::activated, this, seek);

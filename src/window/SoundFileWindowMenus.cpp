@@ -2,6 +2,7 @@
 // to Saved, the Edit menu acting on the focused field, and About.
 #include "window/SoundFileWindow.h"
 
+#include "playback/SdlVersion.h"
 #include "toolkit/DocumentController.h"
 #include "window/RecentFiles.h"
 
@@ -76,7 +77,7 @@ void SoundFileWindow::buildHelpMenu()
         box->setInformativeText(tr("A sound-file inspector and editor.\n\nQt %1\n%2\nTagLib %3.%4.%5\n%6")
                                     .arg(QString::fromLatin1(qVersion()), QString::fromLatin1(sf_version_string()))
                                     .arg(TAGLIB_MAJOR_VERSION).arg(TAGLIB_MINOR_VERSION).arg(TAGLIB_PATCH_VERSION)
-                                    .arg(m_document ? m_document->libraryVersions() : QString()));
+                                    .arg(sdlVersionText()));
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setWindowModality(Qt::WindowModal);
         box->open();

@@ -5,7 +5,6 @@
 #include "document/SoundFile.h"
 #include "window/AccessibleNames.h"
 
-#include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 
@@ -29,24 +28,15 @@ void SoundFileWindow::setUpConvertSheet()
 
 void SoundFileWindow::showRewriteStarted()
 {
+    // Window-modal: the document takes no other edit while it saves; other
+    // windows go on as they were.
     ui.convertProgress->setValue(0);
     ui.convertSheet->open();
-    // The save runs event passes; no other document may start anything
-    // meanwhile. This window's own sheet keeps its Cancel.
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (w != this && w->isEnabled() && qobject_cast<SoundFileWindow *>(w)) {
-            w->setEnabled(false);
-            m_heldWindows << w;
-        }
 }
 
 void SoundFileWindow::showRewriteFinished()
 {
     ui.convertSheet->hide();
-    for (const QPointer<QWidget> &w : std::as_const(m_heldWindows))
-        if (w)
-            w->setEnabled(true);
-    m_heldWindows.clear();
 }
 
 void SoundFileWindow::showError(const DocumentError &error)
@@ -96,7 +86,7 @@ void SoundFileWindow::whenReplaceAgreed(const QUrl &url, const std::function<voi
         if (box->clickedButton() != agreed || !m_document)
             return;
         m_document->allowReplacing(url);
-        // The save runs event passes: it starts once the question has gone.
+        // The save and its progress sheet start once the question has gone.
         QMetaObject::invokeMethod(this, save, Qt::QueuedConnection);
     });
     box->open();
@@ -120,17 +110,12 @@ bool SoundFileWindow::saveTo(const QUrl &url, SaveOperationType operation)
         whenReplaceAgreed(url, [this, url, operation] { saveTo(url, operation); });
         return false;
     }
-    DocumentError error;
-    const bool ok = m_document->saveToURL(url, m_document->fileType(), operation, &error);
-    if (!ok)
-        m_document->presentError(error);
-    return ok;
+    return m_document->startSave(url, operation);
 }
 
-void SoundFileWindow::saveDocument()
+bool SoundFileWindow::saveDocument()
 {
-    if (m_document)
-        saveTo(m_document->fileURL(), SaveOperationType::Save);
+    return m_document && saveTo(m_document->fileURL(), SaveOperationType::Save);
 }
 
 void SoundFileWindow::runSavePanel(SaveOperationType operation)
@@ -155,13 +140,10 @@ void SoundFileWindow::runSavePanel(SaveOperationType operation)
         if (result != QDialog::Accepted || panel->selectedUrls().isEmpty())
             return;
         const QUrl url = panel->selectedUrls().first();
-        // Saved once the panel has closed: the save runs event passes.
-        QMetaObject::invokeMethod(this, [this, url, operation] {
-            if (m_document && m_document->formatImpliedBy(url))
-                askAboutExtension(url, operation);
-            else
-                saveTo(url, operation);
-        }, Qt::QueuedConnection);
+        if (m_document && m_document->formatImpliedBy(url))
+            askAboutExtension(url, operation);
+        else
+            saveTo(url, operation);
     });
     panel->open();
 }
@@ -175,12 +157,8 @@ void SoundFileWindow::askForConvertTarget(const QString &folder, const QString &
     panel->selectFile(proposedName);
     panel->setWindowModality(Qt::WindowModal);
     connect(panel, &QFileDialog::finished, this, [this, panel](int result) {
-        // The rewrite runs its own event passes; it starts once the panel
-        // has finished closing, not inside its close.
-        QMetaObject::invokeMethod(this, [this, panel, result] {
-            convertFileNameChosen(panel, result == QDialog::Accepted ? 1 : 0);
-            panel->deleteLater();
-        }, Qt::QueuedConnection);
+        convertFileNameChosen(panel, result == QDialog::Accepted ? 1 : 0);
+        panel->deleteLater();
     });
     panel->open();
 }
@@ -195,7 +173,7 @@ void SoundFileWindow::convertFileNameChosen(QFileDialog *panel, int returnCode)
     const QUrl url = panel->selectedUrls().first();
     whenReplaceAgreed(url, [this, url] {
         if (m_document)
-            m_document->convertToURL(url, true);
+            m_document->startConversion(url);
     });
 }
 
@@ -219,24 +197,16 @@ void SoundFileWindow::askAboutExtension(const QUrl &url, SaveOperationType opera
         if (!m_document)
             return;
         const QFileInfo info(url.toLocalFile());
-        const bool toConvert = box->clickedButton() == convert;
-        const bool toKeep = box->clickedButton() == keep;
-        // The save runs event passes: it starts once the prompt has gone.
-        QMetaObject::invokeMethod(this, [this, toConvert, toKeep, info, url, implied, operation] {
-            if (!m_document)
-                return;
-            if (toConvert) {
-                const int format = closestFormat(implied, m_document->info().format);
-                whenReplaceAgreed(url, [this, url, format] {
-                    DocumentError error;
-                    if (m_document && !m_document->saveAsFormat(url, format, &error))
-                        m_document->presentError(error);
-                });
-            } else if (toKeep) {
-                saveTo(QUrl::fromLocalFile(info.path() + QLatin1Char('/') + info.completeBaseName() + QLatin1Char('.')
-                                           + m_document->fileType()), operation);
-            }
-        }, Qt::QueuedConnection);
+        if (box->clickedButton() == convert) {
+            const int format = closestFormat(implied, m_document->info().format);
+            whenReplaceAgreed(url, [this, url, format] {
+                if (m_document)
+                    m_document->startSaveAsFormat(url, format);
+            });
+        } else if (box->clickedButton() == keep) {
+            saveTo(QUrl::fromLocalFile(info.path() + QLatin1Char('/') + info.completeBaseName() + QLatin1Char('.')
+                                       + m_document->fileType()), operation);
+        }
     });
     box->open();
 }

@@ -2,6 +2,8 @@
 
 #include "cli/MarkerReport.h"
 #include "document/SoundFile.h"
+#include "document/Transport.h"
+#include "document/WaveformJob.h"
 
 #include <QHelpEvent>
 #include <QMouseEvent>
@@ -46,11 +48,11 @@ void WaveformView::setDocument(SoundFile *document)
     m_document = document;
     if (!document)
         return;
-    connect(document->waveform(), &WaveformOverview::updated, this, [this] {
+    connect(document->waveform(), &WaveformJob::updated, this, [this] {
         takeSnapshot();
         update();
     });
-    connect(document, &SoundFile::positionChanged, this, &WaveformView::showPosition);
+    connect(document->transport(), &Transport::positionChanged, this, &WaveformView::showPosition);
     const auto fill = [this] {
         m_dragFrame.reset();
         setToolTip(m_document && !canSeek() ? tr("This file's coding can only be played from its start.") : QString());
@@ -58,7 +60,7 @@ void WaveformView::setDocument(SoundFile *document)
         update();
     };
     connect(document, &SoundFile::refilled, this, fill);
-    m_position = document->position();
+    m_position = document->transport()->position();
     fill();
 }
 
@@ -71,8 +73,8 @@ std::vector<int> WaveformView::shownChannels() const
             all[size_t(c)] = c;
         return all;
     }
-    const int left = m_document->outputChannel(true);
-    const int right = m_document->outputChannel(false);
+    const int left = m_document->transport()->outputChannel(true);
+    const int right = m_document->transport()->outputChannel(false);
     return left == right ? std::vector<int>{left} : std::vector<int>{left, right};
 }
 
@@ -286,6 +288,6 @@ void WaveformView::mouseReleaseEvent(QMouseEvent *event)
     const qint64 frame = frameAt(event->position().x());
     m_dragFrame.reset();
     if (canSeek())
-        m_document->seekToFrame(frame);
+        m_document->transport()->seekToFrame(frame);
     update();
 }

@@ -4,6 +4,7 @@
 #include "cli/BatchEdit.h"
 #include "cli/CommandLine.h"
 #include "cli/Csv.h"
+#include "container/TagReader.h"
 #include "rewrite/MetadataSave.h"
 #include "window/FieldControls.h"
 #include "window/SoundFileWindow.h"
@@ -378,8 +379,8 @@ private slots:
         auto doc = docfix::open(source);
         QVERIFY(docfix::chooseConvertFormat(*doc, format));
         for (int c = 0; c < 3; ++c)
-            doc->setChannelKept(c, channels.isEmpty() || channels.contains(QString::number(c)));
-        doc->setKeepBext(keepBext);
+            doc->conversion().setChannelKept(c, channels.isEmpty() || channels.contains(QString::number(c)));
+        doc->conversion().setKeepBext(keepBext);
         QVERIFY(doc->convertToURL(QUrl::fromLocalFile(tab), true, nullptr));
 
         QString name = QStringLiteral("%1:%2").arg(format >> 16 == SF_FORMAT_WAV >> 16 ? "wav" : "FLAC")

@@ -4,6 +4,7 @@
 #include "DocumentFixture.h"
 
 #include "filelogic/CodecTable.h"
+#include "toolkit/DocumentController.h"
 
 #include <cmath>
 #include <unistd.h>
@@ -34,17 +35,18 @@ private slots:
     {
         const QString path = docfix::make(m_dir, QStringLiteral("edit.wav"), docfix::spec(1000));
         QCOMPARE(::link(QFile::encodeName(path), QFile::encodeName(path + QStringLiteral(".link"))), 0);
-        auto doc = docfix::open(path);
-        QSignalSpy marks(doc.get(), &SoundFile::modificationChanged);
+        SoundFile *doc = docfix::openKept(path);
+        QSignalSpy marks(doc, &SoundFile::modificationChanged);
         doc->setText(MetadataField::Title, QString());
         QVERIFY(!doc->isDocumentEdited());
         doc->setText(MetadataField::Title, QStringLiteral("new"));
         doc->setText(MetadataField::Title, QString());
         QVERIFY(doc->isDocumentEdited() && marks.count() == 1);
         // Another path to the same file finds this document, until it closes.
-        QCOMPARE(SoundFile::documentShowing(path + QStringLiteral(".link")), doc.get());
+        DocumentController &controller = DocumentController::sharedDocumentController();
+        QCOMPARE(controller.documentForURL(QUrl::fromLocalFile(path + QStringLiteral(".link"))), doc);
         doc->close();
-        QVERIFY(!SoundFile::documentShowing(path));
+        QVERIFY(!controller.documentForURL(QUrl::fromLocalFile(path)));
     }
 
     void moreThan2To31Frames()
@@ -57,9 +59,9 @@ private slots:
         QVERIFY(docfix::writeFileBytes(path, b.bytes()) && ::truncate(QFile::encodeName(path), b.totalSize()) == 0);
         auto doc = docfix::open(path);
         QCOMPARE(qint64(doc->info().frames), frames);
-        QCOMPARE(doc->sliderScale().frameForValue(doc->sliderScale().maximum()), frames);
-        doc->seekToFrame(frames - 10);
-        QCOMPARE(doc->renderer()->currentPosition(), frames - 10);
+        QCOMPARE(doc->transport()->sliderScale().frameForValue(doc->transport()->sliderScale().maximum()), frames);
+        doc->transport()->seekToFrame(frames - 10);
+        QCOMPARE(doc->transport()->renderer()->currentPosition(), frames - 10);
     }
 
     // Decoders deliver different scales; a half-scale sine reads -6 dB in
@@ -82,8 +84,9 @@ private slots:
         auto doc = docfix::open(docfix::make(m_dir, QStringLiteral("scale-%1").arg(format), docfix::spec(24000, 1, format, 48000),
                                              [](sf_count_t f, int) { return 0.5 * std::sin(2 * M_PI * 440.0 * f / 48000); }));
         doc->calculatePeak(nullptr);
-        QVERIFY(doc->peaksMeasured() && doc->peaks().size() == 1);
-        const double db = peakDecibels(doc->peaks()[0], doc->info().format);
+        doc->waitForJobs();
+        QVERIFY(doc->peakScan()->measured() && doc->peakScan()->peaks().size() == 1);
+        const double db = peakDecibels(doc->peakScan()->peaks()[0], doc->info().format);
         QVERIFY2(std::abs(db + 6.02) <= tolerance, qPrintable(QString::number(db)));
     }
 };

@@ -20,32 +20,32 @@ private slots:
         doc->setOutputMapping(&left);
         doc->setOutputMapping(&right);
         doc->setOutputMapping(nullptr);
-        doc->seekToFrame(100);
+        doc->transport()->seekToFrame(100);
         float out[2];
-        AudioRenderer::sf_coreaudio_render_proc(doc->renderer(), out, 1);
+        AudioRenderer::sf_coreaudio_render_proc(doc->transport()->renderer(), out, 1);
         const std::vector<double> items = fixtures::readRawDoubles(path);
         QVERIFY(out[0] == float(items[402] / 32768) && out[1] == float(items[400] / 32768) && out[0] != out[1]);
         // After a save in place the renderer reads the new file's handle
         // (the old one is closed behind it), with the mapping set anew.
         doc->setText(MetadataField::Title, QStringLiteral("again"));
         QVERIFY(docfix::save(*doc));
-        doc->seekToFrame(100);
-        AudioRenderer::sf_coreaudio_render_proc(doc->renderer(), out, 1);
+        doc->transport()->seekToFrame(100);
+        AudioRenderer::sf_coreaudio_render_proc(doc->transport()->renderer(), out, 1);
         QVERIFY(out[0] == float(items[400] / 32768) && out[1] == float(items[401] / 32768));
 
         QObject slider;
         slider.setProperty("value", 100000);
         doc->playSliderMoved(&slider);
         doc->playSliderMoved(nullptr);
-        QVERIFY(doc->position() == 100000 && doc->renderer()->currentPosition() == 100000);
-        QSignalSpy playing(doc.get(), &SoundFile::playingChanged);
+        QVERIFY(doc->transport()->position() == 100000 && doc->transport()->renderer()->currentPosition() == 100000);
+        QSignalSpy playing(doc->transport(), &Transport::playingChanged);
         doc->play(nullptr);
-        QTRY_VERIFY_WITH_TIMEOUT(doc->position() > 100000, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(doc->transport()->position() > 100000, 10000);
         // Closing while playing stops the output before the file goes.
         QSignalSpy closed(doc.get(), &SoundFile::closed);
         doc->close();
         doc->close();
-        QVERIFY(playing.count() == 1 && closed.count() == 1 && !doc->renderer() && !doc->handle());
+        QVERIFY(playing.count() == 1 && closed.count() == 1 && !doc->transport()->renderer());
     }
 
     void playsToTheEndAndRewinds_data()
@@ -61,33 +61,37 @@ private slots:
         auto doc = docfix::open(docfix::make(m_dir, QStringLiteral("end-%1.wav").arg(format), docfix::spec(2000, 1, format, 8000)));
         for (int round = 0; round < 2; ++round) {
             doc->play(nullptr);
-            QTRY_VERIFY_WITH_TIMEOUT(!doc->isPlaying(), 20000);
-            QVERIFY(doc->position() == 0 && doc->renderer()->currentPosition() == 0);
+            QTRY_VERIFY_WITH_TIMEOUT(!doc->transport()->isPlaying(), 20000);
+            QVERIFY(doc->transport()->position() == 0 && doc->transport()->renderer()->currentPosition() == 0);
         }
         // The scan reads through a handle of its own where the file cannot seek.
         doc->calculatePeak(nullptr);
-        QVERIFY(doc->peaks().at(0) > 0);
+        doc->waitForJobs();
+        QVERIFY(doc->peakScan()->peaks().at(0) > 0);
     }
 
-    // The scan reads the handle playback reads from; what plays next must
-    // still follow on from where playback stood, stopped or playing.
-    void scanPutsPlaybackBack()
+    // The scan reads a handle of its own: what plays next follows on from
+    // where playback stood, stopped or playing.
+    void scanLeavesPlaybackAlone()
     {
         const QString path = docfix::make(m_dir, QStringLiteral("scan.wav"), docfix::spec(44100 * 30));
         auto doc = docfix::open(path);
-        doc->seekToFrame(44100 * 5);
+        doc->transport()->seekToFrame(44100 * 5);
         doc->calculatePeak(nullptr);
+        doc->waitForJobs();
         std::vector<float> out(2 * 200000);
-        AudioRenderer::sf_coreaudio_render_proc(doc->renderer(), out.data(), 200000);
-        doc->renderer()->update_buffer();
-        AudioRenderer::sf_coreaudio_render_proc(doc->renderer(), out.data(), 200000);
+        AudioRenderer::sf_coreaudio_render_proc(doc->transport()->renderer(), out.data(), 200000);
+        doc->transport()->renderer()->update_buffer();
+        AudioRenderer::sf_coreaudio_render_proc(doc->transport()->renderer(), out.data(), 200000);
         const std::vector<double> items = fixtures::readRawDoubles(path);
         const size_t last = (44100 * 5 + 399999) * 2;
         QVERIFY(out[399998] == float(items[last] / 32768) && out[399999] == float(items[last + 1] / 32768) && out[399999] != 0);
         doc->play(nullptr);
-        const qint64 before = doc->position();
+        const AudioRenderer *renderer = doc->transport()->renderer();
+        const qint64 before = renderer->currentPosition();
         doc->calculatePeak(nullptr);
-        QVERIFY(doc->isPlaying() && doc->renderer()->currentPosition() >= before && doc->renderer()->currentPosition() < before + 44100);
+        doc->waitForJobs();
+        QVERIFY(doc->transport()->isPlaying() && renderer->currentPosition() >= before && renderer->currentPosition() < before + 44100);
     }
 };
 

@@ -29,8 +29,8 @@ WaveformSnapshot overviewOf(const QString &path, int buckets, SF_INFO *info)
     *info = SF_INFO{};
     sf_close(sf_open(QFile::encodeName(path).constData(), SFM_READ, info));
     WaveformOverview overview;
-    overview.start(path, *info, buckets);
-    overview.waitForFinished();
+    const std::atomic<bool> never{false};
+    overview.compute(path, *info, buckets, never);
     std::vector<int> channels(size_t(info->channels));
     for (int c = 0; c < info->channels; ++c)
         channels[size_t(c)] = c;

@@ -8,6 +8,7 @@
 #include "filelogic/FormatList.h"
 #include "filelogic/PlayPosition.h"
 #include "filelogic/PropertyText.h"
+#include "filelogic/SoundHandle.h"
 #include "filelogic/Timecode.h"
 
 #include "Fixtures.h"
@@ -36,7 +37,7 @@ class TstFileLogic : public QObject {
     static FileMetadata metadataOf(const QString &path)
     {
         SF_INFO info{};
-        const std::unique_ptr<SNDFILE, int (*)(SNDFILE *)> f(sf_open(QFile::encodeName(path).constData(), SFM_READ, &info), sf_close);
+        const SoundHandle f(sf_open(QFile::encodeName(path).constData(), SFM_READ, &info));
         return readFileMetadata(f.get());
     }
 

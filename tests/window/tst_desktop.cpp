@@ -1,7 +1,6 @@
 // What a desktop user expects of the window: Space stays with the control
-// that uses it, a name for another format is asked about, other windows wait
-// while one saves, a failing target does not disturb playback, the recent
-// list, Revert to Saved.
+// that uses it, a name for another format is asked about, a failing target
+// does not disturb playback, the recent list, Revert to Saved.
 #include "DocumentFixture.h"
 
 #include "document/SoundFile.h"
@@ -58,13 +57,14 @@ private slots:
         if (auto *table = qobject_cast<QTableView *>(widget))
             table->setCurrentIndex(table->model()->index(0, 1));
         QTest::keyClick(widget, Qt::Key_Space);
-        QCOMPARE(window->document()->isPlaying(), plays);
+        QCOMPARE(window->document()->transport()->isPlaying(), plays);
         if (control == QLatin1String("stringTitle"))
             QCOMPARE(window->ui.stringTitle->text(), QStringLiteral(" "));
         if (control == QLatin1String("convertTable"))
-            QVERIFY(!window->document()->channelKept(0));
+            QVERIFY(!window->document()->conversion().channelKept(0));
+        window->document()->waitForJobs();
         if (control == QLatin1String("peakCalculate"))
-            QVERIFY(window->document()->peaksMeasured());
+            QVERIFY(window->document()->peakScan()->measured());
     }
 
     void unknownLengthReadsUnknown()
@@ -91,19 +91,6 @@ private slots:
         QCOMPARE(docfix::metadataOf(aiff).strings, doc->metadataAsRead().strings);
     }
 
-    void otherWindowsWaitWhileOneSaves()
-    {
-        SoundFileWindow *saving = docfix::openWindow(file());
-        SoundFileWindow *other = docfix::openWindow(file());
-        QVERIFY(saving && other);
-        saving->document()->setText(MetadataField::Title, QStringLiteral("x"));
-        bool otherWasEnabled = true;
-        connect(saving->document(), &SoundFile::rewriteProgress, this, [&] { otherWasEnabled = other->isEnabled(); });
-        QVERIFY(docfix::save(*saving->document()));
-        QVERIFY(!otherWasEnabled);
-        QVERIFY(other->isEnabled());
-    }
-
     // A target that cannot be created fails before progress shows or
     // playback stops.
     void unwritableTargetLeavesPlaybackAlone()
@@ -112,13 +99,13 @@ private slots:
         QVERIFY(doc);
         doc->play(nullptr);
         QSignalSpy started(doc.get(), &SoundFile::rewriteStarted);
-        QSignalSpy playing(doc.get(), &SoundFile::playingChanged);
+        QSignalSpy playing(doc->transport(), &Transport::playingChanged);
         DocumentError error;
         const QUrl target = QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("missing/folder/x.wav")));
         QVERIFY(!doc->saveToURL(target, doc->fileType(), SaveOperationType::SaveTo, &error));
         QCOMPARE(started.size(), 0);
         QCOMPARE(playing.size(), 0);
-        QVERIFY(doc->isPlaying());
+        QVERIFY(doc->transport()->isPlaying());
     }
 
     void recentFilesAndRevert()

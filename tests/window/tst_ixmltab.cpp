@@ -52,6 +52,7 @@ private slots:
         const QString path = write(QStringLiteral("names.wav"), bytes);
         SoundFileWindow *w = docfix::openWindow(path);
         w->document()->calculatePeak(nullptr);
+        QTRY_VERIFY(w->document()->peakScan()->measured());
         const CommandRun peak = runWavquill({"--peak", path});
         const QJsonArray json = QJsonDocument::fromJson(runWavquill({"--peak", "--json", path}).out.toUtf8())["peak"].toArray();
         for (int c = 0; c < names.size(); ++c) {

@@ -6,6 +6,7 @@
 #include "DocumentFixture.h"
 
 #include "analysis/WaveformOverview.h"
+#include "document/Transport.h"
 #include "window/SoundFileWindow.h"
 #include "window/WaveformView.h"
 
@@ -112,7 +113,7 @@ private slots:
         QAbstractItemModel *model = w->ui.markerTable->model();
         const QRect last = w->ui.markerTable->visualRect(model->index(model->rowCount() - 1, 0));
         QTest::mouseClick(w->ui.markerTable->viewport(), Qt::LeftButton, {}, last.center());
-        QCOMPARE(w->document()->position(), qint64(14000));
+        QCOMPARE(w->document()->transport()->position(), qint64(14000));
         QVERIFY(model->setData(model->index(0, 1), QStringLiteral("Opening")));
         QVERIFY(w->document()->isDocumentEdited() && w->document()->markers().at(0).label == "Opening");
 

@@ -30,8 +30,7 @@ std::unique_ptr<SoundFile> open(const QString &path)
 bool cutSaveShort(const QString &path)
 {
     SF_INFO info{};
-    if (SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info))
-        sf_close(f);
+    SoundHandle(sf_open(QFile::encodeName(path).constData(), SFM_READ, &info));
     StringBytes strings;
     strings[0] = QByteArray("Cut");
     SaveEngine engine;
@@ -44,16 +43,21 @@ bool cutSaveShort(const QString &path)
     return result && !result->ok;
 }
 
-SoundFileWindow *openWindow(const QString &path)
+SoundFile *openKept(const QString &path)
 {
-    SoundFileWindow::registerWithController();
     DocumentController &controller = DocumentController::sharedDocumentController();
     controller.setQuitWhenLastDocumentCloses(false);
     DocumentError err;
     SoundFile *doc = controller.openDocumentWithContentsOfURL(QUrl::fromLocalFile(path), true, &err);
     if (!doc)
         qFatal("open %s: %s", qPrintable(path), qPrintable(err.localizedDescription));
-    return SoundFileWindow::forDocument(doc);
+    return doc;
+}
+
+SoundFileWindow *openWindow(const QString &path)
+{
+    SoundFileWindow::registerWithController();
+    return SoundFileWindow::forDocument(openKept(path));
 }
 
 SoundFileWindow *openWindow(const QTemporaryDir &dir, const QString &name, const fixtures::Spec &s)
@@ -80,8 +84,8 @@ bool chooseConvertFormat(SoundFile &doc, int format)
     QObject popUp;
     popUp.setProperty("currentIndex", majorFormatIndex(format));
     doc.convertFormatSelected(&popUp);
-    doc.setConvertFormat(format);
-    const QList<FormatEntry> &listed = doc.convertSubformats();
+    doc.conversion().setFormat(format);
+    const QList<FormatEntry> &listed = doc.conversion().subformats();
     return std::any_of(listed.begin(), listed.end(), [format](const FormatEntry &e) { return e.format == format; });
 }
 

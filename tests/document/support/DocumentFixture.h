@@ -5,7 +5,11 @@
 
 #include "Fixtures.h"
 
+#include "document/LoudnessJob.h"
+#include "document/PeakJob.h"
 #include "document/SoundFile.h"
+#include "document/Transport.h"
+#include "document/WaveformJob.h"
 #include "filelogic/FileMetadata.h"
 #include "playback/AudioRenderer.h"
 
@@ -27,6 +31,9 @@ QString make(const QTemporaryDir &dir, const QString &name, const fixtures::Spec
 // A document without any window. Files the tests make always open: a
 // failure ends the test program, naming the file and the reason.
 std::unique_ptr<SoundFile> open(const QString &path);
+// A document the controller keeps (it knows the other open documents),
+// without a window unless one is registered; close() ends it.
+SoundFile *openKept(const QString &path);
 // A document opened as the program opens one, and its window, shown.
 SoundFileWindow *openWindow(const QString &path);
 SoundFileWindow *openWindow(const QTemporaryDir &dir, const QString &name, const fixtures::Spec &s);
