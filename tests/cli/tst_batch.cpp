@@ -21,6 +21,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
@@ -535,6 +536,8 @@ private slots:
     {
         const QString sibling = make(QStringLiteral("take\uFFFD.wav"));
         QCOMPARE(shell("cp take\uFFFD.wav \"$(printf 'take\\377.wav')\""), 0);
+        // Qt cannot name the file to remove it with the folder: the shell can.
+        const auto removeIt = qScopeGuard([this] { shell("rm -f \"$(printf 'take\\377.wav')\""); });
         const QByteArray before = docfix::fileBytes(sibling);
         QProcess program;
         program.start("sh", {"-c", "exec \"$0\" --set title=New \"$1/$(printf 'take\\377.wav')\"", WAVQUILL_BINARY, m_dir.path()});
