@@ -3,6 +3,7 @@
 #include "container/SoundFileOpen.h"
 #include "rewrite/ChunkCopy.h"
 #include "rewrite/ReplacementFile.h"
+#include "rewrite/TagFlac.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -74,6 +75,18 @@ QString verifyCopy(const CopySaveJob &job, int sourceFd, qint64 size, const Repl
     return sameStream(copy, job.sourceInfo);
 }
 
+// The edited head of a FLAC source; nullopt for other formats, or when the
+// source's metadata cannot be laid out anew (TagLib's path then says why).
+std::optional<rewrite::FlacHeadEdit> flacHead(const CopySaveJob &job, QString *why)
+{
+    QFile source(job.sourcePath);
+    if ((job.sourceInfo.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_FLAC || !source.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    std::optional<rewrite::FlacHeadEdit> head = rewrite::flacHeadForCopy(source, *job.tags, why);
+    why->clear();
+    return head;
+}
+
 } // namespace
 
 RewriteResult saveCopy(const CopySaveJob &job, ReplacementFile &temp, const std::function<bool(double)> &progress,
@@ -91,11 +104,22 @@ RewriteResult saveCopy(const CopySaveJob &job, ReplacementFile &temp, const std:
         return !progress || progress(total > 0 ? 80.0 * double(done) / double(total) : 80.0);
     };
     RangeCopier copier(in.fd, temp.fd(), copyProgress, st.st_size, true, true);
-    if (!copier.copy(0, 0, st.st_size, true)) {
+    // A FLAC's new head is made from the source, so the copy is written
+    // once; other formats are copied, then TagLib edits the copy.
+    const std::optional<rewrite::FlacHeadEdit> head = job.tags ? flacHead(job, &error) : std::nullopt;
+    // Sized first: a hole the copy skips at the end still reads as zeros.
+    const qint64 size = head ? head->offset + head->bytes.size() + st.st_size - head->audioStart : st.st_size;
+    bool copied = copier.truncate(size);
+    if (copied && head)
+        copied = copier.copy(0, 0, head->offset, false) && copier.write(head->bytes, head->offset)
+              && copier.copy(head->audioStart, head->offset + head->bytes.size(), st.st_size - head->audioStart, true);
+    else if (copied)
+        copied = copier.copy(0, 0, st.st_size, true);
+    if (!copied) {
         result.cancelled = copier.cancelled;
         return copier.cancelled ? result : failed(copier.error);
     }
-    if (job.tags && !rewrite::writeTags(temp.readPath(), *job.tags, &error))
+    if (job.tags && !head && !rewrite::writeTags(temp.readPath(), *job.tags, &error))
         return failed(error);
     if (progress && !progress(90.0)) {
         result.cancelled = true;

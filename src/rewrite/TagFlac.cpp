@@ -18,6 +18,9 @@ using namespace tags;
 namespace {
 
 constexpr qint64 kMaxBlockLength = 0xffffff;
+// The padding a copy gets when the edited blocks outgrow the old room, as
+// the reference encoder leaves by default.
+constexpr qint64 kCopyPadding = 8192;
 
 struct Block {
     int type;
@@ -145,6 +148,33 @@ bool placeHead(QFile &file, const FlacLayout &layout, const QList<Block> &blocks
     return file.seek(layout.markerEnd) && file.write(*head) == head->size();
 }
 
+// Every metadata block of the file (padding as zeros) with the comment
+// block edited, or added after STREAMINFO; *layout as read.
+std::optional<QList<Block>> editedBlocks(QFile &file, const TagEdits &edits, std::optional<FlacLayout> *layout,
+                                         QString *error)
+{
+    *layout = readFlacLayout(file, error);
+    if (!*layout)
+        return std::nullopt;
+    QList<Block> blocks;
+    int commentIndex = -1;
+    for (const FlacBlock &block : (*layout)->blocks) {
+        if (block.type == kVorbisComment && commentIndex < 0)
+            commentIndex = int(blocks.size());
+        blocks.append(Block{block.type, block.type == kPadding ? QByteArray(block.length, '\0')
+                                                          : readBlockData(file, block)});
+    }
+    const std::optional<QByteArray> rendered =
+        editedComment(commentIndex < 0 ? std::nullopt : std::optional(blocks[commentIndex].data), edits, error);
+    if (!rendered)
+        return std::nullopt;
+    if (commentIndex < 0)
+        blocks.insert(1, Block{kVorbisComment, *rendered});
+    else
+        blocks[commentIndex].data = *rendered;
+    return blocks;
+}
+
 } // namespace
 
 bool writeFlacTags(const QString &path, const TagEdits &edits, QString *error)
@@ -154,33 +184,42 @@ bool writeFlacTags(const QString &path, const TagEdits &edits, QString *error)
         *error = QStringLiteral("%1: %2").arg(path, file.errorString());
         return false;
     }
-    const auto layout = readFlacLayout(file, error);
-    if (!layout)
-        return false;
-    QList<Block> blocks;
-    int commentIndex = -1;
-    for (const FlacBlock &block : layout->blocks) {
-        if (block.type == kVorbisComment && commentIndex < 0)
-            commentIndex = int(blocks.size());
-        blocks.append(Block{block.type, block.type == kPadding ? QByteArray(block.length, '\0')
-                                                          : readBlockData(file, block)});
-    }
-    const std::optional<QByteArray> rendered =
-        editedComment(commentIndex < 0 ? std::nullopt : std::optional(blocks[commentIndex].data), edits, error);
-    if (!rendered) {
+    std::optional<FlacLayout> layout;
+    const std::optional<QList<Block>> blocks = editedBlocks(file, edits, &layout, error);
+    if (!blocks) {
         *error = QStringLiteral("%1: %2").arg(path, *error);
         return false;
     }
-    if (commentIndex < 0)
-        blocks.insert(1, Block{kVorbisComment, *rendered});
-    else
-        blocks[commentIndex].data = *rendered;
-    if (!placeHead(file, *layout, blocks, error)) {
+    if (!placeHead(file, *layout, *blocks, error)) {
         if (error->isEmpty())
             *error = QStringLiteral("%1: %2").arg(path, file.errorString());
         return false;
     }
     return true;
+}
+
+std::optional<FlacHeadEdit> flacHeadForCopy(QFile &source, const TagEdits &edits, QString *why)
+{
+    std::optional<FlacLayout> layout;
+    const std::optional<QList<Block>> blocks = editedBlocks(source, edits, &layout, why);
+    if (!blocks)
+        return std::nullopt;
+    // The old room when the blocks fit into it, else just enough with
+    // padding that a later edit can take in place.
+    qint64 room = 4 + kCopyPadding; // a padding block of that size
+    for (const Block &block : *blocks)
+        room += 4 + block.data.size();
+    const auto lastPadding = std::find_if(blocks->rbegin(), blocks->rend(), [](const Block &b) { return b.type == kPadding; });
+    if (lastPadding != blocks->rend())
+        room -= 4 + lastPadding->data.size();
+    std::optional<QByteArray> head = renderBlocks(*blocks, layout->audioStart - layout->markerEnd);
+    if (!head)
+        head = renderBlocks(*blocks, room);
+    if (!head) {
+        *why = QStringLiteral("the FLAC metadata does not fit into its blocks");
+        return std::nullopt;
+    }
+    return FlacHeadEdit{layout->markerEnd, *head, layout->audioStart};
 }
 
 std::optional<FlacHeadEdit> flacCommentInPlace(QFile &file, const TagEdits &edits, QString *why)

@@ -27,4 +27,11 @@ struct FlacHeadEdit {
 };
 std::optional<FlacHeadEdit> flacCommentInPlace(QFile &file, const TagEdits &edits, QString *why);
 
+// The same edit for a copy of the file: the metadata blocks from `offset`
+// (just past "fLaC") with the comment edited, in the old room when they fit
+// there, else with padding for later edits; the copy is the bytes before
+// `offset`, these, and the audio from `audioStart` on. nullopt with *why when
+// the metadata cannot be read or rendered.
+std::optional<FlacHeadEdit> flacHeadForCopy(QFile &source, const TagEdits &edits, QString *why);
+
 } // namespace rewrite
