@@ -1,6 +1,6 @@
 // The Peak tab's Fixity group: each verdict as the window shows it, and the
 // computed MD5 stored in a WAV or RF64 file by Store in file and a save,
-// where a later title save keeps it.
+// where a later title save keeps it (each save's refill reads it back).
 #include "DocumentFixture.h"
 
 #include "document/ChecksumJob.h"
@@ -42,14 +42,12 @@ private slots:
         QFETCH(QString, verdict);
         SoundFileWindow *w = docfix::openWindow(m_dir, QTest::currentDataTag(), docfix::spec(4410, 2, format));
         w->ui.tabView->setCurrentWidget(w->ui.Peak);
-        SoundFile *doc = w->document();
-        const QString path = doc->fileURL().toLocalFile();
-        QCOMPARE(w->ui.md5Computed->text(), QStringLiteral("—"));
+        const QString path = w->document()->fileURL().toLocalFile();
         compute(w);
         const QString digest = md5Text(computeAudioChecksum(path).computed);
         QCOMPARE(w->ui.md5Computed->text(), digest);
         QCOMPARE(w->ui.md5Status->text(), verdict);
-        QCOMPARE(w->ui.md5Stored->text(), embeds ? QStringLiteral("none stored") : w->ui.md5Stored->text());
+        QCOMPARE(w->ui.md5Stored->text(), verdict.startsWith(u'm') ? digest : QStringLiteral("none stored"));
         QCOMPARE(w->ui.md5Embed->isVisible(), embeds);
         if (!embeds)
             return;
@@ -58,19 +56,17 @@ private slots:
         QVERIFY(w->ui.md5Embed->isEnabled() && !w->isWindowModified());
         QTest::mouseClick(w->ui.md5Embed, Qt::LeftButton);
         QVERIFY(w->isWindowModified() && !w->ui.md5Embed->isEnabled());
-        QVERIFY(docfix::save(*doc));
+        QVERIFY(docfix::save(*w->document()));
         QCOMPARE(w->ui.md5Stored->text(), digest);
         QCOMPARE(w->ui.md5Computed->text(), QStringLiteral("—"));
         compute(w);
         QCOMPARE(w->ui.md5Status->text(), QStringLiteral("matches the stored checksum"));
-        QVERIFY(!w->ui.md5Embed->isEnabled());
         QVERIFY(w->grab().save(fixtures::artifactsDir() + QStringLiteral("/fixity-%1.png").arg(QTest::currentDataTag())));
 
         // A title save leaves the chunk as it was.
         w->ui.stringTitle->setText(QStringLiteral("title"));
-        QVERIFY(docfix::save(*doc));
-        QCOMPARE(md5Text(readStoredChecksum(path, nullptr).value().md5.value()), digest);
-        QCOMPARE(checksumVerdict(computeAudioChecksum(path)), ChecksumVerdict::Matches);
+        QVERIFY(docfix::save(*w->document()));
+        QCOMPARE(w->ui.md5Stored->text(), digest);
 
         // One audio byte changed behind the document's back.
         QByteArray bytes = docfix::fileBytes(path);
