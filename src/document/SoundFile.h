@@ -1,7 +1,8 @@
 // One open sound file and what is done to it: the metadata as read and as
 // edited, playback (Transport), the conversion choices, and the long work,
 // each run on a Job's worker: saving and converting here, the peak scan, the
-// loudness measurement and the waveform overview in objects of their own.
+// loudness measurement, the waveform overview and the audio checksum in
+// objects of their own.
 // No widgets: the window fills itself from the document, hands edits back
 // through the setters and slots, and follows the signals.
 //
@@ -83,8 +84,8 @@ public:
 
     // True while a save or conversion runs.
     bool isBusy() const { return m_saveJob.isRunning(); }
-    // Waits, without an event pass, for the peak scan, a save and the
-    // loudness measurement, and applies their results (tools and tests; the
+    // Waits, without an event pass, for the peak scan, a save, the
+    // loudness measurement and the checksum, and applies their results (tools and tests; the
     // window never waits).
     void waitForJobs();
 
