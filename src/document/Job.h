@@ -1,9 +1,9 @@
 // Long work of a document on a worker thread of its own: the peak scan, a
-// save or conversion, the loudness measurement, the waveform overview. The
-// work opens whatever file handles it needs itself and never touches the
-// document; it reports progress, and hands back a result that is applied on
-// the Job's own thread exactly once, after the worker has ended. One flag
-// cancels it.
+// save or conversion, the loudness measurement, the waveform overview, the
+// audio checksum. The work opens whatever file handles it needs itself and
+// never touches the document; it reports progress, and hands back a result
+// that is applied on the Job's own thread exactly once, after the worker has
+// ended. One flag cancels it.
 //
 // Threads: a Job is started, cancelled, waited for and destroyed on the
 // thread it lives in (the GUI thread), whose event loop delivers the queued

@@ -2,6 +2,7 @@
 
 #include "container/SoundFileOpen.h"
 #include "container/TagReader.h"
+#include "document/ChecksumJob.h"
 #include "document/LoudnessJob.h"
 #include "document/PeakJob.h"
 #include "document/Transport.h"
@@ -64,10 +65,12 @@ void SoundFile::fillFromFile(SoundHandle handle)
     m_chunks = chunkSaveSupported(m_sfinfo.format) ? readChunksOf(path, &m_chunkError) : std::nullopt;
     m_chunkNames = chunksNotCarried(path, m_sfinfo.format);
     readMarkers();
+    m_chunkEdits.clear();
     m_conversion.reset(m_sfinfo.format, m_sfinfo.channels, m_metadata.hasBext);
     // A scan or measurement of the file as it was describes other sound.
     m_peakScan->forget();
     m_loudness->forget();
+    m_checksum->reset(path);
     // Nothing has read samples from the handle: it stands at the start.
     m_transport->setFile(std::move(handle), path, m_sfinfo);
 }
@@ -144,6 +147,7 @@ void SoundFile::waitForJobs()
     m_peakScan->waitForFinished();
     m_saveJob.waitForFinished();
     m_loudness->waitForFinished();
+    m_checksum->waitForFinished();
 }
 
 void SoundFile::close()
@@ -157,6 +161,7 @@ void SoundFile::close()
     m_saveJob.abandon();
     m_peakScan->forget();
     m_loudness->abandon();
+    m_checksum->abandon();
     if (m_waveform)
         m_waveform->cancel();
     m_transport->close();

@@ -1,7 +1,8 @@
 // One open sound file and what is done to it: the metadata as read and as
 // edited, playback (Transport), the conversion choices, and the long work,
 // each run on a Job's worker: saving and converting here, the peak scan, the
-// loudness measurement and the waveform overview in objects of their own.
+// loudness measurement, the waveform overview and the audio checksum in
+// objects of their own.
 // No widgets: the window fills itself from the document, hands edits back
 // through the setters and slots, and follows the signals.
 //
@@ -21,6 +22,7 @@
 #include "filelogic/PlayPosition.h"
 #include "filelogic/SoundHandle.h"
 #include "container/MarkerReader.h"
+#include "rewrite/ChunkWriter.h"
 #include "rewrite/MetadataSave.h"
 #include "rewrite/SaveTarget.h"
 
@@ -36,6 +38,7 @@
 #include <functional>
 #include <optional>
 
+class ChecksumJob;
 class LoudnessJob;
 class PeakJob;
 class QWidget;
@@ -81,8 +84,8 @@ public:
 
     // True while a save or conversion runs.
     bool isBusy() const { return m_saveJob.isRunning(); }
-    // Waits, without an event pass, for the peak scan, a save and the
-    // loudness measurement, and applies their results (tools and tests; the
+    // Waits, without an event pass, for the peak scan, a save, the
+    // loudness measurement and the checksum, and applies their results (tools and tests; the
     // window never waits).
     void waitForJobs();
 
@@ -116,6 +119,11 @@ public:
     // edited, and a save that edits the file's chunks stores it. Loops have
     // no label to set.
     void setMarkerLabel(int index, const QString &label);
+    // Sets a top-level chunk by id (an "MD5 " checksum) for the next save
+    // to write; marks the document edited. Only where chunks() holds the
+    // file's chunks. A refill drops it: the file holds it then, or not.
+    void setChunk(const ChunkPayload &chunk);
+    const QList<ChunkPayload> &chunkEdits() const { return m_chunkEdits; }
 
     // --- conversion choices -------------------------------------------------------
     ConversionChoices &conversion() { return m_conversion; }
@@ -168,6 +176,7 @@ public:
     // Each forgets what it measured at a refill; close() cancels them.
     PeakJob *peakScan() const { return m_peakScan; }
     LoudnessJob *loudness() const { return m_loudness; }
+    ChecksumJob *checksum() const { return m_checksum; }
     // The first call starts the overview; a refill restarts it.
     WaveformJob *waveform();
     Transport *transport() const { return m_transport; }
@@ -268,6 +277,7 @@ private:
     QStringList m_chunkNames; // chunks a libsndfile conversion drops
     QList<Marker> m_markers;
     QList<Marker> m_markersAsRead;
+    QList<ChunkPayload> m_chunkEdits;
     rewrite::MetadataTexts m_texts;
     std::vector<int> m_channelPositions;
     // The file as last read or saved: a save in place requires it so.
@@ -290,5 +300,6 @@ private:
 
     PeakJob *m_peakScan = nullptr;
     LoudnessJob *m_loudness = nullptr;
+    ChecksumJob *m_checksum = nullptr;
     WaveformJob *m_waveform = nullptr;
 };

@@ -4,6 +4,7 @@
 // without a window never reads its file a second time.
 #include "document/SoundFile.h"
 
+#include "document/ChecksumJob.h"
 #include "document/LoudnessJob.h"
 #include "document/PeakJob.h"
 #include "document/WaveformJob.h"
@@ -13,6 +14,7 @@ void SoundFile::connectMeasurements()
 {
     m_peakScan = new PeakJob(this);
     m_loudness = new LoudnessJob(this);
+    m_checksum = new ChecksumJob(this);
     connect(m_peakScan, &PeakJob::failed, this, [this](const QString &reason) {
         presentError(DocumentError{QStringLiteral("peakError"), -1, tr("The peak level could not be measured"), reason});
     });

@@ -1,6 +1,7 @@
 // The document's markers: read with the chunk structure at every fill, their
 // labels edited here and stored by the next save that edits the file's
-// chunks. Positions are never edited.
+// chunks. Positions are never edited. Chunks set whole by id (a checksum)
+// wait here for that save too.
 #include "document/SoundFile.h"
 
 #include "rewrite/MarkerLabels.h"
@@ -22,6 +23,15 @@ void SoundFile::setMarkerLabel(int index, const QString &label)
     if (index < 0 || index >= m_markers.size() || m_markers.at(index).isLoop() || m_markers.at(index).label == label)
         return;
     m_markers[index].label = label;
+    setModified(true);
+}
+
+void SoundFile::setChunk(const ChunkPayload &chunk)
+{
+    if (!m_chunks)
+        return;
+    m_chunkEdits.removeIf([&chunk](const ChunkPayload &held) { return held.id == chunk.id; });
+    m_chunkEdits << chunk;
     setModified(true);
 }
 

@@ -89,6 +89,8 @@ bool SoundFile::startRewrite(const QUrl &url, const SaveTask &task, DocumentErro
                                                                        rewrite::UmidText::Shown, m_modified, target,
                                                                        task.conversion, {m_identity, agreed}}));
     addMarkerLabels(&plan->engine, &plan->fileLoses);
+    if (plan->engine.chunks)
+        plan->engine.chunks->chunks += m_chunkEdits;
     const SoundFile *other = plan->inPlace || !m_findDocument ? nullptr : m_findDocument(plan->job.targetPath);
     const QString name = QFileInfo(plan->job.targetPath).fileName();
     QString why = plan->error;

@@ -43,6 +43,13 @@ const QHash<QString, QString> &overrides()
         {QStringLiteral("loudnessMeasure"), QStringLiteral("Measure loudness")},
         {QStringLiteral("loudnessProgress"), QStringLiteral("Loudness measurement progress")},
         {QStringLiteral("loudnessCopyToBext"), QStringLiteral("Copy loudness to the broadcast record")},
+        {QStringLiteral("fixityGroup"), QStringLiteral("Fixity")},
+        {QStringLiteral("md5Stored"), QStringLiteral("Stored audio checksum")},
+        {QStringLiteral("md5Computed"), QStringLiteral("Computed audio checksum")},
+        {QStringLiteral("md5Status"), QStringLiteral("Audio checksum status")},
+        {QStringLiteral("md5Progress"), QStringLiteral("Audio checksum progress")},
+        {QStringLiteral("md5Compute"), QStringLiteral("Compute checksum")},
+        {QStringLiteral("md5Embed"), QStringLiteral("Store the checksum in the file")},
         // The record's fields, told apart from the measured values above.
         {QStringLiteral("bextLoudnessValue"), QStringLiteral("Record loudness value")},
         {QStringLiteral("bextLoudnessRange"), QStringLiteral("Record loudness range")},

@@ -8,6 +8,7 @@
 #include "window/ChannelTableSource.h"
 #include "window/ChunkTableModel.h"
 #include "window/FieldControls.h"
+#include "window/FixityPanel.h"
 #include "window/IxmlTab.h"
 #include "window/LoudnessPanel.h"
 #include "window/RecentFiles.h"
@@ -68,6 +69,7 @@ SoundFileWindow::SoundFileWindow(SoundFile *document, QWidget *parent)
     connectMarkers();
     connectActions();
     connectLoudnessPanel(ui, document, this);
+    connectFixityPanel(ui, document, this);
     ui.waveformView->setDocument(document);
     fillAll();
     restoreGeometry(QSettings().value(QStringLiteral("window/geometry")).toByteArray());

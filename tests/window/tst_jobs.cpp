@@ -4,6 +4,7 @@
 // was. The sheet's Cancel stops a save the same way.
 #include "DocumentFixture.h"
 
+#include "document/ChecksumJob.h"
 #include "toolkit/DocumentController.h"
 #include "window/SoundFileWindow.h"
 
@@ -11,13 +12,14 @@
 
 namespace {
 
-enum Kind { PeakScan, Save, Conversion, Loudness, Overview };
+enum Kind { PeakScan, Save, Conversion, Loudness, Overview, Checksum };
 
 bool running(SoundFile *doc, Kind kind)
 {
     return kind == PeakScan ? doc->peakScan()->isRunning()
          : kind == Loudness ? doc->loudness()->isRunning()
-         : kind == Overview ? doc->waveform()->isRunning() : doc->isBusy();
+         : kind == Overview ? doc->waveform()->isRunning()
+         : kind == Checksum ? doc->checksum()->isRunning() : doc->isBusy();
 }
 
 } // namespace
@@ -40,7 +42,7 @@ class TestJobs : public QObject
         else if (kind == Conversion)
             w->document()->startConversion(QUrl::fromLocalFile(m_dir.filePath(name + QStringLiteral(".aiff"))));
         else if (kind != Overview)
-            (kind == PeakScan ? w->ui.peakCalculate : w->ui.loudnessMeasure)->click();
+            (kind == PeakScan ? w->ui.peakCalculate : kind == Loudness ? w->ui.loudnessMeasure : w->ui.md5Compute)->click();
         Job::waitUntilHeldForTesting(kind == Overview ? 1 : 2);
         return w;
     }
@@ -60,6 +62,7 @@ private slots:
         QTest::newRow("conversion") << int(Conversion);
         QTest::newRow("loudness") << int(Loudness);
         QTest::newRow("overview") << int(Overview);
+        QTest::newRow("checksum") << int(Checksum);
     }
     void heldJobsLeaveTheWindowsResponsive()
     {
