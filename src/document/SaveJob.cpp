@@ -25,8 +25,8 @@ DocumentError SaveJob::writeError(const QString &reason, const ReplacementFile *
     return error;
 }
 
-bool SaveJob::start(std::shared_ptr<rewrite::SavePlan> plan, bool shownElsewhere,
-                    std::function<void(const RewriteResult &)> finish, DocumentError *error)
+bool SaveJob::start(const std::shared_ptr<rewrite::SavePlan> &plan, bool shownElsewhere, Finish finish,
+                    DocumentError *error)
 {
     const QString name = QFileInfo(plan->job.targetPath).fileName();
     QString why = plan->error;
@@ -41,17 +41,16 @@ bool SaveJob::start(std::shared_ptr<rewrite::SavePlan> plan, bool shownElsewhere
         *error = writeError(why, plan->replacement());
         return false;
     }
-    m_plan = plan;
     m_note = rewrite::saveNote(plan->engine);
     const bool started = m_job.start(
         [plan](JobControl &control) { return plan->run([&control](double percent) { return control.progress(percent); }); },
-        std::move(finish));
+        [plan, finish = std::move(finish)](const RewriteResult &result) { finish(*plan, result); });
     if (!started)
         *error = writeError(tr("No thread could be started for the save."));
     return started;
 }
 
-bool SaveJob::conclude(const RewriteResult &result, const DocumentError *reopenError)
+bool SaveJob::conclude(const rewrite::SavePlan &plan, const RewriteResult &result, const DocumentError *reopenError)
 {
     m_ok = result.ok && !reopenError;
     if (reopenError)
@@ -59,6 +58,6 @@ bool SaveJob::conclude(const RewriteResult &result, const DocumentError *reopenE
     else if (result.cancelled)
         m_error = DocumentError{QStringLiteral("rewriteError"), DocumentError::kUserCancelled, {}, {}};
     else
-        m_error = m_ok ? DocumentError{} : writeError(result.detail, m_plan->replacement());
+        m_error = m_ok ? DocumentError{} : writeError(result.detail, plan.replacement());
     return m_ok;
 }

@@ -41,9 +41,12 @@ public:
 
     // Refuses a target another document shows (shownElsewhere) or that is
     // read-only, prepares the plan, and runs it on the worker; then applies
-    // finish(result) on this thread. False with *error when nothing started.
-    bool start(std::shared_ptr<rewrite::SavePlan> plan, bool shownElsewhere,
-               std::function<void(const RewriteResult &)> finish, DocumentError *error);
+    // finish(plan, result) on this thread, after which the plan (and the
+    // lock its new file holds on the target) goes. False with *error when
+    // nothing started.
+    using Finish = std::function<void(const rewrite::SavePlan &, const RewriteResult &)>;
+    bool start(const std::shared_ptr<rewrite::SavePlan> &plan, bool shownElsewhere, Finish finish,
+               DocumentError *error);
     bool isRunning() const { return m_job.isRunning(); }
     // Stops after the current block; the result still arrives.
     void cancel() { m_job.cancel(); }
@@ -52,13 +55,12 @@ public:
     void abandon() { m_job.abandon(); }
     void waitForFinished() { m_job.waitForFinished(); }
 
-    // The running or last plan, and the note its engine had for the user
-    // (taken before the save: it reads the file).
-    const rewrite::SavePlan &plan() const { return *m_plan; }
+    // The note the running or last save's engine had for the user (taken
+    // before the save: it reads the file).
     const QString &note() const { return m_note; }
-    // Records how the last save ended (reopenError: the document could not
-    // open its replaced file again) and returns whether it succeeded.
-    bool conclude(const RewriteResult &result, const DocumentError *reopenError);
+    // Records how the plan's save ended (reopenError: the document could
+    // not open its replaced file again) and returns whether it succeeded.
+    bool conclude(const rewrite::SavePlan &plan, const RewriteResult &result, const DocumentError *reopenError);
     bool succeeded() const { return m_ok; }
     const DocumentError &error() const { return m_error; }
 
@@ -67,7 +69,6 @@ signals:
 
 private:
     Job m_job;
-    std::shared_ptr<rewrite::SavePlan> m_plan;
     QString m_note;
     bool m_ok = false;
     DocumentError m_error;

@@ -156,7 +156,11 @@ public:
     void allowReplacing(const QUrl &url) { m_targetCheck.allow(url); }
     // Hands an error to whoever shows it (the window); cancellations are
     // dropped.
-    void presentError(const DocumentError &error);
+    void presentError(const DocumentError &error)
+    {
+        if (!error.isCancellation())
+            emit errorPresented(error);
+    }
 
     // --- measurements and playback -------------------------------------------
     // Each forgets what it measured at a refill; close() cancels them.
@@ -237,7 +241,7 @@ private:
     // replace that file as it is).
     std::shared_ptr<rewrite::SavePlan> planRewrite(const QUrl &url, const SaveTask &task, bool agreed) const;
     bool startRewrite(const QUrl &url, const SaveTask &task, DocumentError *error);
-    void finishRewrite(const SaveTask &task, const RewriteResult &result);
+    void finishRewrite(const rewrite::SavePlan &plan, const SaveTask &task, const RewriteResult &result);
     bool reopenAfterReplace(const QString &path, DocumentError *error);
 
     QUrl m_fileURL;

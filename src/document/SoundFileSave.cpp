@@ -9,21 +9,6 @@
 
 #include <QFileInfo>
 
-namespace {
-
-QString absolutePath(const QUrl &url)
-{
-    return absolutePathAsGiven(url.toLocalFile());
-}
-
-} // namespace
-
-void SoundFile::presentError(const DocumentError &error)
-{
-    if (!error.isCancellation())
-        emit errorPresented(error);
-}
-
 void SoundFile::convert(QObject *)
 {
     if (isBusy() || m_closed)
@@ -48,10 +33,10 @@ void SoundFile::convertCancel(QObject *)
 
 std::shared_ptr<rewrite::SavePlan> SoundFile::planRewrite(const QUrl &url, const SaveTask &task, bool agreed) const
 {
-    auto plan = std::make_shared<rewrite::SavePlan>(rewrite::planSave({absolutePath(m_fileURL), m_file.info, m_file.metadata,
-                                                                       m_texts, rewrite::UmidText::Shown, m_modified,
-                                                                       absolutePath(url), task.conversion,
-                                                                       {m_file.identity, agreed, false, {}}}));
+    const QString target = absolutePathAsGiven(url.toLocalFile());
+    auto plan = std::make_shared<rewrite::SavePlan>(rewrite::planSave(
+        {absolutePathAsGiven(m_fileURL.toLocalFile()), m_file.info, m_file.metadata, m_texts, rewrite::UmidText::Shown,
+         m_modified, target, task.conversion, {m_file.identity, agreed, false, {}}}));
     m_markers.addTo(&plan->engine, &plan->fileLoses);
     return plan;
 }
@@ -69,9 +54,11 @@ bool SoundFile::startRewrite(const QUrl &url, const SaveTask &task, DocumentErro
     }
     // The user agreed to replace that file as it is: its other names keep
     // the old contents.
-    const auto plan = planRewrite(url, task, m_targetCheck.takeAgreement(absolutePath(url)));
+    const auto plan = planRewrite(url, task, m_targetCheck.takeAgreement(absolutePathAsGiven(url.toLocalFile())));
     const SoundFile *other = plan->inPlace || !m_findDocument ? nullptr : m_findDocument(plan->job.targetPath);
-    const auto finish = [this, task](const RewriteResult &result) { finishRewrite(task, result); };
+    const auto finish = [this, task](const rewrite::SavePlan &done, const RewriteResult &result) {
+        finishRewrite(done, task, result);
+    };
     if (!m_save->start(plan, other && other != this, finish, error))
         return false;
     emit rewriteStarted();
@@ -79,14 +66,13 @@ bool SoundFile::startRewrite(const QUrl &url, const SaveTask &task, DocumentErro
     return true;
 }
 
-void SoundFile::finishRewrite(const SaveTask &task, const RewriteResult &result)
+void SoundFile::finishRewrite(const rewrite::SavePlan &plan, const SaveTask &task, const RewriteResult &result)
 {
-    const rewrite::SavePlan &plan = m_save->plan();
     // Replaced even when it then failed (its folder could not be flushed):
     // the document must show the file that is there now.
     DocumentError reopenError;
     const bool reopened = !(plan.inPlace && result.replaced) || reopenAfterReplace(plan.job.targetPath, &reopenError);
-    const bool ok = m_save->conclude(result, reopened ? nullptr : &reopenError);
+    const bool ok = m_save->conclude(plan, result, reopened ? nullptr : &reopenError);
     if (ok && task.clearsEdited)
         setModified(false);
     if (const QString &note = m_save->note(); ok && !note.isEmpty())
