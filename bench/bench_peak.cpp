@@ -153,6 +153,22 @@ bool runSox(const QString &path)
     return sox.waitForFinished(-1) && sox.exitCode() == 0;
 }
 
+// sox's statistics over the same file, when sox is there: a peer's speed.
+void compareWithSox(const QString &path, long runs, double bare, double scan)
+{
+    if (!QStandardPaths::findExecutable(QStringLiteral("sox")).isEmpty()) {
+        bool ok = true;
+        double sox = 1e300;
+        for (long r = 0; r < runs; ++r)
+            sox = std::min(sox, timed([&] { ok = runSox(path) && ok; }));
+        std::printf("sox -n stats:             %8.3f s%s\n", sox, ok ? "" : "  (sox failed)");
+        std::printf("ratio sox / bare:         %8.3f\n", sox / bare);
+        std::printf("ratio scanPeaks / sox:    %8.3f\n", scan / sox);
+    } else {
+        std::printf("sox not found: skipped\n");
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -225,16 +241,6 @@ int main(int argc, char **argv)
     std::printf("ratio calculatePeak / bare: %6.3f  (goal <= 1.10: %s)\n", document / bare,
                 document / bare <= 1.10 ? "met" : "missed");
 
-    if (!QStandardPaths::findExecutable(QStringLiteral("sox")).isEmpty()) {
-        bool ok = true;
-        double sox = 1e300;
-        for (long r = 0; r < runs; ++r)
-            sox = std::min(sox, timed([&] { ok = runSox(path) && ok; }));
-        std::printf("sox -n stats:             %8.3f s%s\n", sox, ok ? "" : "  (sox failed)");
-        std::printf("ratio sox / bare:         %8.3f\n", sox / bare);
-        std::printf("ratio scanPeaks / sox:    %8.3f\n", scan / sox);
-    } else {
-        std::printf("sox not found: skipped\n");
-    }
+    compareWithSox(path, runs, bare, scan);
     return 0;
 }

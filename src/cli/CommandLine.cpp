@@ -190,9 +190,10 @@ QString described(const QString &text)
 
 } // namespace
 
-CommandLineOptions parseCommandLine(const QStringList &args)
+namespace {
+
+void addOptions(QCommandLineParser &parser)
 {
-    QCommandLineParser parser;
     // Unknown options in a window's command line are Qt's own (-platform,
     // -style); without an option of ours they are left to it.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -205,6 +206,14 @@ CommandLineOptions parseCommandLine(const QStringList &args)
         parser.addOption(QCommandLineOption(QString::fromLatin1(valued), QString(), QStringLiteral("value")));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("o"), QStringLiteral("output")}, QString(),
                                         QStringLiteral("file")));
+}
+
+} // namespace
+
+CommandLineOptions parseCommandLine(const QStringList &args)
+{
+    QCommandLineParser parser;
+    addOptions(parser);
     const bool parsed = parser.parse(QStringList{kProgram} + args);
 
     CommandLineOptions options;
@@ -274,48 +283,12 @@ CommandLineOptions parseCommandLine(const QStringList &args)
     return options;
 }
 
-QString commandLineUsage()
+namespace {
+
+// The options after --set in the usage text.
+QString laterOptionsText()
 {
-    QStringList keys;
-    for (MetadataField field : batchFields())
-        keys << (field == MetadataField::IxmlTrackName ? fieldKey(field) + u'N' : fieldKey(field));
     return QStringLiteral(
-        "Usage: wavquill [FILE...]\n"
-        "   or: wavquill --info [--peak] [--json] FILE...\n"
-        "   or: wavquill --peak [--json] FILE...\n"
-        "   or: wavquill --loudness [--json] FILE...\n"
-        "   or: wavquill --set FIELD=VALUE [--set ...] [--dry-run] [--split-links] [--keep-mtime] FILE...\n"
-        "   or: wavquill --export-csv FILE... > list.csv\n"
-        "   or: wavquill --import-csv list.csv [--dry-run] [--split-links] [--keep-mtime]\n"
-        "   or: wavquill --check FILE...\n"
-        "   or: wavquill --convert --format MAJOR[:SUBTYPE] [--channels 0,2,...] [--keep-bext] [--force]\n"
-        "                [--split-links] -o OUT FILE\n"
-        "   or: wavquill --verify [--json] FILE...\n"
-        "   or: wavquill --embed-md5 [--dry-run] [--split-links] [--keep-mtime] FILE...\n"
-        "   or: wavquill --export-chunk ID FILE > payload\n"
-        "   or: wavquill --import-chunk ID=PATH [--import-chunk ...] [--dry-run] [--split-links] [--keep-mtime] FILE...\n"
-        "\n"
-        "Opens each sound file in a window of its own, where its properties, text\n"
-        "metadata, broadcast (BEXT) record and iXML can be read and edited, and the\n"
-        "file can be played, measured and converted.\n"
-        "\n"
-        "Options:\n"
-        "  --info      print what the window's Properties, Strings, BEXT, iXML,\n"
-        "              Markers and Chunks tabs show for each file, without opening\n"
-        "              a window\n"
-        "  --peak      print each channel's peak level, as the Peak tab shows it\n"
-        "  --loudness  print each file's loudness (EBU R128), as the Peak tab shows it\n"
-        "  --json      with --info, --peak, --loudness or --verify: print JSON\n"
-        "              instead, one object per file (an array of them when several\n"
-        "              files are named)\n"
-        "  --set FIELD=VALUE\n")
-        + described(QStringLiteral("write a field into each file as the window's Save does; FIELD is a key of --json "
-                                   "(%1); FIELD= clears it. The umid is given in hexadecimal (up to %2 bytes); "
-                                   "ixml.trackN names the iXML track whose CHANNEL_INDEX is N. A "
-                                   "file whose format cannot hold a field is left as it was and reported")
-                        .arg(keys.join(QStringLiteral(", ")))
-                        .arg(fieldFacts(MetadataField::UMID).maxBytes))
-        + QStringLiteral(
         "  --dry-run   with --set, --import-csv, --embed-md5 or --import-chunk:\n"
         "              print what would change and whether each file would be\n"
         "              saved in place or rewritten; write nothing\n"
@@ -372,6 +345,52 @@ QString commandLineUsage()
         "batch (143 for SIGTERM, 129 for SIGHUP).\n");
 }
 
+} // namespace
+
+QString commandLineUsage()
+{
+    QStringList keys;
+    for (MetadataField field : batchFields())
+        keys << (field == MetadataField::IxmlTrackName ? fieldKey(field) + u'N' : fieldKey(field));
+    return QStringLiteral(
+        "Usage: wavquill [FILE...]\n"
+        "   or: wavquill --info [--peak] [--json] FILE...\n"
+        "   or: wavquill --peak [--json] FILE...\n"
+        "   or: wavquill --loudness [--json] FILE...\n"
+        "   or: wavquill --set FIELD=VALUE [--set ...] [--dry-run] [--split-links] [--keep-mtime] FILE...\n"
+        "   or: wavquill --export-csv FILE... > list.csv\n"
+        "   or: wavquill --import-csv list.csv [--dry-run] [--split-links] [--keep-mtime]\n"
+        "   or: wavquill --check FILE...\n"
+        "   or: wavquill --convert --format MAJOR[:SUBTYPE] [--channels 0,2,...] [--keep-bext] [--force]\n"
+        "                [--split-links] -o OUT FILE\n"
+        "   or: wavquill --verify [--json] FILE...\n"
+        "   or: wavquill --embed-md5 [--dry-run] [--split-links] [--keep-mtime] FILE...\n"
+        "   or: wavquill --export-chunk ID FILE > payload\n"
+        "   or: wavquill --import-chunk ID=PATH [--import-chunk ...] [--dry-run] [--split-links] [--keep-mtime] FILE...\n"
+        "\n"
+        "Opens each sound file in a window of its own, where its properties, text\n"
+        "metadata, broadcast (BEXT) record and iXML can be read and edited, and the\n"
+        "file can be played, measured and converted.\n"
+        "\n"
+        "Options:\n"
+        "  --info      print what the window's Properties, Strings, BEXT, iXML,\n"
+        "              Markers and Chunks tabs show for each file, without opening\n"
+        "              a window\n"
+        "  --peak      print each channel's peak level, as the Peak tab shows it\n"
+        "  --loudness  print each file's loudness (EBU R128), as the Peak tab shows it\n"
+        "  --json      with --info, --peak, --loudness or --verify: print JSON\n"
+        "              instead, one object per file (an array of them when several\n"
+        "              files are named)\n"
+        "  --set FIELD=VALUE\n")
+        + described(QStringLiteral("write a field into each file as the window's Save does; FIELD is a key of --json "
+                                   "(%1); FIELD= clears it. The umid is given in hexadecimal (up to %2 bytes); "
+                                   "ixml.trackN names the iXML track whose CHANNEL_INDEX is N. A "
+                                   "file whose format cannot hold a field is left as it was and reported")
+                        .arg(keys.join(QStringLiteral(", ")))
+                        .arg(fieldFacts(MetadataField::UMID).maxBytes))
+        + laterOptionsText();
+}
+
 namespace {
 
 // Takes the files named by arguments whose bytes were lost in decoding out
@@ -394,6 +413,43 @@ int dropUnencodable(CommandLineOptions &options, const QStringList &unencodable,
         || (refused && (options.files.isEmpty() || options.mode == M::Convert)))
         return -1;
     return refused;
+}
+
+// --info, --peak and --loudness: a report per file, as text or JSON.
+int runInspect(const CommandLineOptions &options, int refused, QTextStream &out, QTextStream &err)
+{
+    int status = refused;
+    QJsonArray json;
+    bool printedOne = false;
+    for (const QString &file : options.files) {
+        FileReport report = inspectFile(file, options.info, options.peak);
+        if (options.loudness)
+            addLoudnessSection(report);
+        if (!report.error.isEmpty()) {
+            status = 1;
+            err << kProgram << ": " << file << ": " << report.error << '\n';
+            err.flush();
+        }
+        if (options.json) {
+            // A program reading the JSON learns of the failure there too.
+            json.append(reportJson(report));
+        } else if (report.error.isEmpty() || !report.sections.isEmpty()) {
+            // Files are separated by a blank line, and printed as they are
+            // read so a long list shows progress.
+            if (printedOne)
+                out << '\n';
+            out << reportText(report) << '\n';
+            out.flush();
+            printedOne = true;
+        }
+    }
+    if (options.json) {
+        const QJsonDocument doc = options.files.size() == 1 ? QJsonDocument(json.first().toObject())
+                                                            : QJsonDocument(json);
+        out << doc.toJson(QJsonDocument::Indented);
+        out.flush();
+    }
+    return status;
 }
 
 // refused: 1 when files were dropped before (the status is then at least 1).
@@ -447,38 +503,7 @@ int runMode(const CommandLineOptions &options, int refused, QTextStream &out, QT
                           out, err);
     }
 
-    int status = refused;
-    QJsonArray json;
-    bool printedOne = false;
-    for (const QString &file : options.files) {
-        FileReport report = inspectFile(file, options.info, options.peak);
-        if (options.loudness)
-            addLoudnessSection(report);
-        if (!report.error.isEmpty()) {
-            status = 1;
-            err << kProgram << ": " << file << ": " << report.error << '\n';
-            err.flush();
-        }
-        if (options.json) {
-            // A program reading the JSON learns of the failure there too.
-            json.append(reportJson(report));
-        } else if (report.error.isEmpty() || !report.sections.isEmpty()) {
-            // Files are separated by a blank line, and printed as they are
-            // read so a long list shows progress.
-            if (printedOne)
-                out << '\n';
-            out << reportText(report) << '\n';
-            out.flush();
-            printedOne = true;
-        }
-    }
-    if (options.json) {
-        const QJsonDocument doc = options.files.size() == 1 ? QJsonDocument(json.first().toObject())
-                                                            : QJsonDocument(json);
-        out << doc.toJson(QJsonDocument::Indented);
-        out.flush();
-    }
-    return status;
+    return runInspect(options, refused, out, err);
 }
 
 } // namespace

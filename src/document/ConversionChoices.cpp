@@ -19,6 +19,12 @@ void ConversionChoices::reset(int format, int channels, bool hasBext)
     selectMajor(majorFormatIndex(format));
 }
 
+QString ConversionChoices::proposedName(const QString &documentPath) const
+{
+    const QList<FormatEntry> majors = majorFormats();
+    return proposedConvertName(documentPath, m_major >= 0 && m_major < majors.size() ? majors[m_major].extension : QString());
+}
+
 void ConversionChoices::selectMajor(int index)
 {
     m_major = index;

@@ -44,6 +44,9 @@ public:
     bool keepBext() const { return m_keepBext; }
     void setKeepBext(bool keep) { m_keepBext = keep; }
 
+    // The name the converted file of documentPath is proposed under, with
+    // the chosen container's extension.
+    QString proposedName(const QString &documentPath) const;
     // The chosen format, the ticked channels among those listed and every
     // channel beyond them, and the record choice.
     rewrite::ConversionSettings settings() const;

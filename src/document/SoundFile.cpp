@@ -1,24 +1,18 @@
 #include "document/SoundFile.h"
 
-#include "container/SoundFileOpen.h"
-#include "container/TagReader.h"
 #include "document/ChecksumJob.h"
 #include "document/LoudnessJob.h"
 #include "document/PeakJob.h"
 #include "document/Transport.h"
 #include "document/WaveformJob.h"
-#include "filelogic/ContainerTable.h"
-#include "rewrite/ChunkSave.h"
-#include "rewrite/MetadataSave.h"
 #include "rewrite/ReplacementFile.h"
-#include "rewrite/TagWriter.h"
 
 #include <QFileInfo>
 #include <QVariant>
 
-SoundFile::SoundFile(QObject *parent) : QObject(parent), m_transport(new Transport(this))
+SoundFile::SoundFile(QObject *parent) : QObject(parent), m_transport(new Transport(this)), m_save(new SaveJob(this))
 {
-    connect(&m_saveJob, &Job::progress, this, &SoundFile::rewriteProgress);
+    connect(m_save, &SaveJob::progress, this, &SoundFile::rewriteProgress);
     connectMeasurements();
 }
 
@@ -37,7 +31,7 @@ bool SoundFile::readFromURL(const QUrl &url, const QString &typeName, DocumentEr
     const QString path = url.toLocalFile();
     // What a save killed before it replaced this file left beside it.
     ReplacementFile::removeStaleTemporaries(path);
-    SoundHandle handle = openSoundFile(path, &m_sfinfo, &m_fileSize, error);
+    SoundHandle handle = FileAsRead::open(path, &m_file, error);
     if (!handle)
         return false;
     m_fileURL = url;
@@ -46,33 +40,19 @@ bool SoundFile::readFromURL(const QUrl &url, const QString &typeName, DocumentEr
     return true;
 }
 
-void SoundFile::setWindowForSheet(QWidget *window, QObject *windowObject)
-{
-    m_window = window;
-    m_windowObject = windowObject;
-}
-
 void SoundFile::fillFromFile(SoundHandle handle)
 {
-    const QString path = m_fileURL.toLocalFile();
-    m_identity = fileIdentityOf(path);
-    m_metadata = readSavedMetadata(handle.get(), m_sfinfo.format, path);
     // Every field shows what the file holds now, empty where it holds
     // nothing: text of an earlier fill must never reach a later save.
-    m_texts = rewrite::metadataTexts(m_metadata, m_sfinfo.samplerate);
-    m_channelPositions = channelPositions(handle.get(), m_sfinfo.channels);
-    m_chunkError.clear();
-    m_chunks = chunkSaveSupported(m_sfinfo.format) ? readChunksOf(path, &m_chunkError) : std::nullopt;
-    m_chunkNames = chunksNotCarried(path, m_sfinfo.format);
-    readMarkers();
-    m_chunkEdits.clear();
-    m_conversion.reset(m_sfinfo.format, m_sfinfo.channels, m_metadata.hasBext);
+    m_texts = rewrite::metadataTexts(m_file.metadata, m_file.info.samplerate);
+    m_markers.read(m_file.path, m_file.chunks);
+    m_conversion.reset(m_file.info.format, m_file.info.channels, m_file.metadata.hasBext);
     // A scan or measurement of the file as it was describes other sound.
     m_peakScan->forget();
     m_loudness->forget();
-    m_checksum->reset(path);
+    m_checksum->reset(m_file.path);
     // Nothing has read samples from the handle: it stands at the start.
-    m_transport->setFile(std::move(handle), path, m_sfinfo);
+    m_transport->setFile(std::move(handle), m_file.path, m_file.info);
 }
 
 void SoundFile::setText(MetadataField field, const QString &text)
@@ -98,20 +78,26 @@ void SoundFile::setTrackName(int channel, const QString &name)
     setModified(true);
 }
 
+void SoundFile::setMarkerLabel(int index, const QString &label)
+{
+    if (m_markers.setLabel(index, label))
+        setModified(true);
+}
+
+void SoundFile::setChunk(const ChunkPayload &chunk)
+{
+    if (!m_file.chunks)
+        return;
+    m_markers.setChunk(chunk);
+    setModified(true);
+}
+
 void SoundFile::setModified(bool value)
 {
     if (m_modified == value)
         return;
     m_modified = value;
     emit modificationChanged(value);
-}
-
-QStringList SoundFile::conversionLoses() const
-{
-    const rewrite::ConversionSettings settings = m_conversion.settings();
-    if (settings.format == m_sfinfo.format && int(settings.channels.size()) == m_sfinfo.channels)
-        return {};
-    return m_chunkNames + rewrite::tagsNotCarried(m_fileURL.toLocalFile(), settings.format);
 }
 
 void SoundFile::convertFormatSelected(QObject *sender)
@@ -145,7 +131,7 @@ void SoundFile::setOutputMapping(QObject *sender)
 void SoundFile::waitForJobs()
 {
     m_peakScan->waitForFinished();
-    m_saveJob.waitForFinished();
+    m_save->waitForFinished();
     m_loudness->waitForFinished();
     m_checksum->waitForFinished();
 }
@@ -156,9 +142,8 @@ void SoundFile::close()
         return;
     m_closed = true;
     // Every worker stops after its current block and is joined; what it
-    // would have handed back is dropped. A save that was replacing its file
-    // finishes that first: the file is the old one or the new one.
-    m_saveJob.abandon();
+    // would have handed back is dropped.
+    m_save->abandon();
     m_peakScan->forget();
     m_loudness->abandon();
     m_checksum->abandon();

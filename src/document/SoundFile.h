@@ -1,8 +1,8 @@
 // One open sound file and what is done to it: the metadata as read and as
 // edited, playback (Transport), the conversion choices, and the long work,
 // each run on a Job's worker: saving and converting here, the peak scan, the
-// loudness measurement, the waveform overview and the audio checksum in
-// objects of their own.
+// loudness measurement, the overview and the audio checksum in objects of
+// their own.
 // No widgets: the window fills itself from the document, hands edits back
 // through the setters and slots, and follows the signals.
 //
@@ -11,22 +11,14 @@
 // back results that are applied here.
 #pragma once
 
-#include "filelogic/BextRecord.h"
 #include "filelogic/ChannelNames.h"
-#include "container/ChunkList.h"
 #include "document/ConversionChoices.h"
-#include "document/Job.h"
-#include "filelogic/DocumentError.h"
-#include "filelogic/FileMetadata.h"
+#include "document/FileAsRead.h"
+#include "document/MarkerEdits.h"
+#include "document/SaveJob.h"
+#include "document/SaveTargetCheck.h"
 #include "filelogic/MetadataField.h"
-#include "filelogic/PlayPosition.h"
-#include "filelogic/SoundHandle.h"
-#include "container/MarkerReader.h"
-#include "rewrite/ChunkWriter.h"
 #include "rewrite/MetadataSave.h"
-#include "rewrite/SaveTarget.h"
-
-#include <sndfile.h>
 
 #include <QObject>
 #include <QPointer>
@@ -34,9 +26,8 @@
 #include <QStringList>
 #include <QUrl>
 
-#include <array>
 #include <functional>
-#include <optional>
+#include <memory>
 
 class ChecksumJob;
 class LoudnessJob;
@@ -70,7 +61,7 @@ public:
     QString fileType() const { return m_fileType; }
     // The file as it was opened (device and inode): what "the same file"
     // means for the open documents.
-    const FileIdentity &fileIdentity() const { return m_identity; }
+    const FileIdentity &fileIdentity() const { return m_file.identity; }
     // Finds the open document that shows a file; the document controller
     // sets it on the documents it opens. A save onto a file another
     // document shows is refused: that one would go on showing, and later
@@ -80,24 +71,24 @@ public:
 
     // The window sheets and alerts belong to; the window sets it.
     QWidget *windowForSheet() const { return m_windowObject ? m_window : nullptr; }
-    void setWindowForSheet(QWidget *window, QObject *windowObject);
+    void setWindowForSheet(QWidget *window, QObject *windowObject) { m_window = window; m_windowObject = windowObject; }
 
     // True while a save or conversion runs.
-    bool isBusy() const { return m_saveJob.isRunning(); }
-    // Waits, without an event pass, for the peak scan, a save, the
-    // loudness measurement and the checksum, and applies their results (tools and tests; the
+    bool isBusy() const { return m_save->isRunning(); }
+    // Waits, without an event pass, for the peak scan, a save, the loudness
+    // measurement and the checksum, and applies their results (tools and tests; the
     // window never waits).
     void waitForJobs();
 
     // --- the file as read ------------------------------------------------------
-    const SF_INFO &info() const { return m_sfinfo; }
-    qint64 fileSize() const { return m_fileSize; }
-    const FileMetadata &metadataAsRead() const { return m_metadata; }
+    const SF_INFO &info() const { return m_file.info; }
+    qint64 fileSize() const { return m_file.size; }
+    const FileMetadata &metadataAsRead() const { return m_file.metadata; }
     // The chunk structure of a WAV, RF64 or AIFF file; nullopt for other
     // containers and for a structure the reader refused (chunkError() says
     // why).
-    const std::optional<ChunkList> &chunks() const { return m_chunks; }
-    QString chunkError() const { return m_chunkError; }
+    const std::optional<ChunkList> &chunks() const { return m_file.chunks; }
+    QString chunkError() const { return m_file.chunkError; }
 
     // --- the metadata as edited -------------------------------------------------
     QString text(MetadataField field) const { return m_texts[size_t(field)]; }
@@ -108,22 +99,22 @@ public:
     QString trackName(int channel) const;
     void setTrackName(int channel, const QString &name);
     // How the channels are named, with the track names as edited.
-    ChannelNames channelNames() const { return {m_texts.trackNames, m_channelPositions}; }
+    ChannelNames channelNames() const { return {m_texts.trackNames, m_file.channelPositions}; }
     bool isDocumentEdited() const { return m_modified; }
 
-    // --- markers (SoundFileMarkers.cpp) ------------------------------------------
+    // --- markers ------------------------------------------------------------------
     // The file's cue points, regions, AIFF markers and loops, ordered by
     // frame, with their labels as edited. Empty without a chunk structure.
-    const QList<Marker> &markers() const { return m_markers; }
+    const QList<Marker> &markers() const { return m_markers.markers(); }
     // Gives marker `index` a new label; one that differs marks the document
     // edited, and a save that edits the file's chunks stores it. Loops have
     // no label to set.
     void setMarkerLabel(int index, const QString &label);
     // Sets a top-level chunk by id (an "MD5 " checksum) for the next save
-    // to write; marks the document edited. Only where chunks() holds the
-    // file's chunks. A refill drops it: the file holds it then, or not.
+    // to write, and marks the document edited; only where chunks() holds
+    // the file's chunks. A refill drops it: the file holds it then, or not.
     void setChunk(const ChunkPayload &chunk);
-    const QList<ChunkPayload> &chunkEdits() const { return m_chunkEdits; }
+    const QList<ChunkPayload> &chunkEdits() const { return m_markers.chunks(); }
 
     // --- conversion choices -------------------------------------------------------
     ConversionChoices &conversion() { return m_conversion; }
@@ -131,7 +122,7 @@ public:
     // What the chosen conversion would not carry over of the file's chunks
     // and tags ("iXML", "cue", "picture"); empty when the save keeps the
     // file's bytes.
-    QStringList conversionLoses() const;
+    QStringList conversionLoses() const { return m_file.conversionLoses(m_conversion.settings()); }
 
     // --- saving and converting ------------------------------------------------
     // Each of these runs the save as a job and waits for it (without an
@@ -160,17 +151,23 @@ public:
     bool startSaveAsFormat(const QUrl &url, int format);
     // The major format a target name's extension asks for when it is not
     // the document's own, else 0.
-    int formatImpliedBy(const QUrl &url) const;
+    int formatImpliedBy(const QUrl &url) const { return SaveTargetCheck::formatImpliedBy(url, m_file.info.format); }
     // What the user should agree to before a save replaces the file url
     // names: that its other names keep the old contents, or that its owner
-    // changes. Empty when there is nothing to ask.
-    QString replaceQuestion(const QUrl &url) const;
+    // changes. Empty when there is nothing to ask, as for a save of the
+    // document's own file that fits in place (every name, the owner and the
+    // inode stay). A conversion (converting) is never known to fit.
+    QString replaceQuestion(const QUrl &url, bool converting = false) const;
     // The user agreed: the next save over that file asks nothing more, and
     // may give that name a file of its own apart from its other names.
-    void allowReplacing(const QUrl &url);
+    void allowReplacing(const QUrl &url) { m_targetCheck.allow(url); }
     // Hands an error to whoever shows it (the window); cancellations are
     // dropped.
-    void presentError(const DocumentError &error);
+    void presentError(const DocumentError &error)
+    {
+        if (!error.isCancellation())
+            emit errorPresented(error);
+    }
 
     // --- measurements and playback -------------------------------------------
     // Each forgets what it measured at a refill; close() cancels them.
@@ -240,14 +237,6 @@ signals:
     void rewriteFinished(bool ok);
 
 private:
-    // What a save is and what follows it.
-    struct SaveTask {
-        std::optional<rewrite::ConversionSettings> conversion;
-        bool clearsEdited = false;  // a plain Save
-        bool openWritten = false;   // a conversion's new file is offered to open
-        bool ownFormatName = false; // another format's name is refused
-        bool waited = false;        // a caller waits: its failure is returned, not shown
-    };
     // Starts a save and, with `wait`, waits for it and fills *error (may be
     // null); without, shows a failure to start. The outcome, or whether it
     // started.
@@ -256,34 +245,20 @@ private:
     void connectMeasurements();
     void fillFromFile(SoundHandle handle);
     void setModified(bool value);
-    bool checkSaveTarget(const QUrl &url, const SaveTask &task, DocumentError *error) const;
+    // The save of url as startRewrite runs it (agreed: the user agreed to
+    // replace that file as it is).
+    std::shared_ptr<rewrite::SavePlan> planRewrite(const QUrl &url, const SaveTask &task, bool agreed) const;
     bool startRewrite(const QUrl &url, const SaveTask &task, DocumentError *error);
-    void finishRewrite(const rewrite::SavePlan &plan, const SaveTask &task, const RewriteResult &result,
-                       const QString &note);
-    void readMarkers();
-    // Has a save that edits chunks store the edited marker labels too, or
-    // says in *notKept why it cannot.
-    void addMarkerLabels(SaveEngine *engine, QStringList *notKept) const;
+    void finishRewrite(const rewrite::SavePlan &plan, const SaveTask &task, const RewriteResult &result);
     bool reopenAfterReplace(const QString &path, DocumentError *error);
 
     QUrl m_fileURL;
     QString m_fileType;
     DocumentFinder m_findDocument;
-    SF_INFO m_sfinfo{};
-    qint64 m_fileSize = 0;
-    FileMetadata m_metadata;
-    std::optional<ChunkList> m_chunks;
-    QString m_chunkError;
-    QStringList m_chunkNames; // chunks a libsndfile conversion drops
-    QList<Marker> m_markers;
-    QList<Marker> m_markersAsRead;
-    QList<ChunkPayload> m_chunkEdits;
+    FileAsRead m_file; // as last read or saved
+    MarkerEdits m_markers;
     rewrite::MetadataTexts m_texts;
-    std::vector<int> m_channelPositions;
-    // The file as last read or saved: a save in place requires it so.
-    FileIdentity m_identity;
-    // The file the user agreed to replace as it is (see allowReplacing).
-    FileIdentity m_replaceAgreed;
+    SaveTargetCheck m_targetCheck;
     bool m_modified = false;
     bool m_closed = false;
 
@@ -293,10 +268,7 @@ private:
     ConversionChoices m_conversion;
     Transport *m_transport = nullptr;
 
-    Job m_saveJob;
-    // The last save's outcome, for a caller that waits.
-    bool m_saveOk = false;
-    DocumentError m_saveError;
+    SaveJob *m_save = nullptr;
 
     PeakJob *m_peakScan = nullptr;
     LoudnessJob *m_loudness = nullptr;

@@ -26,7 +26,7 @@ void SoundFile::connectMeasurements()
 void SoundFile::calculatePeak(QObject *)
 {
     if (!m_closed)
-        m_peakScan->start(m_fileURL.toLocalFile(), m_sfinfo);
+        m_peakScan->start(m_fileURL.toLocalFile(), m_file.info);
 }
 
 void SoundFile::measureLoudness()
@@ -56,7 +56,7 @@ WaveformJob *SoundFile::waveform()
     m_waveform = new WaveformJob(this);
     const auto restart = [this] {
         if (!m_closed)
-            m_waveform->start(m_fileURL.toLocalFile(), m_sfinfo);
+            m_waveform->start(m_fileURL.toLocalFile(), m_file.info);
     };
     // After a save in place or a revert the file (and its name) may be
     // another: refilled comes once both are known.

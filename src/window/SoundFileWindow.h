@@ -130,8 +130,9 @@ private:
     void showError(const DocumentError &error);
     void showWarning(const QString &message, const QString &detail);
     // Runs save at once, or once the user agreed to what replacing url's
-    // file means (SoundFile::replaceQuestion) in a sheet.
-    void whenReplaceAgreed(const QUrl &url, const std::function<void()> &save);
+    // file means (SoundFile::replaceQuestion) in a sheet; converting when
+    // save starts a conversion.
+    void whenReplaceAgreed(const QUrl &url, bool converting, const std::function<void()> &save);
 
     QPointer<SoundFile> m_document;
     QPointer<QMessageBox> m_closePrompt;

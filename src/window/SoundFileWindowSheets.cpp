@@ -69,9 +69,9 @@ void SoundFileWindow::showError(const DocumentError &error)
     alert->open();
 }
 
-void SoundFileWindow::whenReplaceAgreed(const QUrl &url, const std::function<void()> &save)
+void SoundFileWindow::whenReplaceAgreed(const QUrl &url, bool converting, const std::function<void()> &save)
 {
-    const QString question = m_document ? m_document->replaceQuestion(url) : QString();
+    const QString question = m_document ? m_document->replaceQuestion(url, converting) : QString();
     if (question.isEmpty()) {
         save();
         return;
@@ -107,7 +107,7 @@ bool SoundFileWindow::saveTo(const QUrl &url, SaveOperationType operation)
     if (!m_document)
         return false;
     if (!m_document->replaceQuestion(url).isEmpty()) {
-        whenReplaceAgreed(url, [this, url, operation] { saveTo(url, operation); });
+        whenReplaceAgreed(url, false, [this, url, operation] { saveTo(url, operation); });
         return false;
     }
     return m_document->startSave(url, operation);
@@ -171,7 +171,7 @@ void SoundFileWindow::convertFileNameChosen(QFileDialog *panel, int returnCode)
     if (returnCode == 0 || panel->selectedUrls().isEmpty())
         return;
     const QUrl url = panel->selectedUrls().first();
-    whenReplaceAgreed(url, [this, url] {
+    whenReplaceAgreed(url, true, [this, url] {
         if (m_document)
             m_document->startConversion(url);
     });
@@ -199,7 +199,7 @@ void SoundFileWindow::askAboutExtension(const QUrl &url, SaveOperationType opera
         const QFileInfo info(url.toLocalFile());
         if (box->clickedButton() == convert) {
             const int format = closestFormat(implied, m_document->info().format);
-            whenReplaceAgreed(url, [this, url, format] {
+            whenReplaceAgreed(url, true, [this, url, format] {
                 if (m_document)
                     m_document->startSaveAsFormat(url, format);
             });

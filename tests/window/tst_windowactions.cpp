@@ -105,23 +105,37 @@ private slots:
     void savesThatNeedTheUser_data()
     {
         QTest::addColumn<bool>("changedOnDisk");
-        QTest::newRow("two names") << false;
-        QTest::newRow("changed by another program") << true;
+        QTest::addColumn<bool>("fitsInPlace");
+        QTest::newRow("two names") << false << false;
+        // Written into the file itself: both names see the edit, nothing to ask.
+        QTest::newRow("two names, in place") << false << true;
+        QTest::newRow("changed by another program") << true << false;
     }
     void savesThatNeedTheUser()
     {
         QFETCH(bool, changedOnDisk);
-        const QString path = docfix::make(m_dir, QStringLiteral("user.wav"), docfix::spec(100));
+        QFETCH(bool, fitsInPlace);
+        fixtures::Spec spec = docfix::spec(100);
+        if (fitsInPlace)
+            spec.bext = fixtures::bextRecord("d", "o", "r", "2024-01-01", "00:00:00", 0, 1, "", "");
+        const QString path = docfix::make(m_dir, QStringLiteral("user.wav"), spec);
         const QString other = m_dir.filePath("user-2.wav"), stale = m_dir.filePath(ReplacementFile::temporaryPrefix(path) + '0');
         QFile::remove(other);
         QVERIFY(::link(QFile::encodeName(path), QFile::encodeName(other)) == 0 && docfix::writeFileBytes(stale, "killed"));
         SoundFileWindow *w = docfix::openWindow(path);
         QVERIFY(!QFile::exists(stale) && (!changedOnDisk || QFile::remove(other)));
-        w->ui.stringTitle->setText(QStringLiteral("x"));
+        (fitsInPlace ? w->ui.bextDescription : w->ui.stringTitle)->setText(QStringLiteral("x"));
         QFile disk(path);
         QVERIFY(!changedOnDisk || (disk.open(QIODevice::Append) && disk.write("more") == 4));
         disk.close();
         w->saveAction->trigger();
+        if (fitsInPlace) {
+            QTRY_VERIFY(!w->isWindowModified());
+            QVERIFY(!w->findChild<QMessageBox *>(QStringLiteral("replaceQuestion")));
+            for (const QString &name : {path, other})
+                QCOMPARE(bextFieldBytes(docfix::metadataOf(name).bext, BextField::Description), QByteArray("x"));
+            return;
+        }
         // The failure comes back from the save's worker.
         QMessageBox *box = nullptr;
         QTRY_VERIFY((box = changedOnDisk ? w->failureAlert() : w->findChild<QMessageBox *>(QStringLiteral("replaceQuestion"))));
