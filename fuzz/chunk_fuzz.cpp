@@ -9,6 +9,8 @@
 #include "container/MarkerReader.h"
 #include "rewrite/ChunkWriter.h"
 
+#include <QtEndian>
+
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -95,6 +97,13 @@ QByteArrayList withoutPadding(const QByteArray &file, const ChunkList &list)
     for (const Chunk &c : list.chunks)
         if (c.depth == 0 && !isPaddingChunk(c))
             out << file.mid(c.offset, c.totalSize());
+    // RF64's ds64 holds the form's size, which padding changes: the size
+    // is checked against the file instead.
+    for (QByteArray &chunk : out)
+        if (chunk.startsWith("ds64") && chunk.size() >= 16) {
+            check(qFromLittleEndian<quint64>(chunk.constData() + 8) == quint64(list.formEnd - 8));
+            chunk.replace(8, 8, QByteArray(8, '\0'));
+        }
     std::sort(out.begin(), out.end());
     return out << file.mid(list.formEnd);
 }
