@@ -115,6 +115,7 @@ void SaveTarget::release()
     if (m_folderFd >= 0)
         ::close(m_folderFd);
     m_fd = m_folderFd = -1;
+    m_locked = false;
     m_identity = FileIdentity{};
     m_status = {};
 }
@@ -199,6 +200,7 @@ void SaveTarget::closeFile()
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
+    m_locked = false;
 }
 
 QString SaveTarget::readPath() const
@@ -216,8 +218,9 @@ bool SaveTarget::lock(QString *error)
 {
     if (m_fd < 0)
         return true;
-    if (const QString problem = writerProblem(); !problem.isEmpty()) {
-        *error = problem;
+    // A writer seen is named by its lock, if it holds one.
+    if (!otherWriterProblem().isEmpty()) {
+        *error = writerProblem();
         return false;
     }
     if (m_access == Access::ReadWrite) {
@@ -241,19 +244,35 @@ bool SaveTarget::lock(QString *error)
     struct flock range {};
     range.l_type = writing ? F_WRLCK : F_RDLCK;
     range.l_whence = SEEK_SET;
-    const bool refused = (::flock(m_fd, (writing ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0 && errno == EWOULDBLOCK)
-        || (::fcntl(m_fd, F_OFD_SETLK, &range) != 0 && (errno == EAGAIN || errno == EACCES));
-    if (refused)
-        *error = lockedText(shownName(m_path), writeLockHolder(m_status));
-    return !refused;
+    const bool flocked = ::flock(m_fd, (writing ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
+    bool refused = !flocked && errno == EWOULDBLOCK;
+    const bool ranged = !refused && ::fcntl(m_fd, F_OFD_SETLK, &range) == 0;
+    refused = refused || (!ranged && (errno == EAGAIN || errno == EACCES));
+    m_locked = flocked && ranged;
+    // Without locks of its own (a file system that has none), only the
+    // system's table tells of another's.
+    const QString problem = refused ? lockedText(shownName(m_path), writeLockHolder(m_status))
+                          : m_locked ? QString()
+                                     : writerProblem();
+    if (!problem.isEmpty())
+        *error = problem;
+    return problem.isEmpty();
 }
 
 QString SaveTarget::writerProblem() const
 {
     if (m_fd < 0)
         return {};
+    const QString writing = otherWriterProblem();
+    if (m_locked && writing.isEmpty())
+        return {};
     if (const qint64 holder = writeLockHolder(m_status))
         return lockedText(shownName(m_path), holder);
+    return writing;
+}
+
+QString SaveTarget::otherWriterProblem() const
+{
     if ((::fcntl(m_fd, F_GETFL) & O_ACCMODE) == O_RDONLY && openForWritingElsewhere(m_fd))
         return tr("“%1” is open for writing in another program; nothing was written").arg(shownName(m_path));
     return {};

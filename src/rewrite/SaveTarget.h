@@ -79,7 +79,9 @@ public:
     // Why the file must not be replaced now: another process holds a write
     // lock on it (its id named where known) or, where the file system lets
     // that be seen, has it open for writing. Empty when neither is seen.
-    // Only a target opened for reading can see other writers.
+    // Only a target opened for reading can see other writers. While this
+    // target holds its locks, nobody else can hold a write lock, so the
+    // system's lock table (costly to read) is consulted only without them.
     QString writerProblem() const;
     // Why neither the file nor its folder entry may change: the immutable or
     // append-only attribute on either. Empty when neither is set.
@@ -105,10 +107,12 @@ public:
 private:
     bool resolve(const QByteArray &path, QString *error);
     void release();
+    QString otherWriterProblem() const;
 
     int m_folderFd = -1;
     int m_fd = -1;
     Access m_access = Access::Read;
+    bool m_locked = false;
     QByteArray m_name;
     QString m_path;
     FileIdentity m_identity;
