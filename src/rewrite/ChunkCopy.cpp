@@ -261,3 +261,32 @@ std::optional<quint64> hashRange(int fd, qint64 offset, qint64 length, QString *
     }
     return h.finish();
 }
+
+std::optional<std::pair<quint64, quint64>> hashRangePair(int fd, qint64 offset, int otherFd, qint64 otherOffset,
+                                                         qint64 length, QString *error,
+                                                         const std::function<bool(qint64)> &ready)
+{
+    error->clear();
+    if (length > readBlock)
+        ::posix_fadvise(fd, offset, length, POSIX_FADV_SEQUENTIAL);
+    std::unique_ptr<char[]> buffer(new char[size_t(std::clamp<qint64>(length, 1, readBlock))]);
+    ChunkHasher first;
+    ChunkHasher second;
+    for (qint64 done = 0; done < length;) {
+        const qint64 n = std::min(readBlock, length - done);
+        bool read = preadAll(fd, buffer.get(), n, offset + done);
+        if (read)
+            first.update(buffer.get(), n);
+        if (read && !ready(otherOffset + done + n))
+            return std::nullopt;
+        read = read && preadAll(otherFd, buffer.get(), n, otherOffset + done);
+        if (!read) {
+            *error = errno ? Text::tr("The file could not be read: %1").arg(systemError(errno))
+                           : Text::tr("The file ended before the data did.");
+            return std::nullopt;
+        }
+        second.update(buffer.get(), n);
+        done += n;
+    }
+    return std::pair{first.finish(), second.finish()};
+}

@@ -90,7 +90,10 @@ QString verifyWritten(const ReplacementFile &temp, const ChunkWriteResult &writt
     if (!back || !back->sameLayout(written.written) || back->dataIndex < 0)
         return tr("The new file's structure did not read back as written.");
     const Chunk &data = back->chunks[back->dataIndex];
-    const std::optional<quint64> hash = hashRange(temp.fd(), data.payloadOffset(), data.size, &error);
+    // Hashed behind the copy where the data is large; the layout read back
+    // puts it where it was hashed.
+    const std::optional<quint64> hash =
+        written.targetDataHash ? written.targetDataHash : hashRange(temp.fd(), data.payloadOffset(), data.size, &error);
     if (!hash || !written.sourceDataHash || (*hash ^ quint64(corrupt)) != *written.sourceDataHash)
         return error.isEmpty() ? tr("The new file's audio differs from the original's.") : error;
     return chunkSaveReadBackProblem(temp.readPath(), job);

@@ -4,14 +4,18 @@
 
 #include <unistd.h>
 
-#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
+#include <tuple>
 
 namespace {
 
 bool writePlan(const ChunkPlan &plan, RangeCopier &copier)
 {
-    if (!copier.truncate(0))
+    // Sized first: a hole the copy skips reads as zeros at once, also to
+    // the hasher that follows the copy.
+    if (!copier.truncate(0) || !copier.truncate(plan.layout.fileSize))
         return false;
     qint64 at = 0;
     for (const ChunkPiece &piece : plan.pieces) {
@@ -25,6 +29,34 @@ bool writePlan(const ChunkPlan &plan, RangeCopier &copier)
     return copier.truncate(at);
 }
 
+// How far the copy has written, for the hasher that follows it.
+class CopyWatch {
+public:
+    // From the copying thread; done -1 with finished when it failed.
+    void reached(qint64 done, bool finished)
+    {
+        {
+            const std::lock_guard<std::mutex> hold(m_mutex);
+            m_done = done;
+            m_finished = finished;
+        }
+        m_changed.notify_one();
+    }
+    // From the hasher: false when the copy ended short of end.
+    bool waitFor(qint64 end)
+    {
+        std::unique_lock<std::mutex> hold(m_mutex);
+        m_changed.wait(hold, [&] { return m_done >= end || m_finished; });
+        return m_done >= end;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    qint64 m_done = 0;
+    bool m_finished = false;
+};
+
 } // namespace
 
 ChunkWriteResult writeChunks(int sourceFd, const ChunkList &source, const ChunkEdits &edits, int targetFd,
@@ -34,28 +66,36 @@ ChunkWriteResult writeChunks(int sourceFd, const ChunkList &source, const ChunkE
     const std::optional<ChunkPlan> plan = planChunks(sourceFd, source, edits, options, &result.error);
     if (!plan)
         return result;
-    RangeCopier copier(sourceFd, targetFd, options.progress, plan->layout.fileSize, options.useCopyFileRange,
+    CopyWatch watch;
+    const ChunkProgress progress = [&](qint64 done, qint64 total) {
+        watch.reached(done, false);
+        return !options.progress || options.progress(done, total);
+    };
+    RangeCopier copier(sourceFd, targetFd, progress, plan->layout.fileSize, options.useCopyFileRange,
                        options.startWriteback);
-    // Large data is hashed on a second thread while the copy runs: the
-    // kernel does the copying, so the hash would otherwise add its time.
+    // Large data is hashed on a second thread while the copy runs, and so is
+    // the new file's, each block once the copy has written it: the kernel
+    // does the copying, so the hashes would otherwise add their time.
     const Chunk &data = source.chunks.at(source.dataIndex);
-    std::atomic<bool> stopHash{false};
+    const qint64 written = plan->layout.chunks.at(plan->layout.dataIndex).payloadOffset();
     QString hashError;
-    const auto hashSource = [&] {
-        result.sourceDataHash = hashRange(sourceFd, data.payloadOffset(), data.size, &hashError,
-                                          [&stopHash](qint64, qint64) { return !stopHash; });
+    const auto hashBoth = [&] {
+        const auto hashes = hashRangePair(sourceFd, data.payloadOffset(), targetFd, written, data.size, &hashError,
+                                          [&watch](qint64 end) { return watch.waitFor(end); });
+        if (hashes)
+            std::tie(result.sourceDataHash, result.targetDataHash) = *hashes;
     };
     const bool hashAside = options.hashSourceData && data.size > 8 * 1024 * 1024;
     std::thread hasher;
     if (hashAside)
-        hasher = std::thread(hashSource);
+        hasher = std::thread(hashBoth);
     const off_t sourcePosition = ::lseek(sourceFd, 0, SEEK_CUR);
     bool ok = writePlan(*plan, copier);
-    stopHash = !ok;
+    watch.reached(ok ? plan->layout.fileSize : -1, true);
     if (hashAside)
         hasher.join();
     else if (ok && options.hashSourceData)
-        hashSource();
+        result.sourceDataHash = hashRange(sourceFd, data.payloadOffset(), data.size, &hashError);
     if (sourcePosition >= 0)
         ::lseek(sourceFd, sourcePosition, SEEK_SET);
     if (ok && options.hashSourceData && !result.sourceDataHash) {
@@ -66,6 +106,7 @@ ChunkWriteResult writeChunks(int sourceFd, const ChunkList &source, const ChunkE
         result.status = copier.cancelled ? ChunkWriteStatus::Cancelled : ChunkWriteStatus::Failed;
         result.error = copier.error;
         result.sourceDataHash.reset();
+        result.targetDataHash.reset();
         return result;
     }
     result.status = ChunkWriteStatus::Ok;

@@ -21,6 +21,7 @@
 #include <array>
 #include <functional>
 #include <optional>
+#include <utility>
 
 struct ChunkPayload {
     QByteArray id; // 4 bytes
@@ -99,6 +100,10 @@ struct ChunkWriteResult {
     ChunkList written;
     // hashRange over the source's data payload, when asked for.
     std::optional<quint64> sourceDataHash;
+    // hashRange over the new file's data payload as written, read back
+    // block by block behind the copy; set when the source's was hashed
+    // beside the copy (large data), so the caller need not read it again.
+    std::optional<quint64> targetDataHash;
 };
 
 // The chunk that holds string `index` (see ChunkEdits) in this container:
@@ -139,3 +144,9 @@ ChunkWriteResult writeChunks(int sourceFd, const ChunkList &source, const ChunkE
 quint64 hashBytes(const char *data, qint64 length);
 std::optional<quint64> hashRange(int fd, qint64 offset, qint64 length, QString *error = nullptr,
                                  const ChunkProgress &progress = {});
+// hashRange over the same length at two places, block by block; each block
+// of the second is read once ready(its end offset) says it was written
+// (ready blocks until then, or answers false to stop: both nullopt).
+std::optional<std::pair<quint64, quint64>> hashRangePair(int fd, qint64 offset, int otherFd, qint64 otherOffset,
+                                                         qint64 length, QString *error,
+                                                         const std::function<bool(qint64)> &ready);
