@@ -25,6 +25,15 @@ QString systemError(int error)
 constexpr qint64 copyBlock = 4 << 20;
 constexpr qint64 readBlock = 1 << 20;
 
+// A hashed read that failed: why, for the caller, from errno.
+std::nullopt_t readFailed(QString *error)
+{
+    if (error)
+        *error = errno ? Text::tr("The file could not be read: %1").arg(systemError(errno))
+                       : Text::tr("The file ended before the data did.");
+    return std::nullopt;
+}
+
 // ---- checksum ----
 
 constexpr quint64 mulA = 0x9e3779b97f4a7c15ULL;
@@ -248,12 +257,8 @@ std::optional<quint64> hashRange(int fd, qint64 offset, qint64 length, QString *
     ChunkHasher h;
     for (qint64 done = 0; done < length;) {
         const qint64 n = std::min(readBlock, length - done);
-        if (!preadAll(fd, buffer.get(), n, offset + done)) {
-            if (error)
-                *error = errno ? Text::tr("The file could not be read: %1").arg(systemError(errno))
-                               : Text::tr("The file ended before the data did.");
-            return std::nullopt;
-        }
+        if (!preadAll(fd, buffer.get(), n, offset + done))
+            return readFailed(error);
         h.update(buffer.get(), n);
         done += n;
         if (progress && done % (4 * readBlock) == 0 && !progress(done, length))
@@ -272,21 +277,16 @@ std::optional<std::pair<quint64, quint64>> hashRangePair(int fd, qint64 offset, 
     std::unique_ptr<char[]> buffer(new char[size_t(std::clamp<qint64>(length, 1, readBlock))]);
     ChunkHasher first;
     ChunkHasher second;
-    for (qint64 done = 0; done < length;) {
+    for (qint64 done = 0; done < length; done += readBlock) {
         const qint64 n = std::min(readBlock, length - done);
-        bool read = preadAll(fd, buffer.get(), n, offset + done);
-        if (read)
-            first.update(buffer.get(), n);
-        if (read && !ready(otherOffset + done + n))
+        if (!preadAll(fd, buffer.get(), n, offset + done))
+            return readFailed(error);
+        first.update(buffer.get(), n);
+        if (!ready(otherOffset + done + n))
             return std::nullopt;
-        read = read && preadAll(otherFd, buffer.get(), n, otherOffset + done);
-        if (!read) {
-            *error = errno ? Text::tr("The file could not be read: %1").arg(systemError(errno))
-                           : Text::tr("The file ended before the data did.");
-            return std::nullopt;
-        }
+        if (!preadAll(otherFd, buffer.get(), n, otherOffset + done))
+            return readFailed(error);
         second.update(buffer.get(), n);
-        done += n;
     }
     return std::pair{first.finish(), second.finish()};
 }

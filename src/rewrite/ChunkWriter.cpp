@@ -77,10 +77,10 @@ ChunkWriteResult writeChunks(int sourceFd, const ChunkList &source, const ChunkE
     // the new file's, each block once the copy has written it: the kernel
     // does the copying, so the hashes would otherwise add their time.
     const Chunk &data = source.chunks.at(source.dataIndex);
-    const qint64 written = plan->layout.chunks.at(plan->layout.dataIndex).payloadOffset();
+    const qint64 newDataOffset = plan->layout.chunks.at(plan->layout.dataIndex).payloadOffset();
     QString hashError;
     const auto hashBoth = [&] {
-        const auto hashes = hashRangePair(sourceFd, data.payloadOffset(), targetFd, written, data.size, &hashError,
+        const auto hashes = hashRangePair(sourceFd, data.payloadOffset(), targetFd, newDataOffset, data.size, &hashError,
                                           [&watch](qint64 end) { return watch.waitFor(end); });
         if (hashes)
             std::tie(result.sourceDataHash, result.targetDataHash) = *hashes;

@@ -218,9 +218,8 @@ bool SaveTarget::lock(QString *error)
 {
     if (m_fd < 0)
         return true;
-    // A writer seen is named by its lock, if it holds one.
-    if (!otherWriterProblem().isEmpty()) {
-        *error = writerProblem();
+    if (const QString writing = otherWriterProblem(); !writing.isEmpty()) {
+        *error = namedWriter(writing);
         return false;
     }
     if (m_access == Access::ReadWrite) {
@@ -264,8 +263,13 @@ QString SaveTarget::writerProblem() const
     if (m_fd < 0)
         return {};
     const QString writing = otherWriterProblem();
-    if (m_locked && writing.isEmpty())
-        return {};
+    return m_locked && writing.isEmpty() ? QString() : namedWriter(writing);
+}
+
+// A writer seen is named by its lock, if it holds one; the lock table is
+// read only here.
+QString SaveTarget::namedWriter(const QString &writing) const
+{
     if (const qint64 holder = writeLockHolder(m_status))
         return lockedText(shownName(m_path), holder);
     return writing;

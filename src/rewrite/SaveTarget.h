@@ -108,6 +108,7 @@ private:
     bool resolve(const QByteArray &path, QString *error);
     void release();
     QString otherWriterProblem() const;
+    QString namedWriter(const QString &writing) const;
 
     int m_folderFd = -1;
     int m_fd = -1;
